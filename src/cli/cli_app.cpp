@@ -1,0 +1,43 @@
+#include "cli/cli_app.h"
+
+#include <cstdio>
+#include <iostream>
+
+#include "cli/commands.h"
+
+namespace qs::cli {
+
+int RunCli(int argc, char** argv) {
+    CliContext context;
+    CommandBody chosen;
+
+    CLI::App app{"Quillstream: a Usenet binary downloader, headless.", "quillstream-cli"};
+    app.option_defaults()->always_capture_default();
+    app.add_option("--home", context.explicit_home, "Directory of settings, log and databases");
+    app.add_flag("--yes", context.yes, "Answer Yes to every question");
+    app.require_subcommand(1);
+    AddConfigCommands(app, &chosen);
+    AddServerCommands(app, &chosen);
+    AddGroupListCommands(app, &chosen);
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForAllHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+        std::cerr << "quillstream-cli: " << e.what() << "\n";
+        return kExitUsage;
+    }
+
+    try {
+        context.Begin(argv[0]);
+        return chosen ? chosen(context) : kExitUsage;
+    } catch (const UsageError& e) {
+        std::cerr << "quillstream-cli: " << e.what() << "\n";
+        return kExitUsage;
+    }
+}
+
+}  // namespace qs::cli

@@ -1,0 +1,3 @@
+#include "ui/app.h"
+
+wxIMPLEMENT_APP(qs::ui::QuillstreamApp);

@@ -31,7 +31,8 @@ void WriteNumber(int fd, unsigned long value) {
         value /= 10;
     } while (value && n < 23);
     char out[24];
-    for (int i = 0; i < n; ++i) out[i] = digits[n - 1 - i];
+    for (int i = 0; i < n; ++i)
+        out[i] = digits[n - 1 - i];
     out[n] = '\0';
     WriteText(fd, out);
 }
@@ -39,7 +40,8 @@ void WriteNumber(int fd, unsigned long value) {
 void WriteReport(const char* what, int signal_number) {
     char path[1200];
     size_t len = std::strlen(g_report_dir);
-    if (len + 40 > sizeof path) return;
+    if (len + 40 > sizeof path)
+        return;
     std::memcpy(path, g_report_dir, len);
     std::memcpy(path + len, "/crash-", 7);
     len += 7;
@@ -50,11 +52,13 @@ void WriteReport(const char* what, int signal_number) {
         digits[n++] = static_cast<char>('0' + now % 10);
         now /= 10;
     } while (now && n < 23);
-    while (n > 0) path[len++] = digits[--n];
+    while (n > 0)
+        path[len++] = digits[--n];
     std::memcpy(path + len, ".txt", 5);
 
     int fd = ::open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
-    if (fd < 0) return;
+    if (fd < 0)
+        return;
     WriteText(fd, "Quillstream crashed: ");
     WriteText(fd, what);
     if (signal_number > 0) {
@@ -72,12 +76,23 @@ void WriteReport(const char* what, int signal_number) {
 void OnFatalSignal(int signal_number) {
     const char* name = "fatal signal";
     switch (signal_number) {
-        case SIGSEGV: name = "SIGSEGV"; break;
-        case SIGBUS: name = "SIGBUS"; break;
-        case SIGFPE: name = "SIGFPE"; break;
-        case SIGILL: name = "SIGILL"; break;
-        case SIGABRT: name = "SIGABRT"; break;
-        default: break;
+        case SIGSEGV:
+            name = "SIGSEGV";
+            break;
+        case SIGBUS:
+            name = "SIGBUS";
+            break;
+        case SIGFPE:
+            name = "SIGFPE";
+            break;
+        case SIGILL:
+            name = "SIGILL";
+            break;
+        case SIGABRT:
+            name = "SIGABRT";
+            break;
+        default:
+            break;
     }
     WriteReport(name, signal_number);
     // SA_RESETHAND restored the default action: die the way the signal asks.
@@ -107,7 +122,8 @@ void InstallCrashHandler(const std::string& report_dir) {
     action.sa_handler = OnFatalSignal;
     action.sa_flags = SA_ONSTACK | SA_RESETHAND;
     sigemptyset(&action.sa_mask);
-    for (int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT}) ::sigaction(sig, &action, nullptr);
+    for (int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT})
+        ::sigaction(sig, &action, nullptr);
     std::set_terminate(OnTerminate);
 }
 

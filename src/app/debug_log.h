@@ -11,7 +11,7 @@ namespace qs {
 // the log is enabled and appended to across runs; when it cannot be opened, logging
 // is silently skipped and the program goes on.
 class DebugLog {
-public:
+  public:
     static DebugLog& Instance();
 
     void SetPath(const std::string& path);
@@ -24,7 +24,7 @@ public:
     // "%a, %b %d, %Y %H:%M:%S - " in English whatever the locale.
     static std::string FormatPrefix(const std::tm& local_time);
 
-private:
+  private:
     DebugLog() = default;
     struct State;
     State& state();

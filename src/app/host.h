@@ -8,7 +8,7 @@ namespace qs {
 // thread (and waits for the answer of a question); the CLI prints to stderr and answers
 // questions from --yes. Every method may be called from any thread.
 class Host {
-public:
+  public:
     enum class Icon { Plain, Exclamation, Stop };
 
     virtual ~Host() = default;
@@ -23,13 +23,13 @@ public:
 // A host that shows nothing and answers every question with a fixed answer; for tests and
 // for code that runs without a user.
 class SilentHost : public Host {
-public:
+  public:
     explicit SilentHost(bool answer = false) : answer_(answer) {}
     void ShowMessage(const std::string&, Icon) override {}
     bool AskYesNo(const std::string&) override { return answer_; }
     void Refresh() override {}
 
-private:
+  private:
     bool answer_;
 };
 

@@ -15,7 +15,8 @@ namespace qs {
 
 IniFile IniFile::Load(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    if (!in) return {};
+    if (!in)
+        return {};
     std::ostringstream text;
     text << in.rdbuf();
     return Parse(text.str());
@@ -27,17 +28,21 @@ IniFile IniFile::Parse(std::string_view text) {
     size_t pos = 0;
     while (pos < text.size()) {
         size_t end = text.find('\n', pos);
-        if (end == std::string_view::npos) end = text.size();
+        if (end == std::string_view::npos)
+            end = text.size();
         std::string_view line = Trim(text.substr(pos, end - pos));
         pos = end + 1;
-        if (line.empty() || line[0] == ';') continue;
+        if (line.empty() || line[0] == ';')
+            continue;
         if (line.front() == '[') {
             size_t close = line.find(']');
-            if (close == std::string_view::npos) continue;
+            if (close == std::string_view::npos)
+                continue;
             std::string_view name = Trim(line.substr(1, close - 1));
             current = nullptr;
             for (auto& s : ini.sections_) {
-                if (EqualsNoCase(s.name, name)) current = &s;
+                if (EqualsNoCase(s.name, name))
+                    current = &s;
             }
             if (!current) {
                 ini.sections_.push_back({std::string(name), {}});
@@ -46,10 +51,12 @@ IniFile IniFile::Parse(std::string_view text) {
             continue;
         }
         size_t eq = line.find('=');
-        if (eq == std::string_view::npos || !current) continue;
+        if (eq == std::string_view::npos || !current)
+            continue;
         std::string_view key = Trim(line.substr(0, eq));
         std::string_view value = Trim(line.substr(eq + 1));
-        if (key.empty()) continue;
+        if (key.empty())
+            continue;
         bool replaced = false;
         for (auto& e : current->entries) {
             if (EqualsNoCase(e.key, key)) {
@@ -58,16 +65,19 @@ IniFile IniFile::Parse(std::string_view text) {
                 break;
             }
         }
-        if (!replaced) current->entries.push_back({std::string(key), std::string(value)});
+        if (!replaced)
+            current->entries.push_back({std::string(key), std::string(value)});
     }
     return ini;
 }
 
 const IniFile::Entry* IniFile::Find(std::string_view section, std::string_view key) const {
     for (const auto& s : sections_) {
-        if (!EqualsNoCase(s.name, section)) continue;
+        if (!EqualsNoCase(s.name, section))
+            continue;
         for (const auto& e : s.entries) {
-            if (EqualsNoCase(e.key, key)) return &e;
+            if (EqualsNoCase(e.key, key))
+                return &e;
         }
     }
     return nullptr;
@@ -92,7 +102,8 @@ bool IniFile::Has(std::string_view section, std::string_view key) const {
 void IniFile::SetString(std::string_view section, std::string_view key, std::string_view value) {
     Section* target = nullptr;
     for (auto& s : sections_) {
-        if (EqualsNoCase(s.name, section)) target = &s;
+        if (EqualsNoCase(s.name, section))
+            target = &s;
     }
     if (!target) {
         sections_.push_back({std::string(section), {}});
@@ -131,7 +142,8 @@ bool IniFile::Save(const std::string& path) const {
     const std::string text = Serialize();
     const std::string temp = path + ".tmp";
     int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) return false;
+    if (fd < 0)
+        return false;
     ::fchmod(fd, 0600);  // an older temporary file may have had other bits
     bool ok = WriteAll(fd, text) && ::fsync(fd) == 0;
     ok = (::close(fd) == 0) && ok;
@@ -144,7 +156,8 @@ bool IniFile::Save(const std::string& path) const {
 
 int LeadingInt(std::string_view text) {
     size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t'))
+        ++i;
     bool negative = false;
     if (i < text.size() && (text[i] == '-' || text[i] == '+')) {
         negative = text[i] == '-';
@@ -153,10 +166,13 @@ int LeadingInt(std::string_view text) {
     long long value = 0;
     for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
         value = value * 10 + (text[i] - '0');
-        if (value > static_cast<long long>(INT_MAX) + 1) value = static_cast<long long>(INT_MAX) + 1;
+        if (value > static_cast<long long>(INT_MAX) + 1)
+            value = static_cast<long long>(INT_MAX) + 1;
     }
-    if (negative) value = -value;
-    if (value > INT_MAX) value = INT_MAX;
+    if (negative)
+        value = -value;
+    if (value > INT_MAX)
+        value = INT_MAX;
     return static_cast<int>(value);
 }
 

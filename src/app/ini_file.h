@@ -9,7 +9,7 @@ namespace qs {
 // A Windows-style INI file held in memory. Section and key names compare without
 // regard to case; a key written into an existing section goes to that section's end.
 class IniFile {
-public:
+  public:
     static constexpr size_t kMaxStringLength = 4095;
 
     // Reads a file; a missing or unreadable file gives an empty one.
@@ -41,7 +41,7 @@ public:
     };
     const std::vector<Section>& sections() const { return sections_; }
 
-private:
+  private:
     const Entry* Find(std::string_view section, std::string_view key) const;
 
     std::vector<Section> sections_;

@@ -18,8 +18,10 @@ std::string Numbered(const char* prefix, size_t i, const char* suffix = "") {
 void WriteServer(IniFile& ini, size_t i, const ServerEntry& s, bool disabled) {
     ini.SetString("Newsservers", Numbered("Server", i), s.host);
     ini.SetString("Newsservers", Numbered("Server", i, "UserName"), s.user);
-    ini.SetString("Newsservers", Numbered("Server", i, "PassWord"), EncodePasswordValue(s.password));
-    if (disabled) ini.SetInt("Newsservers", Numbered("Server", i, "Disabled"), 1);
+    ini.SetString("Newsservers", Numbered("Server", i, "PassWord"),
+                  EncodePasswordValue(s.password));
+    if (disabled)
+        ini.SetInt("Newsservers", Numbered("Server", i, "Disabled"), 1);
     ini.SetInt("Newsservers", Numbered("Server", i, "Port"), s.port);
 }
 
@@ -72,29 +74,38 @@ constexpr IntKey kAdvancedTail[] = {
 
 template <size_t N>
 void WriteInts(IniFile& ini, const char* section, const Settings& s, const IntKey (&keys)[N]) {
-    for (const auto& k : keys) ini.SetInt(section, k.name, s.*k.member);
+    for (const auto& k : keys)
+        ini.SetInt(section, k.name, s.*k.member);
 }
 
 template <size_t N>
 void ReadInts(const IniFile& ini, const char* section, Settings& s, const IntKey (&keys)[N]) {
-    for (const auto& k : keys) s.*k.member = ini.GetInt(section, k.name, s.*k.member);
+    for (const auto& k : keys)
+        s.*k.member = ini.GetInt(section, k.name, s.*k.member);
 }
 
 bool StorableAsIs(std::string_view value) {
-    if (value.empty()) return true;
+    if (value.empty())
+        return true;
     for (char c : value) {
-        if (c == '\0' || c == '\n' || c == '\r') return false;
+        if (c == '\0' || c == '\n' || c == '\r')
+            return false;
     }
     auto blank = [](char c) { return c == ' ' || c == '\t'; };
-    if (blank(value.front()) || blank(value.back())) return false;  // lost to trimming
-    if (value.starts_with(kPasswordHexMarker)) return false;
+    if (blank(value.front()) || blank(value.back()))
+        return false;  // lost to trimming
+    if (value.starts_with(kPasswordHexMarker))
+        return false;
     return true;
 }
 
 int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
     return -1;
 }
 
@@ -109,10 +120,13 @@ IniFile SettingsToIni(const Settings& s) {
         ini.SetString("Groups", Numbered("GroupLastScanned", i), std::to_string(g.lastscanned));
     }
     size_t n = 0;
-    for (const auto& server : s.servers) WriteServer(ini, n++, server, false);
-    for (const auto& server : s.disabled_servers) WriteServer(ini, n++, server, true);
+    for (const auto& server : s.servers)
+        WriteServer(ini, n++, server, false);
+    for (const auto& server : s.disabled_servers)
+        WriteServer(ini, n++, server, true);
 
-    for (int i = 0; i < kThreadSlots; ++i) ini.SetInt("UseThreads", Numbered("Thread", i), s.Thread[i]);
+    for (int i = 0; i < kThreadSlots; ++i)
+        ini.SetInt("UseThreads", Numbered("Thread", i), s.Thread[i]);
     ini.SetString("UserInfo", "Name", s.UserName);
     ini.SetInt("Filter", "Use", s.FilterUse);
     ini.SetString("Filter", "Words", s.FilterWords);
@@ -126,7 +140,8 @@ IniFile SettingsToIni(const Settings& s) {
     WriteInts(ini, "Toolbars", s, kToolbars);
     WriteInts(ini, "Advanced", s, kAdvancedTail);
 
-    if (s.Placement) ini.SetString("Window", "Placement", EncodeBytes(*s.Placement));
+    if (s.Placement)
+        ini.SetString("Window", "Placement", EncodeBytes(*s.Placement));
     for (size_t i = 0; i < s.ViewColumn.size(); ++i)
         ini.SetInt("Window", Numbered("ViewColumn", i), s.ViewColumn[i]);
     for (size_t i = 0; i < s.GroupsColumn.size(); ++i)
@@ -140,19 +155,22 @@ Settings SettingsFromIni(const IniFile& ini) {
     for (size_t i = 0;; ++i) {
         GroupListEntry g;
         g.name = ini.GetString("Groups", Numbered("Group", i));
-        if (g.name.empty()) break;
+        if (g.name.empty())
+            break;
         g.downloaddir = ini.GetString("Groups", Numbered("GroupDir", i));
         // Scan times are seconds since 1970; read them wider than the other integers.
-        g.lastscanned = std::strtoll(ini.GetString("Groups", Numbered("GroupLastScanned", i), "0").c_str(),
-                                     nullptr, 10);
+        g.lastscanned = std::strtoll(
+            ini.GetString("Groups", Numbered("GroupLastScanned", i), "0").c_str(), nullptr, 10);
         s.groups.push_back(std::move(g));
     }
     for (size_t i = 0;; ++i) {
         ServerEntry e;
         e.host = ini.GetString("Newsservers", Numbered("Server", i));
-        if (e.host.empty()) break;
+        if (e.host.empty())
+            break;
         e.user = ini.GetString("Newsservers", Numbered("Server", i, "UserName"));
-        e.password = DecodePasswordValue(ini.GetString("Newsservers", Numbered("Server", i, "PassWord")));
+        e.password =
+            DecodePasswordValue(ini.GetString("Newsservers", Numbered("Server", i, "PassWord")));
         e.disabled = ini.GetInt("Newsservers", Numbered("Server", i, "Disabled"), 0);
         e.port = ini.GetInt("Newsservers", Numbered("Server", i, "Port"), 119);
         (e.disabled ? s.disabled_servers : s.servers).push_back(std::move(e));
@@ -160,7 +178,8 @@ Settings SettingsFromIni(const IniFile& ini) {
     s.SpeedVal = ini.GetInt("Speed", "Val", s.SpeedVal);
     s.SpeedUse = ini.GetInt("Speed", "Use", s.SpeedUse);
     s.UserName = ini.GetString("UserInfo", "Name");
-    for (int i = 0; i < kThreadSlots; ++i) s.Thread[i] = ini.GetInt("UseThreads", Numbered("Thread", i), 1);
+    for (int i = 0; i < kThreadSlots; ++i)
+        s.Thread[i] = ini.GetInt("UseThreads", Numbered("Thread", i), 1);
     s.DownloadCounter = ini.GetInt("Advanced", "DownloadCounter", s.DownloadCounter);
     s.FilterUse = ini.GetInt("Filter", "Use", s.FilterUse);
     s.FilterWords = ini.GetString("Filter", "Words");
@@ -177,11 +196,14 @@ Settings SettingsFromIni(const IniFile& ini) {
     s.GroupsHeight = ini.GetInt("Window", "GroupsHeight", s.GroupsHeight);
 
     std::vector<uint8_t> placement = DecodeBytes(ini.GetString("Window", "Placement"));
-    if (placement.size() == kPlacementSize) s.Placement = std::move(placement);
+    if (placement.size() == kPlacementSize)
+        s.Placement = std::move(placement);
     return s;
 }
 
-Settings LoadSettings(const std::string& path) { return SettingsFromIni(IniFile::Load(path)); }
+Settings LoadSettings(const std::string& path) {
+    return SettingsFromIni(IniFile::Load(path));
+}
 
 bool SaveSettings(const Settings& settings, const std::string& path) {
     bool ok = SettingsToIni(settings).Save(path);
@@ -191,19 +213,22 @@ bool SaveSettings(const Settings& settings, const std::string& path) {
 
 std::string ScramblePassword(const std::string& password) {
     std::string out = password;
-    for (char& c : out) c = static_cast<char>(static_cast<unsigned char>(c) + 64);
+    for (char& c : out)
+        c = static_cast<char>(static_cast<unsigned char>(c) + 64);
     return out;
 }
 
 std::string UnscramblePassword(const std::string& scrambled) {
     std::string out = scrambled;
-    for (char& c : out) c = static_cast<char>(static_cast<unsigned char>(c) - 64);
+    for (char& c : out)
+        c = static_cast<char>(static_cast<unsigned char>(c) - 64);
     return out;
 }
 
 std::string EncodePasswordValue(const std::string& password) {
     std::string scrambled = ScramblePassword(password);
-    if (StorableAsIs(scrambled)) return scrambled;
+    if (StorableAsIs(scrambled))
+        return scrambled;
     static constexpr char kHex[] = "0123456789ABCDEF";
     std::string out(kPasswordHexMarker);
     for (unsigned char c : scrambled) {
@@ -224,7 +249,8 @@ std::string DecodePasswordValue(const std::string& stored) {
             valid = hi >= 0 && lo >= 0;
             bytes += static_cast<char>(hi * 16 + lo);
         }
-        if (valid) return UnscramblePassword(bytes);
+        if (valid)
+            return UnscramblePassword(bytes);
     }
     return UnscramblePassword(stored);
 }
@@ -240,12 +266,14 @@ std::string EncodeBytes(const std::vector<uint8_t>& bytes) {
 }
 
 std::vector<uint8_t> DecodeBytes(const std::string& text) {
-    if (text.size() % 2 != 0) return {};
+    if (text.size() % 2 != 0)
+        return {};
     std::vector<uint8_t> out;
     out.reserve(text.size() / 2);
     for (size_t i = 0; i < text.size(); i += 2) {
         int lo = text[i] - 'A', hi = text[i + 1] - 'A';
-        if (lo < 0 || lo > 15 || hi < 0 || hi > 15) return {};
+        if (lo < 0 || lo > 15 || hi < 0 || hi > 15)
+            return {};
         out.push_back(static_cast<uint8_t>(hi * 16 + lo));
     }
     return out;

@@ -12,7 +12,7 @@ namespace qs {
 // One configured news server.
 struct ServerEntry {
     std::string host;
-    std::string user;  // empty: no authentication
+    std::string user;      // empty: no authentication
     std::string password;  // in clear while in memory
     int disabled = 0;
     int port = 119;

@@ -26,7 +26,8 @@ constexpr uint32_t kMaxMessage = 64 * 1024;
 bool FillAddress(const std::string& path, sockaddr_un& address) {
     std::memset(&address, 0, sizeof address);
     address.sun_family = AF_UNIX;
-    if (path.size() >= sizeof address.sun_path) return false;
+    if (path.size() >= sizeof address.sun_path)
+        return false;
     std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
     return true;
 }
@@ -35,8 +36,10 @@ bool ReadExact(int fd, void* data, size_t size) {
     auto* out = static_cast<char*>(data);
     while (size > 0) {
         ssize_t n = ::recv(fd, out, size, 0);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
         out += n;
         size -= static_cast<size_t>(n);
     }
@@ -45,9 +48,11 @@ bool ReadExact(int fd, void* data, size_t size) {
 
 int ConnectTo(const std::string& path) {
     sockaddr_un address;
-    if (!FillAddress(path, address)) return -1;
+    if (!FillAddress(path, address))
+        return -1;
     int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return -1;
+    if (fd < 0)
+        return -1;
     if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
         ::close(fd);
         return -1;
@@ -80,15 +85,18 @@ InstanceChecker::~InstanceChecker() {
         ::unlink(socket_path_.c_str());
     }
     for (int fd : wake_pipe_) {
-        if (fd >= 0) ::close(fd);
+        if (fd >= 0)
+            ::close(fd);
     }
     Release();
 }
 
 bool InstanceChecker::TakeStartupLock() {
-    if (lock_fd_ >= 0) return true;
+    if (lock_fd_ >= 0)
+        return true;
     lock_fd_ = ::open(lock_path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (lock_fd_ < 0) return false;
+    if (lock_fd_ < 0)
+        return false;
     while (::flock(lock_fd_, LOCK_EX) != 0) {
         if (errno != EINTR) {
             ::close(lock_fd_);
@@ -100,24 +108,29 @@ bool InstanceChecker::TakeStartupLock() {
 }
 
 void InstanceChecker::Release() {
-    if (lock_fd_ < 0) return;
+    if (lock_fd_ < 0)
+        return;
     ::flock(lock_fd_, LOCK_UN);
     ::close(lock_fd_);
     lock_fd_ = -1;
 }
 
 bool InstanceChecker::PreviousInstanceRunning() const {
-    if (listen_fd_ >= 0) return false;
+    if (listen_fd_ >= 0)
+        return false;
     int fd = ConnectTo(socket_path_);
-    if (fd < 0) return false;
+    if (fd < 0)
+        return false;
     ::close(fd);
     return true;
 }
 
 bool InstanceChecker::SendToPreviousInstance(int kind, const std::string& text) const {
-    if (text.size() >= kMaxMessage) return false;
+    if (text.size() >= kMaxMessage)
+        return false;
     int fd = ConnectTo(socket_path_);
-    if (fd < 0) return false;
+    if (fd < 0)
+        return false;
     uint32_t header[2] = {static_cast<uint32_t>(kind), static_cast<uint32_t>(text.size() + 1)};
     std::string message(reinterpret_cast<const char*>(header), sizeof header);
     message.append(text);
@@ -129,17 +142,22 @@ bool InstanceChecker::SendToPreviousInstance(int kind, const std::string& text) 
 }
 
 bool InstanceChecker::Register(MessageHandler handler) {
-    if (listen_fd_ >= 0) return true;
-    if (PreviousInstanceRunning()) return false;  // a second instance that runs anyway
+    if (listen_fd_ >= 0)
+        return true;
+    if (PreviousInstanceRunning())
+        return false;  // a second instance that runs anyway
 
     sockaddr_un address;
-    if (!FillAddress(socket_path_, address)) return false;
+    if (!FillAddress(socket_path_, address))
+        return false;
     ::unlink(socket_path_.c_str());  // a stale socket of an instance that died
     int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return false;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(fd, 8) != 0 ||
-        ::pipe2(wake_pipe_, O_CLOEXEC) != 0) {
-        LogLine("Single instance: cannot listen on %s: %s\n", socket_path_.c_str(), std::strerror(errno));
+    if (fd < 0)
+        return false;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(fd, 8) != 0 || ::pipe2(wake_pipe_, O_CLOEXEC) != 0) {
+        LogLine("Single instance: cannot listen on %s: %s\n", socket_path_.c_str(),
+                std::strerror(errno));
         ::close(fd);
         return false;
     }
@@ -155,13 +173,17 @@ void InstanceChecker::Listen() {
     for (;;) {
         pollfd fds[2] = {{listen_fd_, POLLIN, 0}, {wake_pipe_[0], POLLIN, 0}};
         if (::poll(fds, 2, -1) < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             return;
         }
-        if (fds[1].revents) return;
-        if (!(fds[0].revents & POLLIN)) continue;
+        if (fds[1].revents)
+            return;
+        if (!(fds[0].revents & POLLIN))
+            continue;
         int client = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (client < 0) continue;
+        if (client < 0)
+            continue;
         timeval timeout{5, 0};  // a peer that stalls must not block the listener for long
         ::setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
         uint32_t header[2];
@@ -169,7 +191,8 @@ void InstanceChecker::Listen() {
             std::string data(header[1], '\0');
             if (ReadExact(client, data.data(), data.size())) {
                 data.resize(std::strlen(data.c_str()));  // up to the terminating zero
-                if (handler_) handler_(static_cast<int>(header[0]), data);
+                if (handler_)
+                    handler_(static_cast<int>(header[0]), data);
                 char ack = 1;
                 WriteAll(client, std::string_view(&ack, 1));
             }

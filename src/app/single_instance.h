@@ -11,7 +11,7 @@ namespace qs {
 // TakeStartupLock until Register or Release); a Unix-domain socket beside it marks the
 // first instance and carries messages from later ones: a kind number and a text.
 class InstanceChecker {
-public:
+  public:
     using MessageHandler = std::function<void(int kind, const std::string& text)>;
 
     explicit InstanceChecker(const std::string& home_dir);
@@ -33,7 +33,7 @@ public:
 
     const std::string& socket_path() const { return socket_path_; }
 
-private:
+  private:
     void Listen();
 
     std::string lock_path_;

@@ -7,27 +7,36 @@
 namespace qs {
 
 namespace {
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+char LowerAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
 }  // namespace
 
 std::string_view Trim(std::string_view text) {
-    while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-    while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+    while (!text.empty() && IsBlank(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && IsBlank(text.back()))
+        text.remove_suffix(1);
     return text;
 }
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
+    if (a.size() != b.size())
+        return false;
     for (size_t i = 0; i < a.size(); ++i) {
-        if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
+        if (LowerAscii(a[i]) != LowerAscii(b[i]))
+            return false;
     }
     return true;
 }
 
 std::string ToLower(std::string_view text) {
     std::string out(text);
-    for (char& c : out) c = LowerAscii(c);
+    for (char& c : out)
+        c = LowerAscii(c);
     return out;
 }
 
@@ -35,7 +44,8 @@ bool WriteAll(int fd, std::string_view data) {
     while (!data.empty()) {
         ssize_t n = ::write(fd, data.data(), data.size());
         if (n < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             return false;
         }
         data.remove_prefix(static_cast<size_t>(n));

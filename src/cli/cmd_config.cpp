@@ -13,10 +13,12 @@ int RunConfig(CliContext& context, const std::vector<std::string>& args) {
         std::cout << ini.Serialize();
         return kExitOk;
     }
-    if (args.size() == 1) throw UsageError("config needs SECTION KEY [VALUE]");
+    if (args.size() == 1)
+        throw UsageError("config needs SECTION KEY [VALUE]");
     const std::string& section = args[0];
     const std::string& key = args[1];
-    if (!ini.Has(section, key)) throw UsageError("unknown setting [" + section + "] " + key);
+    if (!ini.Has(section, key))
+        throw UsageError("unknown setting [" + section + "] " + key);
     if (args.size() == 2) {
         std::cout << ini.GetString(section, key) << "\n";
         return kExitOk;
@@ -31,9 +33,11 @@ int RunConfig(CliContext& context, const std::vector<std::string>& args) {
 
 void AddConfigCommands(CLI::App& app, CommandSlot chosen) {
     auto args = std::make_shared<std::vector<std::string>>();
-    CLI::App* config = app.add_subcommand("config", "Print all settings, one key, or set one and save");
+    CLI::App* config =
+        app.add_subcommand("config", "Print all settings, one key, or set one and save");
     config->add_option("args", *args, "SECTION KEY [VALUE]")->expected(0, 3);
-    config->callback([chosen, args] { *chosen = [args](CliContext& c) { return RunConfig(c, *args); }; });
+    config->callback(
+        [chosen, args] { *chosen = [args](CliContext& c) { return RunConfig(c, *args); }; });
 }
 
 }  // namespace qs::cli

@@ -21,7 +21,8 @@ void CheckGroupName(const std::string& name) {
 int Subscribe(CliContext& context, const SubscribeArgs& args) {
     CheckGroupName(args.group);
     auto& groups = context.settings.groups;
-    auto it = std::find_if(groups.begin(), groups.end(), [&](const auto& g) { return g.name == args.group; });
+    auto it = std::find_if(groups.begin(), groups.end(),
+                           [&](const auto& g) { return g.name == args.group; });
     if (it != groups.end()) {
         if (args.dir.empty()) {
             std::cerr << "Already subscribed to " << args.group << "\n";
@@ -57,12 +58,14 @@ void AddGroupListCommands(CLI::App& app, CommandSlot chosen) {
     CLI::App* subscribe = app.add_subcommand("subscribe", "Add a group to the group list");
     subscribe->add_option("group", sub->group, "Newsgroup name")->required();
     subscribe->add_option("--dir", sub->dir, "Download directory of the group");
-    subscribe->callback([chosen, sub] { *chosen = [sub](CliContext& c) { return Subscribe(c, *sub); }; });
+    subscribe->callback(
+        [chosen, sub] { *chosen = [sub](CliContext& c) { return Subscribe(c, *sub); }; });
 
     auto name = std::make_shared<std::string>();
     CLI::App* unsubscribe = app.add_subcommand("unsubscribe", "Remove a group from the group list");
     unsubscribe->add_option("group", *name, "Newsgroup name")->required();
-    unsubscribe->callback([chosen, name] { *chosen = [name](CliContext& c) { return Unsubscribe(c, *name); }; });
+    unsubscribe->callback(
+        [chosen, name] { *chosen = [name](CliContext& c) { return Unsubscribe(c, *name); }; });
 
     CLI::App* subscribed = app.add_subcommand("subscribed", "Show the group list");
     subscribed->callback([chosen] { *chosen = ListSubscribed; });

@@ -55,7 +55,8 @@ bool QuillstreamApp::OnInit() {
     LogLine("Commandline parsed.\n");
 
     instance_->Register([this](int kind, const std::string& text) {
-        if (kind != 1) return;
+        if (kind != 1)
+            return;
         CallAfter([this, text] {
             if (frame_) {
                 frame_->Raise();

@@ -1,8 +1,8 @@
 #pragma once
 
-#include <memory>
 #include <wx/app.h>
 #include <wx/weakref.h>
+#include <memory>
 
 #include "app/single_instance.h"
 #include "app/startup.h"
@@ -12,11 +12,11 @@ namespace qs::ui {
 class CMainFrame;
 
 class QuillstreamApp : public wxApp {
-public:
+  public:
     bool OnInit() override;
     int OnExit() override;
 
-private:
+  private:
     StartupContext startup_;
     std::unique_ptr<InstanceChecker> instance_;
     wxWeakRef<CMainFrame> frame_;  // gone once the window is destroyed

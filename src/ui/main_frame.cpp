@@ -20,7 +20,8 @@ CMainFrame::CMainFrame(const StartupContext& startup, Settings settings)
 }
 
 void CMainFrame::OpenNzbFile(const std::string& path) {
-    if (path.empty()) return;  // a later instance started without a file
+    if (path.empty())
+        return;  // a later instance started without a file
     LogLine("NZB file handed over: %s\n", path.c_str());
 }
 

@@ -9,7 +9,7 @@ namespace qs::ui {
 
 // The main window. For now it owns the settings and saves them when it closes.
 class CMainFrame : public wxFrame {
-public:
+  public:
     CMainFrame(const StartupContext& startup, Settings settings);
 
     // A file handed over by a later instance (kind 1) or named on the command line.
@@ -17,7 +17,7 @@ public:
 
     const Settings& settings() const { return settings_; }
 
-private:
+  private:
     void OnClose(wxCloseEvent& event);
 
     StartupContext startup_;

@@ -17,7 +17,7 @@ using test::TempDir;
 
 // The log is process-wide: each test points it at its own file and switches it off after.
 class DebugLogTest : public ::testing::Test {
-protected:
+  protected:
     void TearDown() override {
         DebugLog::Instance().SetEnabled(false);
         DebugLog::Instance().Close();
@@ -78,10 +78,12 @@ TEST_F(DebugLogTest, ThreadsNeverInterleaveWithinALine) {
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([t] {
             std::string body(100, static_cast<char>('a' + t));
-            for (int i = 0; i < kLines; ++i) LogLine("%s\n", body.c_str());
+            for (int i = 0; i < kLines; ++i)
+                LogLine("%s\n", body.c_str());
         });
     }
-    for (auto& th : threads) th.join();
+    for (auto& th : threads)
+        th.join();
     std::istringstream lines(ReadFile(dir_.File("log.txt")));
     std::string line;
     int count = 0;

@@ -19,7 +19,8 @@ std::vector<std::string> KeyOrder(const std::string& text) {
     std::vector<std::string> keys;
     IniFile ini = IniFile::Parse(text);
     for (const auto& s : ini.sections())
-        for (const auto& e : s.entries) keys.push_back(s.name + "/" + e.key);
+        for (const auto& e : s.entries)
+            keys.push_back(s.name + "/" + e.key);
     return keys;
 }
 
@@ -73,9 +74,8 @@ TEST(Settings, SaveWritesTheKeysInTableOrder) {
     ASSERT_TRUE(SaveSettings(s, dir.File("q.ini")));
     std::vector<std::string> keys = KeyOrder(ReadFile(dir.File("q.ini")));
     std::vector<std::string> expected = {
-        "Groups/Group0", "Groups/GroupDir0", "Groups/GroupLastScanned0",
-        "Newsservers/Server0", "Newsservers/Server0UserName", "Newsservers/Server0PassWord",
-        "Newsservers/Server0Port",
+        "Groups/Group0", "Groups/GroupDir0", "Groups/GroupLastScanned0", "Newsservers/Server0",
+        "Newsservers/Server0UserName", "Newsservers/Server0PassWord", "Newsservers/Server0Port",
         "UseThreads/Thread0", "UseThreads/Thread1", "UseThreads/Thread2", "UseThreads/Thread3",
         "UseThreads/Thread4", "UseThreads/Thread5", "UserInfo/Name", "Filter/Use", "Filter/Words",
         "Filter/Include", "Advanced/ShowIncomplete", "Advanced/FilenameIsSubject",
@@ -203,7 +203,8 @@ TEST(Password, ScrambleAddsSixtyFour) {
 TEST(Password, EveryByteRoundTripsThroughTheFile) {
     TempDir dir;
     std::string all;
-    for (int b = 0; b < 256; ++b) all += static_cast<char>(b);
+    for (int b = 0; b < 256; ++b)
+        all += static_cast<char>(b);
     const std::vector<std::string> passwords = {
         "abc", all, std::string("\xC0", 1), "\xCA\xCD", "\xE0pad\xE0", "\xC9", ""};
     for (const auto& pw : passwords) {

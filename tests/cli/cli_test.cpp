@@ -24,7 +24,8 @@ struct Result {
 Result RunCliIn(const std::string& home, std::vector<std::string> args) {
     args.insert(args.begin(), {"quillstream-cli", "--home", home});
     std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
+    for (auto& a : args)
+        argv.push_back(a.data());
     std::ostringstream out, err;
     auto* old_out = std::cout.rdbuf(out.rdbuf());
     auto* old_err = std::cerr.rdbuf(err.rdbuf());
@@ -55,13 +56,17 @@ TEST(CliConfig, UnknownKeyAndBadUsageExitTwoWithOneLine) {
 
 TEST(CliServers, AddListRemove) {
     TempDir home;
-    ASSERT_EQ(RunCliIn(home.path(), {"servers", "add", "news.example.com", "--user", "u", "--password", "abc"}).status, 0);
+    ASSERT_EQ(RunCliIn(home.path(),
+                       {"servers", "add", "news.example.com", "--user", "u", "--password", "abc"})
+                  .status,
+              0);
     IniFile ini = IniFile::Load(home.File("Quillstream.ini"));
     EXPECT_EQ(ini.GetString("Newsservers", "Server0PassWord"), "\xA1\xA2\xA3");
     Result list = RunCliIn(home.path(), {"servers"});
     EXPECT_EQ(list.out, "host\tport\tuser\tstate\nnews.example.com\t119\tu\tenabled\n");
 
-    EXPECT_EQ(RunCliIn(home.path(), {"servers", "add", "news.example.com"}).status, 2);  // already there
+    EXPECT_EQ(RunCliIn(home.path(), {"servers", "add", "news.example.com"}).status,
+              2);  // already there
     EXPECT_EQ(RunCliIn(home.path(), {"servers", "remove", "news.example.com"}).status, 0);
     EXPECT_EQ(RunCliIn(home.path(), {"servers", "remove", "news.example.com"}).status, 2);
 }
@@ -77,13 +82,15 @@ TEST(CliServers, DisabledEntriesAreSavedAfterEnabledOnes) {
     EXPECT_EQ(ini.GetString("Newsservers", "Server2"), "B");
     EXPECT_EQ(ini.GetInt("Newsservers", "Server2Disabled", 0), 1);
     EXPECT_FALSE(ini.Has("Newsservers", "Server1Disabled"));
-    EXPECT_EQ(RunCliIn(home.path(), {"servers"}).out,
-              "host\tport\tuser\tstate\nA\t119\t\tenabled\nC\t563\t\tenabled\nB\t119\t\tdisabled\n");
+    EXPECT_EQ(
+        RunCliIn(home.path(), {"servers"}).out,
+        "host\tport\tuser\tstate\nA\t119\t\tenabled\nC\t563\t\tenabled\nB\t119\t\tdisabled\n");
 }
 
 TEST(CliGroups, SubscribeUnsubscribe) {
     TempDir home;
-    EXPECT_EQ(RunCliIn(home.path(), {"subscribe", "alt.binaries.test", "--dir", "/dl/t"}).status, 0);
+    EXPECT_EQ(RunCliIn(home.path(), {"subscribe", "alt.binaries.test", "--dir", "/dl/t"}).status,
+              0);
     EXPECT_EQ(RunCliIn(home.path(), {"subscribe", "alt.test"}).status, 0);
     EXPECT_EQ(RunCliIn(home.path(), {"subscribed"}).out,
               "group\tdirectory\tlastscanned\nalt.binaries.test\t/dl/t\t0\nalt.test\t\t0\n");

@@ -6,7 +6,7 @@ namespace qs::test {
 
 // A fresh directory under the system's temporary directory, removed with its contents.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -15,7 +15,7 @@ public:
     const std::string& path() const { return path_; }
     std::string File(const std::string& name) const { return path_ + "/" + name; }
 
-private:
+  private:
     std::string path_;
 };
 

@@ -1,0 +1,100 @@
+#include "scan/overview_line.h"
+
+#include "scan/date_parser.h"
+#include "scan/scanf_reader.h"
+#include "scan/subject_parser.h"
+
+namespace qs {
+
+namespace {
+
+// A number field; 0 when empty or not a number.
+int64_t ReadNumber(std::string_view field) {
+    int64_t value = 0;
+    size_t pos = 0;
+    if (!scanf_reader::ReadInt(field, pos, value))
+        return 0;
+    return value;
+}
+
+bool IsUsableMessageId(std::string_view id) {
+    if (id.empty())
+        return false;
+    for (char c : id) {
+        auto u = static_cast<unsigned char>(c);
+        if (u < 32 || u == 127)
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool IsOverviewDataLine(std::string_view line) {
+    return !line.empty() && scanf_reader::IsDigit(line.front());
+}
+
+OverviewFields SplitOverviewLine(std::string_view line) {
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+        line.remove_suffix(1);
+
+    OverviewFields fields;
+    std::string_view* const slots[] = {&fields.number, &fields.subject,    &fields.from,
+                                       &fields.date,   &fields.message_id, &fields.references,
+                                       &fields.bytes,  &fields.lines};
+    for (std::string_view* slot : slots) {
+        size_t tab = line.find('\t');
+        *slot = line.substr(0, tab);
+        if (tab == std::string_view::npos)
+            break;
+        line.remove_prefix(tab + 1);
+    }
+    return fields;
+}
+
+void ParseOverviewFields(const OverviewFields& fields, OverviewRecord& record) {
+    record.number = ReadNumber(fields.number);
+    record.from.assign(fields.from);
+    record.date = fields.date.empty() ? 0 : ParseOverviewDate(fields.date);
+    record.message_id.assign(fields.message_id);
+    record.bytes = ReadNumber(fields.bytes);
+    record.lines = ReadNumber(fields.lines);
+
+    SubjectCounter counter = ParseSubjectCounter(fields.subject);
+    record.subject.assign(counter.name);
+    record.part_number = counter.part_number;
+    record.part_total = counter.part_total;
+}
+
+OverviewRecord ParseOverviewLine(std::string_view line) {
+    OverviewRecord record;
+    ParseOverviewFields(SplitOverviewLine(line), record);
+    return record;
+}
+
+bool BuildScanRecords(const OverviewRecord& record, const Group& group, ScanRecords& out) {
+    if (!IsUsableMessageId(record.message_id))
+        return false;
+
+    MessageVars& part = out.part;
+    part.MessageId = record.message_id;
+    part.attachment.clear();  // StoreAttachment fills it in
+    part.ArticleId = record.number;
+    part.lines = record.lines;
+    part.bytes = record.bytes;
+    part.partnum = record.part_number;
+
+    Attachment& a = out.attachment;
+    a = Attachment{};
+    a.email = record.from;
+    a.parts = record.part_total;
+    a.date = record.date;
+    a.Id = record.part_total == 1 ? record.message_id : record.subject;
+    a.filename = record.subject;
+    a.dir = group.downloaddir;
+    a.newsgroup = group.name;
+    a.isnew = 1;
+    return true;
+}
+
+}  // namespace qs

@@ -1,0 +1,62 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "db/records.h"
+
+namespace qs {
+
+// The tab-separated fields of one XOVER line, as views into the line. A missing field is
+// empty; fields after the eighth are ignored.
+struct OverviewFields {
+    std::string_view number;
+    std::string_view subject;
+    std::string_view from;
+    std::string_view date;
+    std::string_view message_id;
+    std::string_view references;
+    std::string_view bytes;
+    std::string_view lines;
+};
+
+// True for a line that carries an article (its first character is a decimal digit); status
+// lines and the terminating "." are not.
+bool IsOverviewDataLine(std::string_view line);
+
+// Splits a line at single tabs. A line end (CR, LF) is not part of any field.
+OverviewFields SplitOverviewLine(std::string_view line);
+
+// One overview line after parsing. `subject` holds the attachment name: the subject with
+// its part counter and everything after it cut off.
+struct OverviewRecord {
+    int64_t number = 0;
+    std::string subject;
+    std::string from;
+    int64_t date = 0;  // seconds since 1970 UTC, 0 when the Date field does not parse
+    std::string message_id;
+    int64_t bytes = 0;
+    int64_t lines = 0;
+    int part_number = 1;
+    int part_total = 1;
+};
+
+// Parses the fields into `record`, resetting it first (its string buffers are reused, so a
+// scan loop keeps one record). Numbers are read as decimal; text that is not a number
+// gives 0.
+void ParseOverviewFields(const OverviewFields& fields, OverviewRecord& record);
+OverviewRecord ParseOverviewLine(std::string_view line);
+
+// The article and the attachment one overview line contributes to a group's database.
+struct ScanRecords {
+    MessageVars part;
+    Attachment attachment;
+};
+
+// Builds the records StoreAttachment merges: a single-part post is keyed by its Message-ID,
+// a multi-part one by its name. False, with `out` unspecified, when the line cannot name an
+// article: its Message-ID is empty or holds control characters.
+bool BuildScanRecords(const OverviewRecord& record, const Group& group, ScanRecords& out);
+
+}  // namespace qs

@@ -1,0 +1,168 @@
+#include "scan/overview_line.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <string>
+
+namespace qs {
+namespace {
+
+TEST(OverviewLine, SplitsTheEightFieldsAndDropsTheLineEnd) {
+    OverviewFields f = SplitOverviewLine(
+        "4711\tfile.rar (03/12)\tPoster <p@x.org>\tSun, 07 Dec 2026 06:52:44 +0000\t<id@x>\t"
+        "<ref@x>\t123456\t789\tXref: extra\r\n");
+    EXPECT_EQ(f.number, "4711");
+    EXPECT_EQ(f.subject, "file.rar (03/12)");
+    EXPECT_EQ(f.from, "Poster <p@x.org>");
+    EXPECT_EQ(f.date, "Sun, 07 Dec 2026 06:52:44 +0000");
+    EXPECT_EQ(f.message_id, "<id@x>");
+    EXPECT_EQ(f.references, "<ref@x>");
+    EXPECT_EQ(f.bytes, "123456");
+    EXPECT_EQ(f.lines, "789");  // fields after the eighth are ignored
+
+    // A short line: missing fields are empty, and the CR does not stick to the last one.
+    f = SplitOverviewLine("12\tsubject only\r");
+    EXPECT_EQ(f.number, "12");
+    EXPECT_EQ(f.subject, "subject only");
+    EXPECT_EQ(f.from, "");
+    EXPECT_EQ(f.lines, "");
+
+    // Empty fields stay in place.
+    f = SplitOverviewLine("1\t\t\t\t<m@x>\t\t\t5");
+    EXPECT_EQ(f.subject, "");
+    EXPECT_EQ(f.message_id, "<m@x>");
+    EXPECT_EQ(f.lines, "5");
+}
+
+TEST(OverviewLine, DataLinesStartWithADigit) {
+    EXPECT_TRUE(IsOverviewDataLine("1\tx"));
+    EXPECT_FALSE(IsOverviewDataLine(".\r"));
+    EXPECT_FALSE(IsOverviewDataLine(""));
+    EXPECT_FALSE(IsOverviewDataLine(" 1\tx"));
+}
+
+TEST(OverviewLine, ParsesNumbersCounterAndDate) {
+    setenv("TZ", "UTC0", 1);
+    tzset();
+    OverviewRecord r = ParseOverviewLine(
+        "4711\tfile.rar yEnc [1/5] - more\tP <p@x>\t07 Dec 2026 06:52:44 GMT\t<id@x>\t\t"
+        "3000000000\t 42x\r\n");
+    unsetenv("TZ");
+    tzset();
+    EXPECT_EQ(r.number, 4711);
+    EXPECT_EQ(r.subject, "file.rar yEnc ");
+    EXPECT_EQ(r.from, "P <p@x>");
+    EXPECT_EQ(r.date, 1796626364);
+    EXPECT_EQ(r.message_id, "<id@x>");
+    EXPECT_EQ(r.bytes, 3000000000);  // beyond 32 bits
+    EXPECT_EQ(r.lines, 42);
+    EXPECT_EQ(r.part_number, 1);
+    EXPECT_EQ(r.part_total, 5);
+
+    // Junk numbers read as 0; a reused record is reset.
+    ParseOverviewFields(SplitOverviewLine("9x\tplain\t\tnot a date\t<b@x>\t\tmany\t"), r);
+    EXPECT_EQ(r.number, 9);
+    EXPECT_EQ(r.subject, "plain");
+    EXPECT_EQ(r.from, "");
+    EXPECT_EQ(r.date, 0);
+    EXPECT_EQ(r.bytes, 0);
+    EXPECT_EQ(r.lines, 0);
+    EXPECT_EQ(r.part_number, 1);
+    EXPECT_EQ(r.part_total, 1);
+}
+
+TEST(OverviewLine, HostileLinesAreHandled) {
+    std::string huge = "1\t" + std::string(1 << 20, '(') + "\t" + std::string(1 << 20, '\xff') +
+                       "\t" + std::string(1 << 20, '7') + "\t<a@b>\t" + std::string(100000, '\t');
+    OverviewRecord r = ParseOverviewLine(huge);
+    EXPECT_EQ(r.subject.size(), 1u << 20);
+    EXPECT_EQ(r.date, 0);
+    EXPECT_EQ(r.message_id, "<a@b>");
+
+    std::string binary("3\ta\0b (1/2)\tz\0\t\t<c\0d>\t\t\0\t\0", 26);
+    r = ParseOverviewLine(binary);
+    EXPECT_EQ(r.subject, std::string("a\0b ", 4));
+    EXPECT_EQ(r.part_total, 2);
+}
+
+Group TestGroup() {
+    Group g;
+    g.name = "alt.binaries.test";
+    g.downloaddir = "/data/test";
+    return g;
+}
+
+TEST(ScanRecordsTest, SinglePartIsKeyedByMessageId) {
+    OverviewRecord r = ParseOverviewLine("77\tholiday.jpg\tme <m@x>\t\t<one@x>\t\t100\t3");
+    ScanRecords out;
+    ASSERT_TRUE(BuildScanRecords(r, TestGroup(), out));
+    EXPECT_EQ(out.part.MessageId, "<one@x>");
+    EXPECT_EQ(out.part.ArticleId, 77);
+    EXPECT_EQ(out.part.bytes, 100);
+    EXPECT_EQ(out.part.lines, 3);
+    EXPECT_EQ(out.part.partnum, 1);
+    EXPECT_EQ(out.attachment.Id, "<one@x>");
+    EXPECT_EQ(out.attachment.filename, "holiday.jpg");
+    EXPECT_EQ(out.attachment.email, "me <m@x>");
+    EXPECT_EQ(out.attachment.parts, 1);
+    EXPECT_EQ(out.attachment.state, 0);
+    EXPECT_EQ(out.attachment.partcount, 0);
+    EXPECT_EQ(out.attachment.dir, "/data/test");
+    EXPECT_EQ(out.attachment.newsgroup, "alt.binaries.test");
+    EXPECT_EQ(out.attachment.isnew, 1);
+
+    // A counter of (1/1) or (2/x) still means a single-part post.
+    r = ParseOverviewLine("78\tabc (2/x)\tme\t\t<two@x>\t\t1\t1");
+    ASSERT_TRUE(BuildScanRecords(r, TestGroup(), out));
+    EXPECT_EQ(out.attachment.Id, "<two@x>");
+    EXPECT_EQ(out.part.partnum, 2);
+}
+
+TEST(ScanRecordsTest, PartsOfOneFileShareTheirName) {
+    ScanRecords a, b, c;
+    ASSERT_TRUE(
+        BuildScanRecords(ParseOverviewLine("1\tf.rar (1/2)\tme\t\t<a@x>\t\t1\t1"), TestGroup(), a));
+    ASSERT_TRUE(
+        BuildScanRecords(ParseOverviewLine("2\tf.rar (2/2)\tme\t\t<b@x>\t\t1\t1"), TestGroup(), b));
+    EXPECT_EQ(a.attachment.Id, "f.rar ");
+    EXPECT_EQ(a.attachment.Id, b.attachment.Id);
+    EXPECT_EQ(a.attachment.parts, 2);
+    EXPECT_EQ(b.part.partnum, 2);
+
+    // A counter right after the first character keeps the subject whole, so the parts differ.
+    ASSERT_TRUE(
+        BuildScanRecords(ParseOverviewLine("3\tx(1/2)\tme\t\t<c@x>\t\t1\t1"), TestGroup(), a));
+    ASSERT_TRUE(
+        BuildScanRecords(ParseOverviewLine("4\tx(2/2)\tme\t\t<d@x>\t\t1\t1"), TestGroup(), c));
+    EXPECT_EQ(a.attachment.Id, "x(1/2)");
+    EXPECT_NE(a.attachment.Id, c.attachment.Id);
+}
+
+TEST(ScanRecordsTest, LinesWithoutAUsableMessageIdAreRefused) {
+    ScanRecords out;
+    EXPECT_FALSE(
+        BuildScanRecords(ParseOverviewLine("5\tf (1/2)\tme\t\t\t\t1\t1"), TestGroup(), out));
+    EXPECT_FALSE(BuildScanRecords(ParseOverviewLine("5\tf\tme"), TestGroup(), out));
+    EXPECT_FALSE(
+        BuildScanRecords(ParseOverviewLine("5\tf\tme\t\t<a\rb@x>\t\t1\t1"), TestGroup(), out));
+    EXPECT_FALSE(BuildScanRecords(ParseOverviewLine(std::string("5\tf\tme\t\t<a\0b>", 13)),
+                                  TestGroup(), out));
+}
+
+TEST(ScanRecordsTest, ReusedRecordsStartFresh) {
+    ScanRecords out;
+    out.attachment.state = 5;
+    out.attachment.partcount = 9;
+    out.attachment.partlist.resize(3);
+    out.part.attachment = "old";
+    ASSERT_TRUE(BuildScanRecords(ParseOverviewLine("6\ts\tme\t\t<a@x>"), TestGroup(), out));
+    EXPECT_EQ(out.attachment.state, 0);
+    EXPECT_EQ(out.attachment.partcount, 0);
+    EXPECT_TRUE(out.attachment.partlist.empty());
+    EXPECT_EQ(out.part.attachment, "");
+}
+
+}  // namespace
+}  // namespace qs

@@ -1,0 +1,255 @@
+#include "nntp/nntp_socket.h"
+
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "app/debug_log.h"
+#include "nntp/worker_state.h"
+
+namespace qs {
+
+SocketOptions& SocketOptions::Defaults() {
+    static SocketOptions options;
+    return options;
+}
+
+// ---------------------------------------------------------------------------------------------
+// SocketStreamBuffer
+
+SocketStreamBuffer::SocketStreamBuffer(const std::atomic<int>& handle)
+    : handle_(handle), block_(new char[kPutSize + kGetSize]) {
+    char* put = block_.get();
+    setp(put, put + kPutSize);
+    char* get_end = block_.get() + kPutSize + kGetSize;
+    setg(get_end, get_end, get_end);
+}
+
+bool SocketStreamBuffer::SendPending() {
+    const char* data = pbase();
+    size_t left = static_cast<size_t>(pptr() - pbase());
+    setp(block_.get(), block_.get() + kPutSize);
+    int fd = handle_.load();
+    if (fd < 0)
+        return false;
+    while (left > 0) {
+        ssize_t n = ::send(fd, data, left, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data += n;
+        left -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+SocketStreamBuffer::int_type SocketStreamBuffer::overflow(int_type c) {
+    if (!SendPending())
+        return traits_type::eof();
+    if (!traits_type::eq_int_type(c, traits_type::eof())) {
+        *pptr() = traits_type::to_char_type(c);
+        pbump(1);
+    }
+    return traits_type::not_eof(c);
+}
+
+int SocketStreamBuffer::sync() {
+    bool sent = SendPending();
+    // Writing a command ends whatever reply was being read: unread input is dropped.
+    char* get_end = block_.get() + kPutSize + kGetSize;
+    setg(get_end, get_end, get_end);
+    return sent ? 0 : -1;
+}
+
+SocketStreamBuffer::int_type SocketStreamBuffer::underflow() {
+    if (gptr() < egptr())
+        return traits_type::to_int_type(*gptr());
+    int fd = handle_.load();
+    if (fd < 0)
+        return traits_type::eof();
+    char* get = block_.get() + kPutSize;
+    ssize_t n;
+    do {
+        n = ::recv(fd, get, kGetSize, 0);
+    } while (n < 0 && errno == EINTR);
+    if (n <= 0)
+        return traits_type::eof();
+    setg(get, get, get + n);
+    return traits_type::to_int_type(*gptr());
+}
+
+SocketStreamBuffer::LineResult SocketStreamBuffer::ReadLine(std::string& line, size_t limit) {
+    line.clear();
+    for (;;) {
+        if (gptr() == egptr() && traits_type::eq_int_type(underflow(), traits_type::eof()))
+            return LineResult::End;
+        const char* begin = gptr();
+        size_t available = static_cast<size_t>(egptr() - gptr());
+        size_t room = limit - line.size();
+        // A "\n" right after the last character that fits still ends the line.
+        size_t window = available < room + 1 ? available : room + 1;
+        const void* lf = std::memchr(begin, '\n', window);
+        if (lf) {
+            size_t length = static_cast<size_t>(static_cast<const char*>(lf) - begin);
+            line.append(begin, length);
+            gbump(static_cast<int>(length + 1));
+            return LineResult::Line;
+        }
+        if (available > room) {
+            line.append(begin, room);
+            gbump(static_cast<int>(room));
+            return LineResult::TooLong;
+        }
+        line.append(begin, available);
+        gbump(static_cast<int>(available));
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// NntpSocket
+
+NntpSocket::NntpSocket(const SocketOptions& options)
+    : std::iostream(nullptr), options_(options), buffer_(handle_) {
+    rdbuf(&buffer_);
+}
+
+NntpSocket::~NntpSocket() {
+    if (slot_)
+        slot_->DetachConnection(this);
+    Close();
+}
+
+void NntpSocket::Open(const std::string& host, int port) {
+    if (handle_.load() >= 0)
+        Close();
+
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_protocol = IPPROTO_TCP;
+    addrinfo* found = nullptr;
+    std::string service = std::to_string(port);
+    if (port < 0 || port > 65535 ||
+        ::getaddrinfo(host.c_str(), service.c_str(), &hints, &found) != 0 || !found) {
+        if (found)
+            ::freeaddrinfo(found);
+        LogLine("cannot resolve remote host!\n");
+        return;
+    }
+
+    bool created = false;
+    bool bind_failed = false;
+    for (addrinfo* a = found; a; a = a->ai_next) {
+        int fd = ::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol);
+        if (fd < 0)
+            continue;
+        created = true;
+        sockaddr_storage local{};
+        local.ss_family = static_cast<sa_family_t>(a->ai_family);
+        socklen_t local_size =
+            a->ai_family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
+        if (::bind(fd, reinterpret_cast<sockaddr*>(&local), local_size) != 0) {
+            ::close(fd);
+            bind_failed = true;
+            continue;
+        }
+        {
+            // Published before connecting, so a stop can abort a slow connect.
+            std::lock_guard lock(shutdown_mutex_);
+            handle_.store(fd);
+        }
+        int rc;
+        do {
+            rc = ::connect(fd, a->ai_addr, a->ai_addrlen);
+        } while (rc != 0 && errno == EINTR);
+        if (rc == 0)
+            break;
+        {
+            std::lock_guard lock(shutdown_mutex_);
+            handle_.store(-1);
+            ::close(fd);
+        }
+    }
+    ::freeaddrinfo(found);
+
+    int fd = handle_.load();
+    if (fd < 0) {
+        if (bind_failed)
+            LogLine("bind error!\n");
+        else if (created)
+            LogLine("conecction error!\n");
+        return;
+    }
+    timeval timeout{};
+    timeout.tv_sec = options_.timeout_seconds.load();
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+    int on = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+}
+
+void NntpSocket::Close() {
+    if (handle_.load() >= 0) {
+        if (options_.gracefully.load() && good()) {
+            *this << "QUIT\r" << std::endl;
+        }
+        std::lock_guard lock(shutdown_mutex_);
+        // The descriptor is released even when close reports an error; keeping the number
+        // would risk closing a reused one later.
+        if (::close(handle_.load()) != 0)
+            LogLine("cannot close the socket!\n");
+        handle_.store(-1);
+    }
+    LogLine("Socket closed!\n");
+}
+
+void NntpSocket::Shutdown() {
+    std::lock_guard lock(shutdown_mutex_);
+    int fd = handle_.load();
+    if (fd >= 0)
+        ::shutdown(fd, SHUT_RDWR);
+}
+
+bool NntpSocket::ReadLine(std::string& line, size_t size, LineMode mode) {
+    line.clear();
+    if (!good())
+        return false;
+    size_t limit = mode == LineMode::Whole ? kWholeLineLimit : (size > 0 ? size - 1 : 0);
+    switch (buffer_.ReadLine(line, limit)) {
+        case SocketStreamBuffer::LineResult::Line:
+            return true;
+        case SocketStreamBuffer::LineResult::TooLong:
+            setstate(std::ios::failbit);
+            return false;
+        case SocketStreamBuffer::LineResult::End:
+            setstate(line.empty() ? std::ios::eofbit | std::ios::failbit : std::ios::eofbit);
+            return false;
+    }
+    return false;
+}
+
+bool NntpSocket::ReadLine(char* buffer, size_t size) {
+    if (size == 0)
+        return false;
+    std::string line;
+    bool complete = ReadLine(line, size);
+    std::memcpy(buffer, line.data(), line.size());
+    buffer[line.size()] = '\0';
+    return complete;
+}
+
+void NntpSocket::SendCommand(std::string_view command) {
+    if (!good())
+        return;
+    write(command.data(), static_cast<std::streamsize>(command.size()));
+    *this << '\r' << std::endl;
+}
+
+}  // namespace qs

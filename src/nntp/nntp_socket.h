@@ -1,0 +1,115 @@
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <iostream>
+#include <memory>
+#include <mutex>
+#include <streambuf>
+#include <string>
+#include <string_view>
+
+namespace qs {
+
+class ThreadSlot;
+
+// Process-wide knobs every connection reads: the send/receive time-out at Open and whether
+// Close says "QUIT" first. Written by the controlling thread, read by workers.
+struct SocketOptions {
+    std::atomic<int> timeout_seconds{120};
+    std::atomic<bool> gracefully{true};
+
+    // The options of connections that were given none.
+    static SocketOptions& Defaults();
+};
+
+// Reply lines are read 999 characters at a time; the scan uses a larger buffer.
+inline constexpr size_t kReplyBufferSize = 1000;
+// The most a line read whole may hold before the stream gives up on it.
+inline constexpr size_t kWholeLineLimit = 4 * 1024 * 1024;
+
+// How ReadLine treats a line longer than its buffer.
+enum class LineMode {
+    FailWhenLong,  // the stream fails, the rest of the line stays unread
+    Whole,         // the line is read whole (up to kWholeLineLimit)
+};
+
+// The stream buffer under NntpSocket: one 32 KiB block, 16 KiB of pending output followed by
+// 16 KiB of received input. It sends and receives on whatever descriptor its owner holds.
+class SocketStreamBuffer : public std::streambuf {
+  public:
+    static constexpr size_t kPutSize = 16384;
+    static constexpr size_t kGetSize = 16384;
+
+    explicit SocketStreamBuffer(const std::atomic<int>& handle);
+    SocketStreamBuffer(const SocketStreamBuffer&) = delete;
+    SocketStreamBuffer& operator=(const SocketStreamBuffer&) = delete;
+
+    enum class LineResult { Line, TooLong, End };
+    // Cuts the next line out of the input: the "\n" is consumed and not stored, a "\r"
+    // before it stays. At most `limit` characters are stored; when the line is longer,
+    // TooLong is returned with the rest unread. End: the input ended before a "\n" (what
+    // was read so far is in `line`).
+    LineResult ReadLine(std::string& line, size_t limit);
+
+  protected:
+    int_type overflow(int_type c) override;
+    int sync() override;
+    int_type underflow() override;
+    int_type pbackfail(int_type) override { return traits_type::eof(); }
+    std::streamsize showmanyc() override { return 0; }
+
+  private:
+    // Sends everything from the start of the put area to the write position, looping over
+    // partial sends; the put area is empty afterwards. False when the socket is gone or a
+    // send fails (the bytes not taken are dropped with the stream, never sent later).
+    bool SendPending();
+
+    const std::atomic<int>& handle_;
+    std::unique_ptr<char[]> block_;
+};
+
+// A blocking TCP connection to a news server, read and written as a text stream. One object
+// per connection attempt; one worker thread reads and writes it. Another thread may call
+// Shutdown to wake a blocked receive; only the owner closes the descriptor.
+class NntpSocket : public std::iostream {
+  public:
+    explicit NntpSocket(const SocketOptions& options = SocketOptions::Defaults());
+    ~NntpSocket() override;
+    NntpSocket(const NntpSocket&) = delete;
+    NntpSocket& operator=(const NntpSocket&) = delete;
+
+    // Connects to host:port (every address the resolver gives, IPv4 and IPv6, in turn).
+    // Afterwards is_open() tells whether it worked.
+    void Open(const std::string& host, int port);
+    // Sends "QUIT" first when the options say so, then closes the descriptor.
+    void Close();
+    // Wakes a receive or send blocked in another thread; the stream fails there. Safe from
+    // any thread while the object exists; the descriptor stays open until its owner closes.
+    void Shutdown();
+
+    bool is_open() const { return handle_.load() >= 0; }
+    int handle() const { return handle_.load(); }
+
+    // Reads one line of at most size - 1 characters (LF dropped, CR kept). Returns true when
+    // a whole line ended by LF was read. Once the stream has failed the text is empty.
+    bool ReadLine(std::string& line, size_t size = kReplyBufferSize,
+                  LineMode mode = LineMode::FailWhenLong);
+    // The same into a caller's buffer, zero-terminated.
+    bool ReadLine(char* buffer, size_t size);
+
+    // Writes the text followed by CR LF and flushes: one send per command.
+    void SendCommand(std::string_view command);
+
+    // The slot whose connection field points at this object; cleared when it is destroyed.
+    void set_slot(ThreadSlot* slot) { slot_ = slot; }
+
+  private:
+    const SocketOptions& options_;
+    std::atomic<int> handle_{-1};
+    std::mutex shutdown_mutex_;  // a shutdown never meets a close of the same descriptor
+    SocketStreamBuffer buffer_;
+    ThreadSlot* slot_ = nullptr;
+};
+
+}  // namespace qs

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "nntp/nntp_socket.h"
+#include "nntp/worker_state.h"
+
+namespace qs {
+
+// The number at the start of a reply line ("%d"), or -1 when the line has none (an empty
+// line after a time-out or a closed connection included).
+int ReplyCode(std::string_view line);
+
+// Opens a greeted and, when the server entry has a user name, logged-in connection for the
+// slot, starting at the slot's current server. A failed attempt moves the slot on to the next
+// enabled server; without single_attempt the servers are tried in a ring for as long as the
+// slot's work goes on. The connection stays registered in the slot until it is destroyed.
+// `status` may be null.
+std::unique_ptr<NntpSocket> ConnectToServer(WorkerState& state, int slot, StatusText* status,
+                                            bool single_attempt);
+
+// GROUP; true when the server answered 211.
+bool SelectGroup(NntpSocket& connection, const std::string& group);
+
+}  // namespace qs

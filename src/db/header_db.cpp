@@ -1,0 +1,1322 @@
+#include "db/header_db.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+
+#include "app/debug_log.h"
+#include "app/host.h"
+#include "app/settings.h"
+#include "app/text_util.h"
+
+namespace qs {
+namespace {
+
+// Every database carries the same three tables. Attachment and Group keep their stored
+// (insertion) order in an explicit key, so that rewriting rows cannot renumber them.
+const char* const kSchema = R"sql(
+CREATE TABLE IF NOT EXISTS MessageVars(
+  MessageId TEXT NOT NULL,
+  attachment TEXT NOT NULL,
+  ArticleId INTEGER NOT NULL DEFAULT 0,
+  lines INTEGER NOT NULL DEFAULT 0,
+  bytes INTEGER NOT NULL DEFAULT 0,
+  partnum INTEGER NOT NULL DEFAULT 1);
+CREATE UNIQUE INDEX IF NOT EXISTS MessageVars_MessageId ON MessageVars(MessageId);
+CREATE INDEX IF NOT EXISTS MessageVars_attachment ON MessageVars(attachment, partnum);
+CREATE TABLE IF NOT EXISTS Attachment(
+  seq INTEGER PRIMARY KEY,
+  Id TEXT NOT NULL,
+  filename TEXT NOT NULL COLLATE NOCASE,
+  email TEXT NOT NULL,
+  bytes INTEGER NOT NULL DEFAULT 0,
+  lines INTEGER NOT NULL DEFAULT 0,
+  parts INTEGER NOT NULL DEFAULT 1,
+  newsgroup TEXT NOT NULL,
+  state INTEGER NOT NULL DEFAULT 0,
+  isnew INTEGER NOT NULL DEFAULT 0,
+  dir TEXT NOT NULL,
+  date INTEGER NOT NULL DEFAULT 0,
+  partcount INTEGER NOT NULL DEFAULT 0);
+CREATE UNIQUE INDEX IF NOT EXISTS Attachment_Id ON Attachment(Id);
+CREATE INDEX IF NOT EXISTS Attachment_filename ON Attachment(filename, state);
+CREATE INDEX IF NOT EXISTS Attachment_email ON Attachment(email, state);
+CREATE INDEX IF NOT EXISTS Attachment_bytes ON Attachment(bytes, state);
+CREATE INDEX IF NOT EXISTS Attachment_lines ON Attachment(lines, state);
+CREATE INDEX IF NOT EXISTS Attachment_parts ON Attachment(parts, state);
+CREATE INDEX IF NOT EXISTS Attachment_date ON Attachment(date, state);
+CREATE INDEX IF NOT EXISTS Attachment_state ON Attachment(state);
+CREATE TABLE IF NOT EXISTS "Group"(
+  seq INTEGER PRIMARY KEY,
+  name TEXT NOT NULL,
+  downloaddir TEXT NOT NULL,
+  "first" INTEGER NOT NULL DEFAULT 0,
+  "last" INTEGER NOT NULL DEFAULT 0,
+  amount INTEGER NOT NULL DEFAULT 0,
+  state INTEGER NOT NULL DEFAULT 0,
+  lastscanned INTEGER NOT NULL DEFAULT 0);
+CREATE UNIQUE INDEX IF NOT EXISTS Group_name ON "Group"(name);
+CREATE INDEX IF NOT EXISTS Group_first ON "Group"("first");
+CREATE INDEX IF NOT EXISTS Group_last ON "Group"("last");
+CREATE INDEX IF NOT EXISTS Group_amount ON "Group"(amount);
+CREATE INDEX IF NOT EXISTS Group_state ON "Group"(state);
+CREATE INDEX IF NOT EXISTS Group_lastscanned ON "Group"(lastscanned);
+)sql";
+
+// Column order of ReadAttachment.
+const char* const kAttCols =
+    "state,email,parts,partcount,bytes,lines,date,Id,filename,dir,newsgroup,isnew";
+const char* const kGroupCols = "name,downloaddir,\"first\",\"last\",amount,state,lastscanned";
+
+const char* const kAttachmentOrders[] = {"filename", "email", "bytes", "lines",
+                                         "parts",    "date",  "state", "Id"};
+const char* const kGroupOrders[] = {"name",   "downloaddir", "first",      "last",
+                                    "amount", "state",       "lastscanned"};
+
+// Resets a statement and drops its bindings when the scope ends.
+struct StmtScope {
+    sqlite3_stmt* s;
+    ~StmtScope() {
+        if (s) {
+            sqlite3_reset(s);
+            sqlite3_clear_bindings(s);
+        }
+    }
+};
+
+void BindText(sqlite3_stmt* s, int i, const std::string& t) {
+    sqlite3_bind_text(s, i, t.data(), static_cast<int>(t.size()), SQLITE_STATIC);
+}
+
+std::string ColText(sqlite3_stmt* s, int i) {
+    const char* p = reinterpret_cast<const char*>(sqlite3_column_text(s, i));
+    return p ? std::string(p, static_cast<size_t>(sqlite3_column_bytes(s, i))) : std::string();
+}
+
+void ReadAttachment(sqlite3_stmt* s, int c, Attachment& a) {
+    a.state = sqlite3_column_int(s, c + 0);
+    a.email = ColText(s, c + 1);
+    a.parts = sqlite3_column_int(s, c + 2);
+    a.partcount = sqlite3_column_int(s, c + 3);
+    a.bytes = sqlite3_column_int64(s, c + 4);
+    a.lines = sqlite3_column_int64(s, c + 5);
+    a.date = sqlite3_column_int64(s, c + 6);
+    a.Id = ColText(s, c + 7);
+    a.filename = ColText(s, c + 8);
+    a.dir = ColText(s, c + 9);
+    a.newsgroup = ColText(s, c + 10);
+    a.isnew = sqlite3_column_int(s, c + 11);
+}
+
+// Binds the stored columns in the order of kAttInsertCols, starting at parameter i.
+const char* const kAttInsertCols =
+    "Id,filename,email,bytes,lines,parts,newsgroup,state,isnew,dir,date,partcount";
+void BindAttachment(sqlite3_stmt* s, int i, const Attachment& a) {
+    BindText(s, i + 0, a.Id);
+    BindText(s, i + 1, a.filename);
+    BindText(s, i + 2, a.email);
+    sqlite3_bind_int64(s, i + 3, a.bytes);
+    sqlite3_bind_int64(s, i + 4, a.lines);
+    sqlite3_bind_int(s, i + 5, a.parts);
+    BindText(s, i + 6, a.newsgroup);
+    sqlite3_bind_int(s, i + 7, a.state);
+    sqlite3_bind_int(s, i + 8, a.isnew);
+    BindText(s, i + 9, a.dir);
+    sqlite3_bind_int64(s, i + 10, a.date);
+    sqlite3_bind_int(s, i + 11, a.partcount);
+}
+
+void ReadGroup(sqlite3_stmt* s, Group& g) {
+    g.name = ColText(s, 0);
+    g.downloaddir = ColText(s, 1);
+    g.first = sqlite3_column_int64(s, 2);
+    g.last = sqlite3_column_int64(s, 3);
+    g.amount = sqlite3_column_int64(s, 4);
+    g.state = sqlite3_column_int(s, 5);
+    g.lastscanned = sqlite3_column_int64(s, 6);
+}
+
+unsigned char kLower[256];
+const bool kLowerReady = [] {
+    for (int c = 0; c < 256; ++c)
+        kLower[c] = static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+    return true;
+}();
+
+// qs_contains(text, needle): 1 when the lower-cased text contains needle, which the
+// caller has lower-cased already. A substring test without allocating a lowered copy.
+void ContainsFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
+    const auto* h = sqlite3_value_text(argv[0]);
+    int hn = sqlite3_value_bytes(argv[0]);
+    const auto* n = sqlite3_value_text(argv[1]);
+    int nn = sqlite3_value_bytes(argv[1]);
+    if (!h || !n) {
+        sqlite3_result_int(ctx, 0);
+        return;
+    }
+    if (nn == 0) {
+        sqlite3_result_int(ctx, 1);
+        return;
+    }
+    const unsigned char first = n[0];
+    for (int i = 0; i + nn <= hn; ++i) {
+        if (kLower[h[i]] != first)
+            continue;
+        int k = 1;
+        while (k < nn && kLower[h[i + k]] == n[k])
+            ++k;
+        if (k == nn) {
+            sqlite3_result_int(ctx, 1);
+            return;
+        }
+    }
+    sqlite3_result_int(ctx, 0);
+}
+
+// Splits "column" or "column desc" and checks the column against a list; the result is
+// the canonical "column" / "column desc", or empty when the text is not acceptable.
+template <size_t N>
+std::string CanonicalOrder(const std::string& text, const char* const (&columns)[N]) {
+    std::string_view t = Trim(text);
+    bool desc = false;
+    size_t space = t.find_first_of(" \t");
+    std::string_view col = t;
+    if (space != std::string_view::npos) {
+        std::string_view rest = Trim(t.substr(space));
+        if (!EqualsNoCase(rest, "desc"))
+            return {};
+        desc = true;
+        col = t.substr(0, space);
+    }
+    for (const char* c : columns)
+        if (EqualsNoCase(col, c))
+            return std::string(c) + (desc ? " desc" : "");
+    return {};
+}
+
+// The ORDER BY clause for an accepted order text; quoted column names.
+std::string OrderClause(const std::string& canonical) {
+    size_t space = canonical.find(' ');
+    std::string col = canonical.substr(0, space);
+    return " ORDER BY \"" + col + "\"" + (space == std::string::npos ? "" : " DESC");
+}
+
+void Say(const DbEnv& env, const std::string& text, Host::Icon icon) {
+    LogLine("%s\n", text.c_str());
+    if (env.host)
+        env.host->ShowMessage(text, icon);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------
+// Opening and closing
+
+std::string HeaderDatabase::PathFor(const std::string& data_dir, const std::string& name) {
+    // Group names come from a server: keep them inside the data directory.
+    std::string file = name;
+    for (char& c : file)
+        if (c == '/' || c == '\\' || static_cast<unsigned char>(c) < 32)
+            c = '_';
+    std::string dir = data_dir;
+    if (!dir.empty() && dir.back() != '/')
+        dir += '/';
+    return dir + file + ".db";
+}
+
+DbKind HeaderDatabase::KindOf(const std::string& name) {
+    if (name == "queue")
+        return DbKind::Queue;
+    if (name == "log")
+        return DbKind::Log;
+    if (name == "groups")
+        return DbKind::Groups;
+    return DbKind::Newsgroup;
+}
+
+HeaderDatabase::HeaderDatabase(const DbEnv& env, std::string name, std::string path)
+    : env_(env), name_(std::move(name)), path_(std::move(path)), kind_(KindOf(name_)) {}
+
+std::shared_ptr<HeaderDatabase> HeaderDatabase::Open(const DbEnv& env, const std::string& name) {
+    std::error_code ec;
+    if (!env.data_dir.empty())
+        std::filesystem::create_directories(env.data_dir, ec);
+    std::shared_ptr<HeaderDatabase> db(new HeaderDatabase(env, name, PathFor(env.data_dir, name)));
+    if (db->OpenFile())
+        return db;
+    Say(env, "Possible database corruption.\nResetting the group and retrying...",
+        Host::Icon::Plain);
+    db->CloseFile();
+    for (const char* suffix : {"", "-wal", "-shm", "-journal"})
+        std::filesystem::remove(db->path_ + suffix, ec);
+    if (db->OpenFile())
+        return db;
+    db->CloseFile();
+    Say(env, "Sorry, didn't work out. Please restart Quillstream ASAP...", Host::Icon::Stop);
+    return nullptr;
+}
+
+bool HeaderDatabase::OpenFile() {
+    std::lock_guard<std::mutex> lock(db_mu_);
+    int rc =
+        sqlite3_open_v2(path_.c_str(), &db_,
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+    if (rc != SQLITE_OK) {
+        LogLine("SQL error: cannot open %s: %s\n", path_.c_str(),
+                db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc));
+        return false;
+    }
+    sqlite3_busy_timeout(db_, 10000);
+    sqlite3_extended_result_codes(db_, 1);
+    if (sqlite3_create_function_v2(db_, "qs_contains", 2,
+                                   SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS, nullptr,
+                                   ContainsFunction, nullptr, nullptr, nullptr) != SQLITE_OK)
+        return false;
+    // WAL: readers never block the writer, and a killed process leaves a consistent file.
+    // NORMAL sync in WAL mode survives a killed process; a power loss may cost the last
+    // commits but not the file.
+    if (!Exec("PRAGMA journal_mode=WAL") || !Exec("PRAGMA synchronous=NORMAL") ||
+        !Exec("PRAGMA cache_size=-32768") || !Exec("PRAGMA temp_store=MEMORY") ||
+        !Exec("PRAGMA mmap_size=268435456"))
+        return false;
+    if (!Exec("BEGIN IMMEDIATE"))
+        return false;
+    if (!Exec(kSchema)) {
+        Exec("ROLLBACK");
+        return false;
+    }
+    if (!Exec("COMMIT"))
+        return false;
+    int64_t kb = SumKilobytes();
+    if (kb < 0)
+        return false;
+    kb_total_ = kb;
+    highest_seen_ = 0;
+    highest_known_ = false;
+    {
+        std::lock_guard<std::mutex> cache(cache_mu_);
+        int direction = env_.settings ? env_.settings->SortDirection : 1;
+        order_ = kind_ == DbKind::Log ? "" : direction ? "filename desc" : "filename";
+    }
+    return true;
+}
+
+void HeaderDatabase::CloseFile() {
+    std::lock_guard<std::mutex> lock(db_mu_);
+    if (!db_)
+        return;
+    if (in_txn_)
+        Commit();
+    for (auto& [sql, stmt] : stmts_)
+        sqlite3_finalize(stmt);
+    stmts_.clear();
+    sqlite3_close_v2(db_);
+    db_ = nullptr;
+}
+
+HeaderDatabase::~HeaderDatabase() {
+    CloseFile();
+}
+
+bool HeaderDatabase::Exec(const char* sql) {
+    char* err = nullptr;
+    if (sqlite3_exec(db_, sql, nullptr, nullptr, &err) == SQLITE_OK)
+        return true;
+    LogLine("SQL error: %s (%s)\n", err ? err : sqlite3_errmsg(db_), path_.c_str());
+    sqlite3_free(err);
+    return false;
+}
+
+sqlite3_stmt* HeaderDatabase::Stmt(const std::string& sql) {
+    auto it = stmts_.find(sql);
+    if (it != stmts_.end())
+        return it->second;
+    sqlite3_stmt* s = nullptr;
+    if (sqlite3_prepare_v3(db_, sql.c_str(), static_cast<int>(sql.size()),
+                           SQLITE_PREPARE_PERSISTENT, &s, nullptr) != SQLITE_OK) {
+        LogLine("SQL error: %s in \"%s\"\n", sqlite3_errmsg(db_), sql.c_str());
+        return nullptr;
+    }
+    stmts_.emplace(sql, s);
+    return s;
+}
+
+bool HeaderDatabase::Fail(const char* what) {
+    LogLine("SQL error: %s: %s (%s)\n", what, db_ ? sqlite3_errmsg(db_) : "closed", path_.c_str());
+    if (db_ && in_txn_) {
+        pending_.clear();
+        pending_index_.clear();
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        in_txn_ = false;
+        int64_t kb = SumKilobytes();
+        if (kb >= 0)
+            kb_total_ = kb;
+        highest_known_ = false;
+    }
+    return false;
+}
+
+// ---------------------------------------------------------------------------------------
+// Transactions and batches
+
+bool HeaderDatabase::BeginWrite() {
+    if (in_txn_)
+        return true;
+    if (!Exec("BEGIN IMMEDIATE"))
+        return false;
+    in_txn_ = true;
+    txn_parts_ = 0;
+    txn_start_ = std::chrono::steady_clock::now();
+    return true;
+}
+
+bool HeaderDatabase::Commit() {
+    if (!in_txn_)
+        return true;
+    if (!FlushPending())
+        return Fail("flush");
+    if (!Exec("COMMIT"))
+        return Fail("commit");
+    in_txn_ = false;
+    return true;
+}
+
+void HeaderDatabase::Finish(bool batchable) {
+    if (!in_txn_)
+        return;
+    if (batchable && batch_depth_ > 0 && txn_parts_ < kBatchMaxParts &&
+        std::chrono::steady_clock::now() - txn_start_ < std::chrono::milliseconds(kBatchMaxMillis))
+        return;
+    Commit();
+}
+
+void HeaderDatabase::BeginBatch() {
+    std::lock_guard<std::mutex> lock(db_mu_);
+    ++batch_depth_;
+}
+
+void HeaderDatabase::EndBatch() {
+    std::lock_guard<std::mutex> lock(db_mu_);
+    if (batch_depth_ > 0 && --batch_depth_ == 0 && db_)
+        Commit();
+}
+
+void HeaderDatabase::Flush() {
+    std::lock_guard<std::mutex> lock(db_mu_);
+    if (db_)
+        Commit();
+}
+
+// Writes the attachments merged in this transaction: new ones are inserted in the order
+// they arrived, stored ones get their counters (and state, when it moved) rewritten.
+bool HeaderDatabase::FlushPending() {
+    if (pending_.empty())
+        return true;
+    std::string insert_sql = std::string("INSERT INTO Attachment(") + kAttInsertCols +
+                             ") VALUES(?,?,?,?,?,?,?,?,?,?,?,?)";
+    sqlite3_stmt* ins = Stmt(insert_sql);
+    sqlite3_stmt* upd =
+        Stmt("UPDATE Attachment SET bytes=?1,lines=?2,partcount=?3,isnew=?4 WHERE seq=?5");
+    sqlite3_stmt* upd_state =
+        Stmt("UPDATE Attachment SET bytes=?1,lines=?2,partcount=?3,isnew=?4,state=?6 WHERE seq=?5");
+    if (!ins || !upd || !upd_state)
+        return false;
+    for (const Pending& p : pending_) {
+        sqlite3_stmt* s;
+        if (p.rowid == 0) {
+            s = ins;
+            BindAttachment(s, 1, p.rec);
+        } else {
+            s = p.rec.state != p.stored_state ? upd_state : upd;
+            sqlite3_bind_int64(s, 1, p.rec.bytes);
+            sqlite3_bind_int64(s, 2, p.rec.lines);
+            sqlite3_bind_int(s, 3, p.rec.partcount);
+            sqlite3_bind_int(s, 4, p.rec.isnew);
+            sqlite3_bind_int64(s, 5, p.rowid);
+            if (s == upd_state)
+                sqlite3_bind_int(s, 6, p.rec.state);
+        }
+        StmtScope scope{s};
+        if (sqlite3_step(s) != SQLITE_DONE)
+            return false;
+    }
+    pending_.clear();
+    pending_index_.clear();
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------
+// Merging
+
+bool HeaderDatabase::LookupAttachment(const std::string& id, Pending& out) {
+    sqlite3_stmt* s = Stmt(std::string("SELECT seq,") + kAttCols + " FROM Attachment WHERE Id=?");
+    if (!s)
+        return false;
+    StmtScope scope{s};
+    BindText(s, 1, id);
+    if (sqlite3_step(s) != SQLITE_ROW)
+        return false;
+    out.rowid = sqlite3_column_int64(s, 0);
+    ReadAttachment(s, 1, out.rec);
+    out.stored_state = out.rec.state;
+    return true;
+}
+
+bool HeaderDatabase::InsertPart(const MessageVars& part, const std::string& id, bool* inserted) {
+    sqlite3_stmt* s = Stmt(
+        "INSERT OR IGNORE INTO MessageVars(MessageId,attachment,ArticleId,lines,bytes,partnum) "
+        "VALUES(?,?,?,?,?,?)");
+    if (!s)
+        return false;
+    StmtScope scope{s};
+    BindText(s, 1, part.MessageId);
+    BindText(s, 2, id);
+    sqlite3_bind_int64(s, 3, part.ArticleId);
+    sqlite3_bind_int64(s, 4, part.lines);
+    sqlite3_bind_int64(s, 5, part.bytes);
+    sqlite3_bind_int(s, 6, part.partnum);
+    if (sqlite3_step(s) != SQLITE_DONE)
+        return false;
+    bool added = sqlite3_changes(db_) > 0;
+    if (inserted)
+        *inserted = added;
+    if (added && part.ArticleId > highest_seen_.load(std::memory_order_relaxed))
+        highest_seen_.store(part.ArticleId, std::memory_order_relaxed);
+    ++txn_parts_;
+    return true;
+}
+
+bool HeaderDatabase::StoreAttachment(const MessageVars* part, const Attachment& attachment) {
+    std::lock_guard<std::mutex> lock(db_mu_);
+    if (!db_)
+        return false;
+    if (!BeginWrite())
+        return Fail("begin");
+
+    Pending* p = nullptr;
+    auto it = pending_index_.find(attachment.Id);
+    if (it != pending_index_.end()) {
+        p = &pending_[it->second];
+    } else {
+        Pending found;
+        if (LookupAttachment(attachment.Id, found)) {
+            pending_index_.emplace(attachment.Id, pending_.size());
+            pending_.push_back(std::move(found));
+            p = &pending_.back();
+        }
+    }
+
+    bool skip = false;  // the part is an article stored already
+    if (p) {
+        Attachment& rec = p->rec;
+        if (part) {
+            bool inserted = false;
+            if (!InsertPart(*part, attachment.Id, &inserted))
+                return Fail("insert part");
+            if (inserted) {
+                rec.bytes += part->bytes;
+                rec.lines += part->lines;
+                kb_total_ += part->bytes / 1024;
+                rec.partcount += 1;
+            } else {
+                skip = true;
+            }
+        }
+        if (!skip) {
+            if (rec.state >= StateQueued) {
+                // A scanned header arrives with state 0: a queued, downloading, done or
+                // failed attachment keeps its state then.
+                if (attachment.state != 0)
+                    rec.state = attachment.state;
+            } else {
+                rec.state =
+                    rec.parts == 1 || rec.partcount >= rec.parts ? StateComplete : StateIncomplete;
+            }
+            rec.isnew = attachment.isnew;
+        }
+    } else {
+        Pending fresh;
+        Attachment& rec = fresh.rec;
+        rec = attachment;
+        rec.partlist.clear();
+        if (part) {
+            bool inserted = false;
+            if (!InsertPart(*part, attachment.Id, &inserted))
+                return Fail("insert part");
+            if (inserted) {
+                rec.bytes = part->bytes;
+                rec.lines = part->lines;
+                rec.partcount = 1;
+            } else {
+                skip = true;  // the article belongs to another attachment already
+            }
+        }
+        if (!skip) {
+            if (rec.state < StateQueued)
+                rec.state = rec.parts == 1 ? StateComplete : StateIncomplete;
+            kb_total_ += rec.bytes / 1024;
+            pending_index_.emplace(attachment.Id, pending_.size());
+            pending_.push_back(std::move(fresh));
+        }
+    }
+
+    for (const MessageVars& mv : attachment.partlist)
+        if (!InsertPart(mv, mv.attachment.empty() ? attachment.Id : mv.attachment, nullptr))
+            return Fail("insert part");
+    Finish(true);
+    return true;
+}
+
+bool HeaderDatabase::SetAttachmentState(const Attachment& attachment) {
+    std::lock_guard<std::mutex> cache(cache_mu_);
+    bool ok = false;
+    {
+        std::lock_guard<std::mutex> lock(db_mu_);
+        if (!db_)
+            return false;
+        if (!BeginWrite())
+            return Fail("begin");
+        auto it = pending_index_.find(attachment.Id);
+        if (it != pending_index_.end())
+            pending_[it->second].rec.state = attachment.state;
+        if (!FlushPending())
+            return Fail("flush");
+        sqlite3_stmt* s = Stmt("UPDATE Attachment SET state=? WHERE Id=?");
+        if (!s)
+            return Fail("prepare");
+        {
+            StmtScope scope{s};
+            sqlite3_bind_int(s, 1, attachment.state);
+            BindText(s, 2, attachment.Id);
+            if (sqlite3_step(s) != SQLITE_DONE)
+                return Fail("set state");
+        }
+        Finish(false);
+        ok = true;
+    }
+    changed_ids_.insert(attachment.Id);
+    return ok;
+}
+
+bool HeaderDatabase::LoadParts(Attachment& attachment) {
+    std::lock_guard<std::mutex> lock(db_mu_);
+    if (!db_)
+        return false;
+    if (!FlushPending())
+        return Fail("flush");
+    sqlite3_stmt* s = Stmt(
+        "SELECT MessageId,attachment,ArticleId,lines,bytes,partnum FROM MessageVars "
+        "WHERE attachment=? ORDER BY partnum, rowid");
+    if (!s)
+        return Fail("prepare");
+    std::vector<MessageVars> parts;
+    {
+        StmtScope scope{s};
+        BindText(s, 1, attachment.Id);
+        int rc;
+        while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
+            MessageVars mv;
+            mv.MessageId = ColText(s, 0);
+            mv.attachment = ColText(s, 1);
+            mv.ArticleId = sqlite3_column_int64(s, 2);
+            mv.lines = sqlite3_column_int64(s, 3);
+            mv.bytes = sqlite3_column_int64(s, 4);
+            mv.partnum = sqlite3_column_int(s, 5);
+            parts.push_back(std::move(mv));
+        }
+        if (rc != SQLITE_DONE)
+            return Fail("load parts");
+    }
+    attachment.partlist = std::move(parts);
+    Finish(true);
+    return true;
+}
+
+bool HeaderDatabase::RemoveLocked(const Attachment& attachment) {
+    sqlite3_stmt* get = Stmt("SELECT bytes FROM Attachment WHERE Id=?");
+    sqlite3_stmt* del_parts = Stmt("DELETE FROM MessageVars WHERE attachment=?");
+    sqlite3_stmt* del = Stmt("DELETE FROM Attachment WHERE Id=?");
+    if (!get || !del_parts || !del)
+        return false;
+    int64_t bytes = -1;
+    {
+        StmtScope scope{get};
+        BindText(get, 1, attachment.Id);
+        int rc = sqlite3_step(get);
+        if (rc == SQLITE_ROW)
+            bytes = sqlite3_column_int64(get, 0);
+        else if (rc != SQLITE_DONE)
+            return false;
+    }
+    for (sqlite3_stmt* s : {del_parts, del}) {
+        StmtScope scope{s};
+        BindText(s, 1, attachment.Id);
+        if (sqlite3_step(s) != SQLITE_DONE)
+            return false;
+    }
+    if (bytes >= 0)
+        kb_total_ -= bytes / 1024;
+    highest_known_ = false;
+    return true;
+}
+
+bool HeaderDatabase::RemoveAttachment(const Attachment& attachment) {
+    return RemoveAttachments({attachment});
+}
+
+bool HeaderDatabase::RemoveAttachments(const std::vector<Attachment>& attachments) {
+    {
+        std::lock_guard<std::mutex> lock(db_mu_);
+        if (!db_)
+            return false;
+        if (!BeginWrite())
+            return Fail("begin");
+        if (!FlushPending())
+            return Fail("flush");
+        for (const Attachment& a : attachments)
+            if (!RemoveLocked(a))
+                return Fail("remove");
+        Finish(false);
+    }
+    std::lock_guard<std::mutex> cache(cache_mu_);
+    ClearCacheLocked();
+    return true;
+}
+
+bool HeaderDatabase::Empty() {
+    std::lock_guard<std::mutex> cache(cache_mu_);
+    std::lock_guard<std::mutex> lock(db_mu_);
+    if (!db_)
+        return false;
+    pending_.clear();
+    pending_index_.clear();
+    if (!BeginWrite())
+        return Fail("begin");
+    if (!Exec("DELETE FROM MessageVars; DELETE FROM Attachment; DELETE FROM \"Group\";"))
+        return Fail("empty");
+    Finish(false);
+    kb_total_ = 0;
+    highest_seen_ = 0;
+    highest_known_ = true;
+    ClearCacheLocked();
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------
+// Views
+
+std::string HeaderDatabase::filter() const {
+    std::lock_guard<std::mutex> cache(cache_mu_);
+    return filter_;
+}
+
+std::string HeaderDatabase::order() const {
+    std::lock_guard<std::mutex> cache(cache_mu_);
+    return order_;
+}
+
+bool HeaderDatabase::SetFilter(const std::string& text) {
+    if (kind_ == DbKind::Queue || kind_ == DbKind::Log)
+        return true;
+    std::lock_guard<std::mutex> cache(cache_mu_);
+    filter_ = ToLower(text);
+    ClearCacheLocked();
+    return true;
+}
+
+bool HeaderDatabase::SetOrder(const std::string& text) {
+    std::string canonical;
+    if (!Trim(text).empty()) {
+        canonical = CanonicalOrder(text, kAttachmentOrders);
+        if (canonical.empty())
+            canonical = CanonicalOrder(text, kGroupOrders);
+        if (canonical.empty()) {
+            LogLine("Refused sort order \"%s\"\n", text.c_str());
+            return false;
+        }
+    }
+    std::lock_guard<std::mutex> cache(cache_mu_);
+    ClearCacheLocked();
+    order_ = kind_ == DbKind::Log ? "" : canonical;
+    return true;
+}
+
+// The current view's selection, captured under the cache lock.
+struct HeaderDatabase::ViewSpec {
+    std::string where;  // "" or " WHERE ..."; ?1 is the filter when has_filter
+    std::string order;  // " ORDER BY ..."
+    std::string filter;
+    bool has_filter = false;
+};
+
+// Only a newsgroup's view filters and sorts; the queue and the log show every row in
+// stored order.
+HeaderDatabase::ViewSpec HeaderDatabase::CaptureViewLocked() const {
+    ViewSpec v;
+    v.order = " ORDER BY seq";
+    if (kind_ == DbKind::Groups) {
+        v.filter = filter_;
+        v.has_filter = !filter_.empty();
+        if (v.has_filter)
+            v.where = " WHERE qs_contains(name, ?1)";
+        return v;
+    }
+    if (kind_ != DbKind::Newsgroup)
+        return v;
+    std::string cond;
+    if (!filter_.empty()) {
+        cond = "qs_contains(filename, ?1)";
+        v.filter = filter_;
+        v.has_filter = true;
+    }
+    if (env_.settings && env_.settings->ShowIncomplete == 0)
+        cond += cond.empty() ? "state != 2" : " AND state != 2";
+    if (!cond.empty())
+        v.where = " WHERE " + cond;
+    std::string canonical = CanonicalOrder(order_, kAttachmentOrders);
+    if (!canonical.empty())
+        v.order = OrderClause(canonical);
+    return v;
+}
+
+// The stored keys of view rows first .. first + count - 1. The keys come from the indexes
+// alone; the rows are read one by one afterwards, which keeps deep pages cheap.
+bool HeaderDatabase::ViewRowIds(const ViewSpec& v, int64_t first, int64_t count,
+                                std::vector<int64_t>& ids) {
+    ids.clear();
+    if (first < 0 || count <= 0)
+        return true;
+    sqlite3_stmt* s =
+        Stmt("SELECT seq FROM Attachment" + v.where + v.order + " LIMIT ?2 OFFSET ?3");
+    if (!s)
+        return false;
+    StmtScope scope{s};
+    if (v.has_filter)
+        BindText(s, 1, v.filter);
+    sqlite3_bind_int64(s, 2, count);
+    sqlite3_bind_int64(s, 3, first);
+    int rc;
+    while ((rc = sqlite3_step(s)) == SQLITE_ROW)
+        ids.push_back(sqlite3_column_int64(s, 0));
+    return rc == SQLITE_DONE;
+}
+
+bool HeaderDatabase::ReadAttachmentByRowid(int64_t rowid, Attachment& out) {
+    sqlite3_stmt* s = Stmt(std::string("SELECT ") + kAttCols + " FROM Attachment WHERE seq=?");
+    if (!s)
+        return false;
+    StmtScope scope{s};
+    sqlite3_bind_int64(s, 1, rowid);
+    if (sqlite3_step(s) != SQLITE_ROW)
+        return false;
+    ReadAttachment(s, 0, out);
+    return true;
+}
+
+bool HeaderDatabase::ReadRows(const std::vector<int64_t>& ids, std::vector<Attachment>& out) {
+    out.clear();
+    out.reserve(ids.size());
+    for (int64_t id : ids) {
+        out.emplace_back();
+        if (!ReadAttachmentByRowid(id, out.back()))
+            return false;
+    }
+    return true;
+}
+
+bool HeaderDatabase::AttachmentAt(int64_t row, Attachment& out) {
+    ViewSpec v;
+    {
+        std::lock_guard<std::mutex> cache(cache_mu_);
+        auto it = row_cache_.find(row);
+        if (it != row_cache_.end() && !changed_ids_.count(it->second.Id)) {
+            out = it->second;
+            return true;
+        }
+        v = CaptureViewLocked();
+    }
+    Attachment a;
+    {
+        std::lock_guard<std::mutex> lock(db_mu_);
+        if (!db_ || kind_ == DbKind::Groups)
+            return false;
+        if (!FlushPending())
+            return Fail("flush");
+        std::vector<int64_t> ids;
+        if (!ViewRowIds(v, row, 1, ids))
+            return Fail("view");
+        if (ids.empty() || !ReadAttachmentByRowid(ids[0], a)) {
+            Finish(true);
+            return false;
+        }
+        Finish(true);
+    }
+    std::lock_guard<std::mutex> cache(cache_mu_);
+    if (row_cache_.size() >= kRowCacheLimit)
+        row_cache_.clear();
+    row_cache_[row] = a;
+    out = std::move(a);
+    return true;
+}
+
+bool HeaderDatabase::FillRowCache(int64_t first, int64_t count) {
+    if (first < 0 || count <= 0)
+        return false;
+    std::lock_guard<std::mutex> cache(cache_mu_);
+    bool all_cached = true;
+    for (int64_t r = first; r < first + count && all_cached; ++r) {
+        auto it = row_cache_.find(r);
+        all_cached = it != row_cache_.end() && !changed_ids_.count(it->second.Id);
+    }
+    if (all_cached)
+        return true;
+    ViewSpec v = CaptureViewLocked();
+    std::vector<Attachment> rows;
+    {
+        std::lock_guard<std::mutex> lock(db_mu_);
+        if (!db_ || kind_ == DbKind::Groups)
+            return false;
+        if (!FlushPending())
+            return Fail("flush");
+        std::vector<int64_t> ids;
+        if (!ViewRowIds(v, first, count, ids) || !ReadRows(ids, rows))
+            return Fail("view");
+        Finish(true);
+    }
+    if (row_cache_.size() + rows.size() > kRowCacheLimit)
+        row_cache_.clear();
+    for (size_t k = 0; k < rows.size(); ++k)
+        row_cache_[first + static_cast<int64_t>(k)] = std::move(rows[k]);
+    return true;
+}
+
+int64_t HeaderDatabase::CountRows() {
+    ViewSpec v;
+    {
+        std::lock_guard<std::mutex> cache(cache_mu_);
+        v = CaptureViewLocked();
+    }
+    int64_t n = 0;
+    {
+        std::lock_guard<std::mutex> lock(db_mu_);
+        if (!db_)
+            return 0;
+        if (!FlushPending())
+            return Fail("flush");
+        const char* table = kind_ == DbKind::Groups ? "\"Group\"" : "Attachment";
+        sqlite3_stmt* s = Stmt(std::string("SELECT count(*) FROM ") + table + v.where);
+        if (!s)
+            return Fail("prepare");
+        {
+            StmtScope scope{s};
+            if (v.has_filter)
+                BindText(s, 1, v.filter);
+            if (sqlite3_step(s) != SQLITE_ROW)
+                return Fail("count");
+            n = sqlite3_column_int64(s, 0);
+        }
+        Finish(true);
+    }
+    std::lock_guard<std::mutex> cache(cache_mu_);
+    ClearCacheLocked();
+    return n;
+}
+
+// ---------------------------------------------------------------------------------------
+// Queue order
+
+bool HeaderDatabase::StoredRowIds(int64_t first, int64_t count, std::vector<int64_t>& ids) {
+    ids.clear();
+    sqlite3_stmt* s = Stmt("SELECT seq FROM Attachment ORDER BY seq LIMIT ? OFFSET ?");
+    if (!s)
+        return false;
+    StmtScope scope{s};
+    sqlite3_bind_int64(s, 1, count);
+    sqlite3_bind_int64(s, 2, first);
+    int rc;
+    while ((rc = sqlite3_step(s)) == SQLITE_ROW)
+        ids.push_back(sqlite3_column_int64(s, 0));
+    return rc == SQLITE_DONE;
+}
+
+// Gives the stored rows ids[k] the contents rows[k], keys kept. The rows are deleted
+// first and inserted again, so that Ids may move between them without a unique clash.
+bool HeaderDatabase::RewriteRows(const std::vector<int64_t>& ids,
+                                 const std::vector<Attachment>& rows) {
+    sqlite3_stmt* del = Stmt("DELETE FROM Attachment WHERE seq=?");
+    sqlite3_stmt* ins = Stmt(std::string("INSERT INTO Attachment(seq,") + kAttInsertCols +
+                             ") VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?)");
+    if (!del || !ins)
+        return false;
+    for (int64_t id : ids) {
+        StmtScope scope{del};
+        sqlite3_bind_int64(del, 1, id);
+        if (sqlite3_step(del) != SQLITE_DONE)
+            return false;
+    }
+    for (size_t k = 0; k < ids.size(); ++k) {
+        StmtScope scope{ins};
+        sqlite3_bind_int64(ins, 1, ids[k]);
+        BindAttachment(ins, 2, rows[k]);
+        if (sqlite3_step(ins) != SQLITE_DONE)
+            return false;
+    }
+    return true;
+}
+
+bool HeaderDatabase::SwapRows(int64_t a, int64_t b) {
+    if (a < 0 || b < 0)
+        return false;
+    {
+        std::lock_guard<std::mutex> lock(db_mu_);
+        if (!db_)
+            return false;
+        if (!BeginWrite())
+            return Fail("begin");
+        if (!FlushPending())
+            return Fail("flush");
+        std::vector<int64_t> ia, ib;
+        if (!StoredRowIds(a, 1, ia) || !StoredRowIds(b, 1, ib))
+            return Fail("swap");
+        if (ia.empty() || ib.empty()) {
+            Finish(false);
+            return false;
+        }
+        std::vector<Attachment> rows;
+        if (!ReadRows({ia[0], ib[0]}, rows))
+            return Fail("swap");
+        if (ia[0] != ib[0] && !RewriteRows({ia[0], ib[0]}, {rows[1], rows[0]}))
+            return Fail("swap");
+        Finish(false);
+    }
+    std::lock_guard<std::mutex> cache(cache_mu_);
+    row_cache_.erase(a);
+    row_cache_.erase(b);
+    return true;
+}
+
+// The same result as swapping row r with r - 1, then r - 1 with r - 2, ... down to row 0,
+// done in one pass: row 0 gets row r's contents and rows 0 .. r - 1 move down by one.
+bool HeaderDatabase::MoveRowToTop(int64_t row) {
+    if (row < 0)
+        return false;
+    if (row == 0)
+        return true;
+    {
+        std::lock_guard<std::mutex> lock(db_mu_);
+        if (!db_)
+            return false;
+        if (!BeginWrite())
+            return Fail("begin");
+        if (!FlushPending())
+            return Fail("flush");
+        std::vector<int64_t> ids;
+        std::vector<Attachment> rows;
+        if (!StoredRowIds(0, row + 1, ids) || !ReadRows(ids, rows))
+            return Fail("move");
+        if (static_cast<int64_t>(ids.size()) != row + 1) {
+            Finish(false);
+            return false;
+        }
+        std::rotate(rows.begin(), rows.end() - 1, rows.end());
+        if (!RewriteRows(ids, rows))
+            return Fail("move");
+        Finish(false);
+    }
+    std::lock_guard<std::mutex> cache(cache_mu_);
+    row_cache_.erase(row_cache_.begin(), row_cache_.upper_bound(row));
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------
+// Totals and flags
+
+int64_t HeaderDatabase::TotalKilobytes() {
+    std::lock_guard<std::mutex> lock(db_mu_);
+    if (!db_)
+        return 0;
+    if (!FlushPending())
+        return Fail("flush");
+    int64_t kb = SumKilobytes();
+    if (kb < 0)
+        return Fail("total");
+    kb_total_ = kb;
+    Finish(true);
+    return kb;
+}
+
+int64_t HeaderDatabase::HighestArticleId() {
+    std::lock_guard<std::mutex> lock(db_mu_);
+    if (!db_)
+        return 0;
+    if (!highest_known_) {
+        if (!FlushPending())
+            return Fail("flush");
+        sqlite3_stmt* s = Stmt("SELECT coalesce(max(ArticleId),0) FROM MessageVars");
+        if (!s)
+            return Fail("prepare");
+        StmtScope scope{s};
+        if (sqlite3_step(s) != SQLITE_ROW)
+            return Fail("highest");
+        highest_seen_ = sqlite3_column_int64(s, 0);
+        highest_known_ = true;
+    }
+    Finish(true);
+    return highest_seen_;
+}
+
+bool HeaderDatabase::ClearNewFlags() {
+    {
+        std::lock_guard<std::mutex> lock(db_mu_);
+        if (!db_)
+            return false;
+        if (!BeginWrite())
+            return Fail("begin");
+        if (!FlushPending() || !Exec("UPDATE Attachment SET isnew=0 WHERE isnew=1"))
+            return Fail("clear new");
+        Finish(false);
+    }
+    std::lock_guard<std::mutex> cache(cache_mu_);
+    ClearCacheLocked();
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------
+// The groups database
+
+bool HeaderDatabase::StoreGroup(const Group& group) {
+    std::lock_guard<std::mutex> lock(db_mu_);
+    if (!db_)
+        return false;
+    if (!BeginWrite())
+        return Fail("begin");
+    sqlite3_stmt* upd = Stmt(
+        "UPDATE \"Group\" SET downloaddir=?2,\"first\"=?3,\"last\"=?4,amount=?5,state=?6,"
+        "lastscanned=?7 WHERE name=?1");
+    sqlite3_stmt* ins =
+        Stmt(std::string("INSERT INTO \"Group\"(") + kGroupCols + ") VALUES(?1,?2,?3,?4,?5,?6,?7)");
+    if (!upd || !ins)
+        return Fail("prepare");
+    for (sqlite3_stmt* s : {upd, ins}) {
+        StmtScope scope{s};
+        BindText(s, 1, group.name);
+        BindText(s, 2, group.downloaddir);
+        sqlite3_bind_int64(s, 3, group.first);
+        sqlite3_bind_int64(s, 4, group.last);
+        sqlite3_bind_int64(s, 5, group.amount);
+        sqlite3_bind_int(s, 6, group.state);
+        sqlite3_bind_int64(s, 7, group.lastscanned);
+        if (sqlite3_step(s) != SQLITE_DONE)
+            return Fail("store group");
+        if (sqlite3_changes(db_) > 0)
+            break;
+    }
+    ++txn_parts_;
+    Finish(true);
+    return true;
+}
+
+// Groups ordered by the order text when it names a Group column, else by name.
+bool HeaderDatabase::GroupsQuery(const std::string& filter, const std::string& order, int64_t first,
+                                 int64_t count, std::vector<Group>& out) {
+    out.clear();
+    std::string canonical = CanonicalOrder(order, kGroupOrders);
+    if (canonical.empty())
+        canonical =
+            order.size() > 5 && order.substr(order.size() - 5) == " desc" ? "name desc" : "name";
+    std::string sql = std::string("SELECT ") + kGroupCols + " FROM \"Group\"" +
+                      (filter.empty() ? "" : " WHERE qs_contains(name, ?1)") +
+                      OrderClause(canonical) + " LIMIT ?2 OFFSET ?3";
+    sqlite3_stmt* s = Stmt(sql);
+    if (!s)
+        return false;
+    StmtScope scope{s};
+    if (!filter.empty())
+        BindText(s, 1, filter);
+    sqlite3_bind_int64(s, 2, count);
+    sqlite3_bind_int64(s, 3, first);
+    int rc;
+    while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
+        out.emplace_back();
+        ReadGroup(s, out.back());
+    }
+    return rc == SQLITE_DONE;
+}
+
+bool HeaderDatabase::GroupAt(int64_t row, Group& out) {
+    std::map<int64_t, Group> rows;
+    if (!GroupsPage(row, 1, rows) || rows.empty())
+        return false;
+    out = rows.begin()->second;
+    return true;
+}
+
+bool HeaderDatabase::GroupsPage(int64_t first, int64_t count, std::map<int64_t, Group>& rows) {
+    if (first < 0 || count <= 0)
+        return false;
+    std::string filter, order;
+    {
+        std::lock_guard<std::mutex> cache(cache_mu_);
+        filter = filter_;
+        order = order_;
+    }
+    std::vector<Group> groups;
+    {
+        std::lock_guard<std::mutex> lock(db_mu_);
+        if (!db_)
+            return false;
+        if (!GroupsQuery(filter, order, first, count, groups))
+            return Fail("groups");
+        Finish(true);
+    }
+    for (size_t k = 0; k < groups.size(); ++k)
+        rows[first + static_cast<int64_t>(k)] = std::move(groups[k]);
+    return true;
+}
+
+bool HeaderDatabase::SubscribedGroups(std::vector<Group>& out) {
+    std::string canonical;
+    {
+        std::lock_guard<std::mutex> cache(cache_mu_);
+        canonical = CanonicalOrder(order_, kGroupOrders);
+    }
+    if (canonical.empty())
+        canonical = "name";
+    std::lock_guard<std::mutex> lock(db_mu_);
+    if (!db_)
+        return false;
+    sqlite3_stmt* s = Stmt(std::string("SELECT ") + kGroupCols + " FROM \"Group\" WHERE state=1" +
+                           OrderClause(canonical));
+    if (!s)
+        return Fail("prepare");
+    {
+        StmtScope scope{s};
+        int rc;
+        while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
+            Group g;
+            ReadGroup(s, g);
+            out.push_back(std::move(g));
+        }
+        if (rc != SQLITE_DONE)
+            return Fail("subscribed");
+    }
+    Finish(true);
+    return true;
+}
+
+bool HeaderDatabase::ClearSubscribedMarks() {
+    {
+        std::lock_guard<std::mutex> lock(db_mu_);
+        if (!db_)
+            return false;
+        if (!BeginWrite())
+            return Fail("begin");
+        if (!Exec("UPDATE \"Group\" SET state=0 WHERE state=1"))
+            return Fail("clear marks");
+        Finish(false);
+    }
+    std::lock_guard<std::mutex> cache(cache_mu_);
+    ClearCacheLocked();
+    return true;
+}
+
+int64_t HeaderDatabase::SumKilobytes() {
+    sqlite3_stmt* s = Stmt("SELECT coalesce(sum(bytes/1024),0) FROM Attachment");
+    if (!s)
+        return -1;
+    StmtScope scope{s};
+    if (sqlite3_step(s) != SQLITE_ROW)
+        return -1;
+    return sqlite3_column_int64(s, 0);
+}
+
+// ---------------------------------------------------------------------------------------
+// Operations on the database a Group names
+
+bool OpenHeaderDatabase(Group& group, const DbEnv& env, const std::string& name) {
+    if (group.db)
+        return true;
+    std::string use = name.empty() ? group.name : name;
+    if (use.empty()) {
+        Say(env, std::string("SQL error: ") + "No group", Host::Icon::Stop);
+        return false;
+    }
+    group.db = HeaderDatabase::Open(env, use);
+    if (!group.db)
+        return false;
+    group.name = use;
+    return true;
+}
+
+bool EmptyHeaderDatabase(Group& group) {
+    if (!group.db || !group.db->Empty())
+        return false;
+    group.lastscanned = 0;
+    return true;
+}
+
+#define QS_FORWARD(call) \
+    auto db = group.db;  \
+    return db ? db->call : decltype(db->call){};
+
+bool StoreAttachment(Group& group, const MessageVars* part, const Attachment& attachment) {
+    QS_FORWARD(StoreAttachment(part, attachment))
+}
+bool SetAttachmentState(Group& group, const Attachment& attachment) {
+    QS_FORWARD(SetAttachmentState(attachment))
+}
+bool LoadParts(Group& group, Attachment& attachment) {
+    QS_FORWARD(LoadParts(attachment))
+}
+bool RemoveAttachment(Group& group, const Attachment& attachment) {
+    QS_FORWARD(RemoveAttachment(attachment))
+}
+bool RemoveAttachments(Group& group, const std::vector<Attachment>& attachments) {
+    QS_FORWARD(RemoveAttachments(attachments))
+}
+bool AttachmentAt(Group& group, int64_t row, Attachment& out) {
+    QS_FORWARD(AttachmentAt(row, out))
+}
+bool FillRowCache(Group& group, int64_t first, int64_t count){
+    QS_FORWARD(FillRowCache(first, count))} int64_t CountRows(Group& group) {
+    QS_FORWARD(CountRows())
+}
+bool SwapRows(Group& group, int64_t a, int64_t b) {
+    QS_FORWARD(SwapRows(a, b))
+}
+bool MoveRowToTop(Group& group, int64_t row) {
+    QS_FORWARD(MoveRowToTop(row))
+}
+bool SetFilter(Group& group, const std::string& text) {
+    QS_FORWARD(SetFilter(text))
+}
+bool SetOrder(Group& group, const std::string& text){QS_FORWARD(SetOrder(text))} int64_t
+    TotalKilobytes(Group& group){QS_FORWARD(TotalKilobytes())} int64_t
+    HighestArticleId(Group& group) {
+    QS_FORWARD(HighestArticleId())
+}
+bool ClearNewFlags(Group& group) {
+    QS_FORWARD(ClearNewFlags())
+}
+bool StoreGroup(Group& group, const Group& stored) {
+    QS_FORWARD(StoreGroup(stored))
+}
+bool GroupAt(Group& group, int64_t row, Group& out) {
+    QS_FORWARD(GroupAt(row, out))
+}
+bool GroupsPage(Group& group, int64_t first, int64_t count, std::map<int64_t, Group>& rows) {
+    QS_FORWARD(GroupsPage(first, count, rows))
+}
+bool SubscribedGroups(Group& group, std::vector<Group>& out) {
+    QS_FORWARD(SubscribedGroups(out))
+}
+bool ClearSubscribedMarks(Group& group) {
+    QS_FORWARD(ClearSubscribedMarks())
+}
+
+#undef QS_FORWARD
+
+}  // namespace qs

@@ -12,14 +12,33 @@
 
 namespace qs {
 
+// One compiled expression with its own match data and JIT stack, so that filters of
+// different workers never share working state.
 struct HeaderFilter::Regex {
     pcre2_code* code = nullptr;
     pcre2_match_data* match_data = nullptr;
+    pcre2_match_context* context = nullptr;
+    pcre2_jit_stack* jit_stack = nullptr;
 
+    explicit Regex(pcre2_code* compiled) : code(compiled) {
+        match_data = pcre2_match_data_create_from_pattern(code, nullptr);
+        // Without JIT support the interpreter runs the same program.
+        if (pcre2_jit_compile(code, PCRE2_JIT_COMPLETE) == 0) {
+            context = pcre2_match_context_create(nullptr);
+            jit_stack = pcre2_jit_stack_create(32 * 1024, 1024 * 1024, nullptr);
+            if (context != nullptr && jit_stack != nullptr) {
+                pcre2_jit_stack_assign(context, nullptr, jit_stack);
+            }
+        }
+    }
     ~Regex() {
+        pcre2_jit_stack_free(jit_stack);
+        pcre2_match_context_free(context);
         pcre2_match_data_free(match_data);
         pcre2_code_free(code);
     }
+    Regex(const Regex&) = delete;
+    Regex& operator=(const Regex&) = delete;
 };
 
 namespace {
@@ -50,8 +69,7 @@ HeaderFilter::~HeaderFilter() {
 }
 
 void HeaderFilter::Release() {
-    delete regex_;
-    regex_ = nullptr;
+    regex_.reset();
     words_.clear();
 }
 
@@ -108,11 +126,14 @@ bool HeaderFilter::Prepare(const Options& options, Host& host) {
         failed_ = true;
         return false;
     }
-    // Without JIT support the interpreter runs the same program.
-    pcre2_jit_compile(code, PCRE2_JIT_COMPLETE);
-    regex_ = new Regex;
-    regex_->code = code;
-    regex_->match_data = pcre2_match_data_create_from_pattern(code, nullptr);
+    regex_ = std::make_unique<Regex>(code);
+    if (regex_->match_data == nullptr) {
+        // Out of memory: drop everything rather than store unfiltered headers.
+        LogLine("Regular expression:no memory for match data\n");
+        regex_.reset();
+        failed_ = true;
+        return false;
+    }
     return true;
 }
 
@@ -120,7 +141,7 @@ bool HeaderFilter::RegexMatches(std::string_view text) {
     // An empty view may carry no pointer; the library wants one.
     const char* data = text.empty() ? "" : text.data();
     int rc = pcre2_match(regex_->code, reinterpret_cast<PCRE2_SPTR>(data), text.size(), 0, 0,
-                         regex_->match_data, nullptr);
+                         regex_->match_data, regex_->context);
     if (rc >= 0)
         return true;
     if (rc != PCRE2_ERROR_NOMATCH && !match_error_logged_) {

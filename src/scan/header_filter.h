@@ -1,5 +1,6 @@
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -58,7 +59,7 @@ class HeaderFilter {
     std::vector<std::string> words_;
     std::string lowered_;  // scratch buffer for the lower-cased header text
     struct Regex;
-    Regex* regex_ = nullptr;
+    std::unique_ptr<Regex> regex_;
     bool failed_ = false;
     bool match_error_logged_ = false;
 };

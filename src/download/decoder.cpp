@@ -1,0 +1,118 @@
+#include "download/decoder.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "app/debug_log.h"
+#include "scan/output_files.h"
+
+namespace qs {
+
+OutputNamer MakeOutputNamer(const Settings& settings) {
+    Settings naming;
+    naming.FilenameIsSubject = settings.FilenameIsSubject;
+    naming.RenameExisting = settings.RenameExisting;
+    return [naming](std::string_view subject, std::string_view name, std::string_view dir) {
+        return MakeOutputPath(subject, name, dir, naming);
+    };
+}
+
+DecoderFrame::DecoderFrame(std::string subject, OutputNamer namer)
+    : subject_(std::move(subject)), namer_(std::move(namer)) {}
+
+void DecoderFrame::Attach(const LineList& lines) {
+    lines_ = &lines;
+    position_ = 0;
+}
+
+bool DecoderFrame::ReadLine(std::string_view& line) {
+    if (AtEnd()) {
+        line = {};
+        return false;
+    }
+    line = (*lines_)[position_++];
+    while (!line.empty() && (line.back() == '\r' || line.back() == '\n'))
+        line.remove_suffix(1);
+    return true;
+}
+
+void DecoderFrame::NameOutput(std::string_view name) {
+    if (out_.is_open())
+        return;
+    output_path_ = namer_ ? namer_(subject_, name, directory_) : std::string(name);
+}
+
+bool DecoderFrame::OpenOutput(const char* kind) {
+    LogLine("Opening outfile for %s: %s\n", kind, output_path_.c_str());
+    if (output_path_.empty() || !out_.Open(output_path_)) {
+        LogLine("error opening outfile\n");
+        return false;
+    }
+    return true;
+}
+
+void DecoderFrame::ResetFrame() {
+    out_.Close();
+    output_path_.clear();
+    lines_ = nullptr;
+    position_ = 0;
+}
+
+namespace {
+
+bool IsSpace(char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+}  // namespace
+
+int ScanNumbers(std::string_view text, std::string_view pattern, int64_t* values, int max) {
+    size_t t = 0;
+    int filled = 0;
+    for (size_t p = 0; p < pattern.size(); ++p) {
+        char pc = pattern[p];
+        if (IsSpace(pc)) {
+            while (t < text.size() && IsSpace(text[t]))
+                ++t;
+            continue;
+        }
+        if (pc == '%' && p + 1 < pattern.size() && pattern[p + 1] == 'd') {
+            ++p;
+            while (t < text.size() && IsSpace(text[t]))
+                ++t;
+            bool negative = false;
+            if (t < text.size() && (text[t] == '+' || text[t] == '-'))
+                negative = text[t++] == '-';
+            if (t >= text.size() || text[t] < '0' || text[t] > '9')
+                return filled;
+            constexpr int64_t kCap = INT64_C(1) << 62;
+            int64_t v = 0;
+            for (; t < text.size() && text[t] >= '0' && text[t] <= '9'; ++t)
+                v = v >= kCap / 10 ? kCap : v * 10 + (text[t] - '0');
+            if (filled < max)
+                values[filled] = negative ? -v : v;
+            ++filled;
+            continue;
+        }
+        if (t >= text.size() || text[t] != pc)
+            return filled;
+        ++t;
+    }
+    return filled;
+}
+
+size_t FindNoCase(std::string_view text, std::string_view needle) {
+    auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; };
+    if (needle.size() > text.size())
+        return std::string_view::npos;
+    for (size_t i = 0; i + needle.size() <= text.size(); ++i) {
+        size_t k = 0;
+        while (k < needle.size() && lower(text[i + k]) == lower(needle[k]))
+            ++k;
+        if (k == needle.size())
+            return i;
+    }
+    return std::string_view::npos;
+}
+
+}  // namespace qs

@@ -1,6 +1,8 @@
 #include "scan/date_parser.h"
 
+#include <cstdlib>
 #include <ctime>
+#include <string>
 
 #include "scan/scanf_reader.h"
 
@@ -37,6 +39,72 @@ bool ReadDateWithWeekday(std::string_view text, DateFields& f) {
     return ReadDateFields(text, pos, f);
 }
 
+std::time_t LocalToTime(int year, int month, int day, int hour, int minute, int second) {
+    std::tm tm{};
+    tm.tm_mday = day;
+    tm.tm_mon = month;
+    tm.tm_year = year - 1900;  // cannot overflow: year >= INT_MIN + 2000 here
+    tm.tm_hour = hour;
+    tm.tm_min = minute;
+    tm.tm_sec = second;
+    tm.tm_isdst = -1;  // the system decides whether daylight saving applies
+    return std::mktime(&tm);
+}
+
+// mktime re-reads the time zone on every call (a system call each time), which would cost
+// more than everything else done for an overview line. Times of one local hour share one
+// offset from UTC unless a zone change falls inside the hour, so each thread remembers the
+// start of recently seen hours, checked against the hour's last second, and adds minutes
+// and seconds itself. A change of TZ empties the cache.
+class HourCache {
+  public:
+    std::time_t Convert(int year, int month, int day, int hour, int minute, int second) {
+        if (minute < 0 || minute > 59 || second < 0 || second > 59) {
+            return LocalToTime(year, month, day, hour, minute, second);
+        }
+        CheckZone();
+        Entry& e = entries_[Slot(year, month, day, hour)];
+        if (!e.valid || e.year != year || e.month != month || e.day != day || e.hour != hour) {
+            std::time_t start = LocalToTime(year, month, day, hour, 0, 0);
+            std::time_t end = LocalToTime(year, month, day, hour, 59, 59);
+            if (start == static_cast<std::time_t>(-1) || end != start + 3599) {
+                return LocalToTime(year, month, day, hour, minute, second);
+            }
+            e = Entry{true, year, month, day, hour, start};
+        }
+        return e.start + minute * 60 + second;
+    }
+
+  private:
+    struct Entry {
+        bool valid = false;
+        int year = 0, month = 0, day = 0, hour = 0;
+        std::time_t start = 0;
+    };
+    static constexpr size_t kSlots = 256;
+
+    static size_t Slot(int year, int month, int day, int hour) {
+        auto h = static_cast<uint32_t>(year) * 2654435761u ^ static_cast<uint32_t>(month) * 40503u ^
+                 static_cast<uint32_t>(day) * 97u ^ static_cast<uint32_t>(hour) * 7919u;
+        return (h ^ (h >> 16)) % kSlots;
+    }
+
+    void CheckZone() {
+        const char* tz = std::getenv("TZ");
+        bool has_zone = tz != nullptr;
+        if (has_zone == has_zone_ && (!has_zone || zone_ == tz))
+            return;
+        has_zone_ = has_zone;
+        zone_ = has_zone ? tz : "";
+        for (Entry& e : entries_)
+            e.valid = false;
+    }
+
+    Entry entries_[kSlots];
+    bool has_zone_ = false;
+    std::string zone_;
+};
+
 }  // namespace
 
 int MonthIndex(std::string_view word) {
@@ -60,15 +128,8 @@ int64_t ParseOverviewDate(std::string_view text) {
     if (year < 1970)
         year += year >= 70 ? 1900 : 2000;
 
-    std::tm tm{};
-    tm.tm_mday = f.day;
-    tm.tm_mon = MonthIndex(f.month);
-    tm.tm_year = year - 1900;  // cannot overflow: year >= INT_MIN + 2000 here
-    tm.tm_hour = f.hour;
-    tm.tm_min = f.minute;
-    tm.tm_sec = f.second;
-    tm.tm_isdst = -1;
-    std::time_t t = std::mktime(&tm);
+    thread_local HourCache cache;
+    std::time_t t = cache.Convert(year, MonthIndex(f.month), f.day, f.hour, f.minute, f.second);
     // mktime reports a time it cannot represent as -1.
     if (t == static_cast<std::time_t>(-1))
         return 0;

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <limits>
+#include <random>
 #include <string>
 
 #include "scan/date_parser.h"
@@ -147,6 +149,40 @@ TEST_F(OverviewDate, LocalTimeDecidesDaylightSaving) {
     SetZone("CET-1CEST,M3.5.0,M10.5.0/3");
     EXPECT_EQ(ParseOverviewDate("Wed, 01 Jul 2026 12:00:00 +0000"), 1782900000);  // 10:00 UTC
     EXPECT_EQ(ParseOverviewDate("Tue, 01 Dec 2026 12:00:00 +0000"), 1796122800);  // 11:00 UTC
+}
+
+// Dates are converted through a per-thread cache of local hours; across daylight-saving
+// changes (including a zone that shifts at half past) it must agree with mktime itself.
+TEST_F(OverviewDate, AgreesWithMktimeAroundZoneChanges) {
+    static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    for (const char* zone : {"CET-1CEST,M3.5.0,M10.5.0/3", "EST5EDT,M3.2.0,M11.1.0",
+                             "<+1030>-10:30<+11>-11,M10.1.0,M4.1.0"}) {
+        SCOPED_TRACE(zone);
+        SetZone(zone);
+        std::mt19937 rng(42);
+        for (int i = 0; i < 20000; ++i) {
+            // Mostly the days of the changes, every hour and minute of them.
+            int month = i % 4 == 0 ? static_cast<int>(rng() % 12) : (i % 2 ? 2 : 9 + i % 3);
+            int day = 1 + static_cast<int>(rng() % 31);
+            int hour = static_cast<int>(rng() % 24);
+            int minute = static_cast<int>(rng() % 60);
+            int second = static_cast<int>(rng() % 61);
+            char text[80];
+            std::snprintf(text, sizeof text, "%02d %s 2026 %02d:%02d:%02d", day, kMonths[month],
+                          hour, minute, second);
+            std::tm tm{};
+            tm.tm_year = 126;
+            tm.tm_mon = month;
+            tm.tm_mday = day;
+            tm.tm_hour = hour;
+            tm.tm_min = minute;
+            tm.tm_sec = second;
+            tm.tm_isdst = -1;
+            std::time_t want = std::mktime(&tm);
+            ASSERT_EQ(ParseOverviewDate(text), static_cast<int64_t>(want)) << text;
+        }
+    }
 }
 
 TEST_F(OverviewDate, ExtremeNumbersDoNotOverflow) {

@@ -8,15 +8,6 @@ namespace qs {
 
 namespace {
 
-// A number field; 0 when empty or not a number.
-int64_t ReadNumber(std::string_view field) {
-    int64_t value = 0;
-    size_t pos = 0;
-    if (!scanf_reader::ReadInt(field, pos, value))
-        return 0;
-    return value;
-}
-
 bool IsUsableMessageId(std::string_view id) {
     if (id.empty())
         return false;
@@ -29,6 +20,14 @@ bool IsUsableMessageId(std::string_view id) {
 }
 
 }  // namespace
+
+int64_t ReadOverviewNumber(std::string_view field) {
+    int64_t value = 0;
+    size_t pos = 0;
+    if (!scanf_reader::ReadInt(field, pos, value))
+        return 0;
+    return value;
+}
 
 bool IsOverviewDataLine(std::string_view line) {
     return !line.empty() && scanf_reader::IsDigit(line.front());
@@ -53,12 +52,12 @@ OverviewFields SplitOverviewLine(std::string_view line) {
 }
 
 void ParseOverviewFields(const OverviewFields& fields, OverviewRecord& record) {
-    record.number = ReadNumber(fields.number);
+    record.number = ReadOverviewNumber(fields.number);
     record.from.assign(fields.from);
     record.date = fields.date.empty() ? 0 : ParseOverviewDate(fields.date);
     record.message_id.assign(fields.message_id);
-    record.bytes = ReadNumber(fields.bytes);
-    record.lines = ReadNumber(fields.lines);
+    record.bytes = ReadOverviewNumber(fields.bytes);
+    record.lines = ReadOverviewNumber(fields.lines);
 
     SubjectCounter counter = ParseSubjectCounter(fields.subject);
     record.subject.assign(counter.name);

@@ -25,6 +25,11 @@ struct OverviewFields {
 // lines and the terminating "." are not.
 bool IsOverviewDataLine(std::string_view line);
 
+// A numeric overview field (article number, bytes, lines) read as a decimal number: leading
+// blanks and a sign allowed, anything after the digits ignored, 0 when there is no number.
+// Values beyond 64 bits saturate.
+int64_t ReadOverviewNumber(std::string_view field);
+
 // Splits a line at single tabs. A line end (CR, LF) is not part of any field.
 OverviewFields SplitOverviewLine(std::string_view line);
 

@@ -36,6 +36,15 @@ TEST(OverviewLine, SplitsTheEightFieldsAndDropsTheLineEnd) {
     EXPECT_EQ(f.lines, "5");
 }
 
+TEST(OverviewLine, NumberFields) {
+    EXPECT_EQ(ReadOverviewNumber("4294967296"), 4294967296);  // article numbers beyond 32 bits
+    EXPECT_EQ(ReadOverviewNumber(" 42\r"), 42);
+    EXPECT_EQ(ReadOverviewNumber("-7"), -7);
+    EXPECT_EQ(ReadOverviewNumber(""), 0);
+    EXPECT_EQ(ReadOverviewNumber("x1"), 0);
+    EXPECT_EQ(ReadOverviewNumber("99999999999999999999999"), INT64_MAX);
+}
+
 TEST(OverviewLine, DataLinesStartWithADigit) {
     EXPECT_TRUE(IsOverviewDataLine("1\tx"));
     EXPECT_FALSE(IsOverviewDataLine(".\r"));

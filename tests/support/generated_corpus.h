@@ -1,0 +1,90 @@
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "support/news_server.h"
+
+namespace qs::test {
+
+struct CorpusOptions {
+    uint64_t seed = 1;
+    int64_t big_megabytes = 16;  // the size of alt.binaries.big
+    int missing_percent = 0;     // parts the server answers 430 for although the NZB lists them
+};
+
+enum class CorpusEncoding { YEnc, UU, Base64, Text };
+
+// One file (or text article) of the corpus.
+struct CorpusFile {
+    std::string name;
+    std::string group;
+    std::string poster;
+    std::string subject;  // of part 1
+    CorpusEncoding encoding = CorpusEncoding::YEnc;
+    uint64_t size = 0;        // decoded bytes
+    uint64_t part_bytes = 0;  // decoded bytes per part
+    int parts = 1;
+    int64_t first_number = 0;  // article number of part 1; the parts follow in order
+    int64_t date = 0;          // seconds since 1970
+};
+
+// A corpus made up from a seed: the same seed always gives the same groups, articles and
+// bytes. Article bodies are generated when asked for, so a gigabyte costs no memory.
+//   alt.binaries.test   yEnc multi-part and single-part files, UU and MIME base64
+//                       multi-part files and a few text posts
+//   alt.binaries.big    large yEnc files, big_megabytes in all (for benchmarks)
+//   alt.test.text       text articles and follow-ups
+//   alt.binaries.empty  no articles
+class GeneratedCorpus : public NewsCorpus {
+  public:
+    explicit GeneratedCorpus(CorpusOptions options = {});
+
+    const std::vector<CorpusFile>& files() const { return files_; }
+    // The decoded content of a file, or a piece of it.
+    void FileBytes(size_t file, uint64_t offset, size_t size, char* out) const;
+    std::string FileData(size_t file) const;
+    std::string Sha256Hex(size_t file) const;
+    // The NZB of every binary file, and "sha256  name" lines of the same files.
+    std::string Nzb() const;
+    std::string Sha256List() const;
+    bool PartMissing(size_t file, int part) const;
+    std::string PartMessageId(size_t file, int part) const;  // with angle brackets
+    std::string PartSubject(size_t file, int part) const;
+
+    std::vector<GroupInfo> Groups() const override { return groups_; }
+    std::optional<size_t> FindGroup(std::string_view name) const override;
+    bool Find(size_t group, int64_t number, ArticleKey& key) const override;
+    bool FindId(std::string_view message_id, ArticleKey& key) const override;
+    std::string MessageId(const ArticleKey& key) const override;
+    void AppendHead(const ArticleKey& key, std::string& out) const override;
+    void AppendBody(const ArticleKey& key, std::string& out) const override;
+    void AppendOverview(const ArticleKey& key, std::string& out) const override;
+
+  private:
+    struct Slot {
+        size_t file;
+        int part;
+    };
+    const Slot* Lookup(const ArticleKey& key) const;
+    void AddFile(CorpusFile file, size_t group);
+    uint32_t FileCrc(size_t file) const;
+    void AppendYEnc(size_t file, int part, std::string& out) const;
+    void AppendUU(size_t file, int part, std::string& out) const;
+    void AppendBase64(size_t file, int part, std::string& out) const;
+    void AppendText(size_t file, std::string& out) const;
+
+    CorpusOptions options_;
+    std::vector<GroupInfo> groups_;
+    std::vector<std::vector<Slot>> slots_;  // per group, by number - first
+    std::vector<CorpusFile> files_;
+    std::unordered_map<std::string, ArticleKey> ids_;
+    mutable std::mutex crc_mutex_;
+    mutable std::vector<std::optional<uint32_t>> crcs_;
+};
+
+}  // namespace qs::test

@@ -1,0 +1,187 @@
+// Header database: merging a scan, and the view queries on a large group.
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <random>
+#include <string>
+
+#include "app/settings.h"
+#include "db/header_db.h"
+
+namespace {
+
+using qs::Attachment;
+using qs::DbEnv;
+using qs::Group;
+using qs::HeaderDatabase;
+using qs::MessageVars;
+
+std::string FreshDir(const std::string& tag) {
+    std::string dir = (std::filesystem::temp_directory_path() / ("qs_bench_db_" + tag)).string();
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    return dir;
+}
+
+const char* const kWords[] = {"linux",  "holiday", "music",   "album",     "backup", "photos",
+                              "series", "episode", "archive", "docs",      "game",   "movie",
+                              "ubuntu", "debian",  "sample",  "collection"};
+
+std::string Name(std::mt19937_64& rng, uint64_t n) {
+    std::string s;
+    for (int w = 0; w < 3; ++w) {
+        s += kWords[rng() % 16];
+        s += ' ';
+    }
+    return s + std::to_string(n) + ".part.rar";
+}
+
+// 1,000,000 parts of 100,000 attachments of 10 parts, merged in batch mode. A scan sees
+// the parts of the files being posted at the same time interleaved: here 25 at a time.
+void BM_MergeScan(benchmark::State& state) {
+    const int attachments = static_cast<int>(state.range(0));
+    const int parts = 10;
+    const int window = 25;
+    for (auto _ : state) {
+        state.PauseTiming();
+        std::string dir = FreshDir("merge");
+        Group g;
+        g.name = "alt.binaries.bench";
+        if (!qs::OpenHeaderDatabase(g, DbEnv{dir})) {
+            state.SkipWithError("open failed");
+            return;
+        }
+        std::mt19937_64 rng(42);
+        std::vector<std::string> names(attachments);
+        for (int a = 0; a < attachments; ++a)
+            names[a] = Name(rng, a);
+        state.ResumeTiming();
+        {
+            qs::DbBatch batch(g.db);
+            int64_t article = 1000;
+            Attachment att;
+            MessageVars part;
+            for (int base = 0; base < attachments; base += window) {
+                int end = std::min(attachments, base + window);
+                for (int p = 1; p <= parts; ++p) {
+                    for (int a = base; a < end; ++a) {
+                        att.Id = names[a];
+                        att.filename = names[a];
+                        att.email = "poster@example.com (Poster)";
+                        att.parts = parts;
+                        att.date = 1700000000 + a;
+                        att.isnew = 1;
+                        att.state = 0;
+                        part.MessageId = "<" + std::to_string(rng()) + "." + std::to_string(a) +
+                                         "." + std::to_string(p) + "@news.example>";
+                        part.ArticleId = ++article;
+                        part.bytes = 384000 + (p * 7) % 1000;
+                        part.lines = 3000;
+                        part.partnum = p;
+                        qs::StoreAttachment(g, &part, att);
+                    }
+                }
+            }
+        }
+        state.PauseTiming();
+        g.db.reset();
+        std::filesystem::remove_all(dir);
+        state.ResumeTiming();
+    }
+    state.SetItemsProcessed(state.iterations() * attachments * parts);
+}
+BENCHMARK(BM_MergeScan)->Arg(100000)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+// A group database of 1,000,000 attachments, built once per process.
+struct BigDb {
+    std::string dir;
+    qs::Settings settings;
+    Group group;
+
+    BigDb() {
+        dir = FreshDir("views");
+        Group build;
+        build.name = "alt.binaries.big";
+        if (!qs::OpenHeaderDatabase(build, DbEnv{dir}))
+            std::abort();
+        std::mt19937_64 rng(7);
+        {
+            qs::DbBatch batch(build.db);
+            Attachment a;
+            for (int i = 0; i < 1000000; ++i) {
+                a.filename = Name(rng, i);
+                a.Id = a.filename;
+                a.email = "poster" + std::to_string(rng() % 5000) + "@example.com";
+                a.parts = 1 + static_cast<int>(rng() % 50);
+                a.partcount = a.parts - static_cast<int>(rng() % 3 == 0);
+                a.bytes = static_cast<int64_t>(rng() % 50000000);
+                a.lines = a.bytes / 128;
+                a.date = 1600000000 + static_cast<int64_t>(rng() % 100000000);
+                a.state = a.partcount < a.parts ? 2 : 1;
+                a.isnew = 0;
+                qs::StoreAttachment(build, nullptr, a);
+            }
+        }
+    }
+    Group& Open(int show_incomplete) {
+        settings.ShowIncomplete = show_incomplete;
+        if (!group.db) {
+            group.name = "alt.binaries.big";
+            qs::OpenHeaderDatabase(group, DbEnv{dir, nullptr, &settings});
+        }
+        return group;
+    }
+};
+
+BigDb& Big() {
+    static BigDb* db = new BigDb();
+    return *db;
+}
+
+void BM_OpenBig(benchmark::State& state) {
+    Big();
+    for (auto _ : state) {
+        Group g;
+        g.name = "alt.binaries.big";
+        qs::OpenHeaderDatabase(g, DbEnv{Big().dir});
+        benchmark::DoNotOptimize(g.db->kb_total());
+    }
+}
+BENCHMARK(BM_OpenBig)->Unit(benchmark::kMillisecond);
+
+// range(0): ShowIncomplete; range(1): 1 with the filter "abc".
+void BM_CountRows(benchmark::State& state) {
+    Group& g = Big().Open(static_cast<int>(state.range(0)));
+    qs::SetFilter(g, state.range(1) ? "linux 12" : "");
+    int64_t n = 0;
+    for (auto _ : state)
+        n = qs::CountRows(g);
+    state.counters["rows"] = static_cast<double>(n);
+    qs::SetFilter(g, "");
+}
+BENCHMARK(BM_CountRows)->ArgsProduct({{1, 0}, {0, 1}})->Unit(benchmark::kMillisecond);
+
+const char* const kOrders[] = {"filename", "email", "bytes", "lines", "parts", "date"};
+
+// range(0): order column; range(1): descending; range(2): ShowIncomplete.
+void BM_FillRowCache900k(benchmark::State& state) {
+    Group& g = Big().Open(static_cast<int>(state.range(2)));
+    std::string order = std::string(kOrders[state.range(0)]) + (state.range(1) ? " desc" : "");
+    state.SetLabel(order);
+    for (auto _ : state) {
+        qs::SetOrder(g, order);  // empties the row cache
+        qs::FillRowCache(g, 900000, 50);
+    }
+}
+BENCHMARK(BM_FillRowCache900k)
+    ->ArgsProduct({{0, 1, 2, 3, 4, 5}, {0, 1}, {1}})
+    ->Args({0, 1, 0})
+    ->Args({2, 0, 0})
+    ->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -151,7 +151,9 @@ void SmartRename(std::string& path) {
             if (LeadingNumber(name.substr(u + 1, d - u - 1), k))
                 n = k + 1;
         }
-        std::string suffix = "_" + std::to_string(n) + std::string(name.substr(d));
+        std::string suffix = "_";
+        suffix += std::to_string(n);
+        suffix.append(name.substr(d));
         size_t room = suffix.size() < kMaxFileNameBytes ? kMaxFileNameBytes - suffix.size() : 0;
         std::string renamed(prefix.substr(0, Utf8Cut(prefix, room)));
         renamed += suffix;

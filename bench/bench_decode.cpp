@@ -1,0 +1,203 @@
+// Decoding speed of the three decoders over bodies held in memory; output to /dev/null
+// so the figures are decoding (and, for yEnc, CRC-32 checking) alone.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "download/crc32.h"
+#include "download/mime_decoder.h"
+#include "download/uu_decoder.h"
+#include "download/yenc_decoder.h"
+
+namespace {
+
+using qs::LineList;
+
+constexpr size_t kTotal = 100 * 1000 * 1000;
+constexpr size_t kPartSize = 768000;
+
+std::string RandomBytes(size_t size) {
+    std::mt19937_64 rng(1);
+    std::string out(size, '\0');
+    for (size_t i = 0; i + 8 <= size; i += 8) {
+        uint64_t v = rng();
+        std::memcpy(&out[i], &v, 8);
+    }
+    return out;
+}
+
+qs::OutputNamer DevNull() {
+    return [](std::string_view, std::string_view, std::string_view) {
+        return std::string("/dev/null");
+    };
+}
+
+// 100 MB as yEnc parts of 768,000 bytes with 128-column lines.
+const std::vector<LineList>& YencParts() {
+    static std::vector<LineList> parts = [] {
+        std::string data = RandomBytes(kTotal);
+        std::vector<LineList> out;
+        size_t count = (kTotal + kPartSize - 1) / kPartSize;
+        for (size_t p = 0; p < count; ++p) {
+            size_t begin = p * kPartSize, end = std::min(kTotal, begin + kPartSize);
+            LineList lines;
+            char buf[200];
+            std::snprintf(buf, sizeof buf,
+                          "=ybegin part=%zu total=%zu line=128 size=%zu name=bench.bin\r", p + 1,
+                          count, kTotal);
+            lines.push_back(buf);
+            std::snprintf(buf, sizeof buf, "=ypart begin=%zu end=%zu\r", begin + 1, end);
+            lines.push_back(buf);
+            std::string line;
+            for (size_t i = begin; i < end; ++i) {
+                unsigned char c = static_cast<unsigned char>(data[i] + 42);
+                if (c == 0 || c == '\n' || c == '\r' || c == '=' ||
+                    ((c == ' ' || c == '\t' || c == '.') && line.empty())) {
+                    line += '=';
+                    c = static_cast<unsigned char>(c + 64);
+                }
+                line += static_cast<char>(c);
+                if (line.size() >= 128 || i + 1 == end) {
+                    lines.push_back(line + "\r");
+                    line.clear();
+                }
+            }
+            uint32_t crc = qs::Crc32(0, data.data() + begin, end - begin);
+            std::snprintf(buf, sizeof buf, "=yend size=%zu part=%zu pcrc32=%08x\r", end - begin,
+                          p + 1, crc);
+            lines.push_back(buf);
+            out.push_back(std::move(lines));
+        }
+        return out;
+    }();
+    return parts;
+}
+
+// 100 MB uuencoded: 61-character lines of 45 bytes.
+const LineList& UuLines() {
+    static LineList lines = [] {
+        std::string data = RandomBytes(kTotal);
+        LineList out = {"begin 644 bench.bin\r"};
+        auto enc = [](unsigned v) { return static_cast<char>(v ? v + 32 : '`'); };
+        for (size_t i = 0; i < kTotal; i += 45) {
+            size_t n = std::min<size_t>(45, kTotal - i);
+            std::string line(1, enc(static_cast<unsigned>(n)));
+            for (size_t k = 0; k < n; k += 3) {
+                unsigned char a = data[i + k], b = k + 1 < n ? data[i + k + 1] : 0,
+                              c = k + 2 < n ? data[i + k + 2] : 0;
+                line += enc(a >> 2);
+                line += enc(((a << 4) | (b >> 4)) & 63);
+                line += enc(((b << 2) | (c >> 6)) & 63);
+                line += enc(c & 63);
+            }
+            out.push_back(line + "\r");
+        }
+        out.push_back("`\r");
+        out.push_back("end\r");
+        return out;
+    }();
+    return lines;
+}
+
+// 100 MB in base64: 76-character lines.
+const LineList& Base64Lines() {
+    static LineList lines = [] {
+        std::string data = RandomBytes(kTotal);
+        const char* abc = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+        LineList out = {"Content-Type: application/octet-stream; name=\"bench.bin\"\r",
+                        "Content-Transfer-Encoding: base64\r", "\r"};
+        std::string line;
+        for (size_t i = 0; i < kTotal; i += 3) {
+            size_t n = std::min<size_t>(3, kTotal - i);
+            uint32_t v = static_cast<unsigned char>(data[i]) << 16;
+            if (n > 1)
+                v |= static_cast<unsigned char>(data[i + 1]) << 8;
+            if (n > 2)
+                v |= static_cast<unsigned char>(data[i + 2]);
+            line += abc[v >> 18];
+            line += abc[(v >> 12) & 63];
+            line += n > 1 ? abc[(v >> 6) & 63] : '=';
+            line += n > 2 ? abc[v & 63] : '=';
+            if (line.size() >= 76) {
+                out.push_back(line + "\r");
+                line.clear();
+            }
+        }
+        if (!line.empty())
+            out.push_back(line + "\r");
+        return out;
+    }();
+    return lines;
+}
+
+void BM_YencDecode(benchmark::State& state) {
+    const auto& parts = YencParts();
+    for (auto _ : state) {
+        qs::YencDecoder dec("bench", DevNull());
+        int bad = 0;
+        for (const auto& part : parts)
+            bad += dec.Start("", part).bad_parts;
+        dec.Close();
+        if (bad != 0 || dec.total_bytes() != kTotal)
+            state.SkipWithError("yEnc decoding went wrong");
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kTotal));
+}
+BENCHMARK(BM_YencDecode)->Unit(benchmark::kMillisecond);
+
+void BM_YencLineOnly(benchmark::State& state) {
+    const auto& parts = YencParts();
+    std::vector<uint8_t> out(4096);
+    for (auto _ : state) {
+        size_t total = 0;
+        for (const auto& part : parts)
+            for (size_t i = 2; i + 1 < part.size(); ++i) {
+                std::string_view line = part[i];
+                line.remove_suffix(1);
+                total += qs::DecodeYencLine(line, out.data());
+            }
+        benchmark::DoNotOptimize(total);
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kTotal));
+}
+BENCHMARK(BM_YencLineOnly)->Unit(benchmark::kMillisecond);
+
+void BM_Crc32(benchmark::State& state) {
+    std::string data = RandomBytes(kPartSize);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(qs::Crc32(0, data.data(), data.size()));
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * data.size()));
+}
+BENCHMARK(BM_Crc32);
+
+void BM_UuDecode(benchmark::State& state) {
+    const auto& lines = UuLines();
+    for (auto _ : state) {
+        qs::UuDecoder dec("bench", DevNull());
+        if (!dec.Start("", lines))
+            state.SkipWithError("no begin line");
+        dec.Finish();
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kTotal));
+}
+BENCHMARK(BM_UuDecode)->Unit(benchmark::kMillisecond);
+
+void BM_Base64Decode(benchmark::State& state) {
+    const auto& lines = Base64Lines();
+    for (auto _ : state) {
+        qs::Base64Decoder dec("bench", DevNull());
+        if (!dec.Start("", lines))
+            state.SkipWithError("no MIME header");
+        dec.Finish();
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kTotal));
+}
+BENCHMARK(BM_Base64Decode)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -243,6 +243,13 @@ void GeneratedCorpus::FileBytes(size_t file, uint64_t offset, size_t size, char*
     uint64_t pos = offset;
     while (pos < end) {
         uint64_t block = pos / 8;
+        if (pos % 8 == 0 && end - pos >= 8) {
+            uint64_t value = Mix(base ^ (block * 0x9e3779b97f4a7c15ULL));
+            std::memcpy(out, &value, 8);
+            out += 8;
+            pos += 8;
+            continue;
+        }
         uint64_t value = Mix(base ^ (block * 0x9e3779b97f4a7c15ULL));
         unsigned char bytes[8];
         std::memcpy(bytes, &value, 8);

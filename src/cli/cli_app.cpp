@@ -19,6 +19,8 @@ int RunCli(int argc, char** argv) {
     AddConfigCommands(app, &chosen);
     AddServerCommands(app, &chosen);
     AddGroupListCommands(app, &chosen);
+    AddScanCommands(app, &chosen);
+    AddListCommands(app, &chosen);
 
     try {
         app.parse(argc, argv);

@@ -9,7 +9,8 @@ namespace {
 std::string OneLine(const std::string& text) {
     std::string out = text;
     for (char& c : out) {
-        if (c == '\n' || c == '\r') c = ' ';
+        if (c == '\n' || c == '\r')
+            c = ' ';
     }
     return out;
 }
@@ -17,7 +18,9 @@ std::string OneLine(const std::string& text) {
 
 void CliHost::ShowMessage(const std::string& text, Icon icon) {
     std::lock_guard lock(mutex_);
-    const char* prefix = icon == Icon::Stop ? "error: " : icon == Icon::Exclamation ? "warning: " : "";
+    const char* prefix = icon == Icon::Stop          ? "error: "
+                         : icon == Icon::Exclamation ? "warning: "
+                                                     : "";
     std::cerr << prefix << OneLine(text) << std::endl;
 }
 

@@ -1,0 +1,82 @@
+#include <iostream>
+#include <memory>
+
+#include "cli/cli_host.h"
+#include "cli/commands.h"
+#include "engine/engine.h"
+
+namespace qs::cli {
+
+namespace {
+
+struct ListArgs {
+    std::string view;
+    std::string filter;
+    std::string order;
+    bool desc = false;
+    int64_t offset = 0;
+    int64_t limit = -1;
+};
+
+// Text fields come from servers: keep the tab-separated rows intact.
+std::string Field(const std::string& text) {
+    std::string out = text;
+    for (char& c : out) {
+        if (c == '\t' || c == '\r' || c == '\n')
+            c = ' ';
+    }
+    return out;
+}
+
+int RunList(CliContext& context, const ListArgs& args) {
+    if (args.offset < 0)
+        throw UsageError("--offset must not be negative");
+    CliHost host(context.yes);
+    Engine engine(context.startup, host);
+    if (!engine.Open())
+        return kExitTaskFailed;
+    std::shared_ptr<HeaderDatabase> db = engine.ViewDatabase(args.view);
+    if (!db) {
+        if (!engine.FindGroup(args.view))
+            throw UsageError("not subscribed to " + args.view);
+        return kExitTaskFailed;
+    }
+    if (!args.filter.empty())
+        db->SetFilter(args.filter);
+    if (!args.order.empty() && !db->SetOrder(args.order + (args.desc ? " desc" : "")))
+        throw UsageError("cannot order by '" + args.order +
+                         "' (filename, email, bytes, lines, parts or date)");
+
+    const int64_t rows = db->CountRows();
+    int64_t end = args.limit < 0 ? rows : std::min(rows, args.offset + args.limit);
+    std::cout << "state\tparts\tpartcount\tbytes\tlines\tdate\temail\tfilename\tId\n";
+    constexpr int64_t kPage = 500;
+    for (int64_t row = args.offset; row < end; ++row) {
+        if ((row - args.offset) % kPage == 0)
+            db->FillRowCache(row, std::min(kPage, end - row));
+        Attachment a;
+        if (!db->AttachmentAt(row, a))
+            break;
+        std::cout << a.state << '\t' << a.parts << '\t' << a.partcount << '\t' << a.bytes << '\t'
+                  << a.lines << '\t' << a.date << '\t' << Field(a.email) << '\t'
+                  << Field(a.filename) << '\t' << Field(a.Id) << '\n';
+    }
+    return kExitOk;
+}
+
+}  // namespace
+
+void AddListCommands(CLI::App& app, CommandSlot chosen) {
+    auto args = std::make_shared<ListArgs>();
+    CLI::App* list = app.add_subcommand("list", "Rows of a group's view, the queue or the log");
+    list->add_option("view", args->view, "GROUP, queue or log")->required();
+    list->add_option("--filter", args->filter, "Only rows whose file name contains TEXT");
+    list->add_option("--order", args->order, "filename, email, bytes, lines, parts or date");
+    list->add_flag("--desc", args->desc, "Descending order");
+    list->add_option("--offset", args->offset, "First row");
+    list->add_option("--limit", args->limit, "Most rows");
+    list->callback(
+        [chosen, args] { *chosen = [args](CliContext& c) { return RunList(c, *args); }; });
+}
+
+}  // namespace qs::cli

@@ -1,0 +1,79 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/host.h"
+#include "app/settings.h"
+#include "app/startup.h"
+#include "db/header_db.h"
+#include "nntp/worker_state.h"
+#include "scan/scan_task.h"
+
+namespace qs {
+
+// The state every worker reaches and the commands a user gives, without a toolkit. Each
+// front end owns one engine: settings, server lists, slots and flags (WorkerState), the
+// subscribed groups with their header databases, and the queue and log databases.
+class Engine {
+  public:
+    Engine(StartupContext startup, Host& host);
+    ~Engine();
+    Engine(const Engine&) = delete;
+    Engine& operator=(const Engine&) = delete;
+
+    // Loads the settings and opens the queue and log databases. False (with a message
+    // through the host) when the data directory or a database cannot be opened.
+    bool Open();
+
+    const StartupContext& startup() const { return startup_; }
+    Settings& settings() { return settings_; }
+    WorkerState& workers() { return workers_; }
+    Host& host() { return host_; }
+    const DbEnv& db_env() const { return db_env_; }
+    const std::shared_ptr<HeaderDatabase>& queue() const { return queue_; }
+    const std::shared_ptr<HeaderDatabase>& log() const { return log_; }
+    ScanShared& scans() { return *scans_; }
+
+    // The subscribed group of that exact name, or null.
+    Group* FindGroup(const std::string& name);
+    // The group's header database, opened on first use; null when it cannot be opened.
+    std::shared_ptr<HeaderDatabase> GroupDatabase(Group& group);
+    // A database by view name: "queue", "log" or a subscribed group; null when unknown.
+    std::shared_ptr<HeaderDatabase> ViewDatabase(const std::string& name);
+
+    // Scan one subscribed group on every enabled free slot (or queue it as a scan entry).
+    // Returns the workers started, or -1 when the group is not subscribed.
+    int StartScan(const std::string& group);
+
+    // True while any slot has a live worker.
+    bool WorkersAlive();
+    // Joins every finished or running worker; returns when none is alive.
+    void WaitForWorkers();
+    // Stop: clears the downloading flag and wakes every connection.
+    void Stop();
+
+    // The one-second timer: sums and clears the slots' byte counters, updates the smoothed
+    // speed and starts a new interval. Returns the bytes of the interval.
+    int64_t Tick();
+
+    // Writes the settings, the groups' directories and scan times included.
+    bool SaveSettings();
+
+  private:
+    void LoadGroups();
+
+    StartupContext startup_;
+    Host& host_;
+    Settings settings_;
+    WorkerState workers_;
+    DbEnv db_env_;
+    std::vector<std::unique_ptr<Group>> groups_;
+    std::shared_ptr<HeaderDatabase> queue_;
+    std::shared_ptr<HeaderDatabase> log_;
+    std::unique_ptr<ScanShared> scans_;
+};
+
+}  // namespace qs

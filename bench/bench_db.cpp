@@ -115,12 +115,13 @@ struct BigDb {
                 a.filename = Name(rng, i);
                 a.Id = a.filename;
                 a.email = "poster" + std::to_string(rng() % 5000) + "@example.com";
-                a.parts = 1 + static_cast<int>(rng() % 50);
-                a.partcount = a.parts - static_cast<int>(rng() % 3 == 0);
+                // Two in three are single posts (complete), the rest incomplete.
+                a.parts = rng() % 3 ? 1 : 2 + static_cast<int>(rng() % 49);
+                a.partcount = 1;
                 a.bytes = static_cast<int64_t>(rng() % 50000000);
                 a.lines = a.bytes / 128;
                 a.date = 1600000000 + static_cast<int64_t>(rng() % 100000000);
-                a.state = a.partcount < a.parts ? 2 : 1;
+                a.state = 0;
                 a.isnew = 0;
                 qs::StoreAttachment(build, nullptr, a);
             }
@@ -152,10 +153,10 @@ void BM_OpenBig(benchmark::State& state) {
 }
 BENCHMARK(BM_OpenBig)->Unit(benchmark::kMillisecond);
 
-// range(0): ShowIncomplete; range(1): 1 with the filter "abc".
+// range(0): ShowIncomplete; range(1): 1 with a filter text.
 void BM_CountRows(benchmark::State& state) {
     Group& g = Big().Open(static_cast<int>(state.range(0)));
-    qs::SetFilter(g, state.range(1) ? "linux 12" : "");
+    qs::SetFilter(g, state.range(1) ? "linux 12" : "");  // matches a few hundred rows
     int64_t n = 0;
     for (auto _ : state)
         n = qs::CountRows(g);
@@ -166,14 +167,16 @@ BENCHMARK(BM_CountRows)->ArgsProduct({{1, 0}, {0, 1}})->Unit(benchmark::kMillise
 
 const char* const kOrders[] = {"filename", "email", "bytes", "lines", "parts", "date"};
 
-// range(0): order column; range(1): descending; range(2): ShowIncomplete.
+// range(0): order column; range(1): descending; range(2): ShowIncomplete. With incomplete
+// rows hidden about 667,000 rows remain: the page read is at row 600,000 then.
 void BM_FillRowCache900k(benchmark::State& state) {
     Group& g = Big().Open(static_cast<int>(state.range(2)));
+    const int64_t row = state.range(2) ? 900000 : 600000;
     std::string order = std::string(kOrders[state.range(0)]) + (state.range(1) ? " desc" : "");
     state.SetLabel(order);
     for (auto _ : state) {
         qs::SetOrder(g, order);  // empties the row cache
-        qs::FillRowCache(g, 900000, 50);
+        qs::FillRowCache(g, row, 50);
     }
 }
 BENCHMARK(BM_FillRowCache900k)

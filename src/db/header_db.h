@@ -44,7 +44,7 @@ enum class DbKind { Newsgroup, Queue, Log, Groups };
 
 class HeaderDatabase {
   public:
-    static constexpr int kBatchMaxParts = 20000;
+    static constexpr int kBatchMaxParts = 50000;
     static constexpr int kBatchMaxMillis = 1000;
     static constexpr size_t kRowCacheLimit = 20000;
 

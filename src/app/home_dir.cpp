@@ -35,6 +35,11 @@ std::string JoinPath(const std::string& dir, const std::string& name) {
     return dir + "/" + name;
 }
 
+std::string DefaultDownloadDir() {
+    std::string home = Env("HOME");
+    return JoinPath(home.empty() ? "." : home, "Downloads");
+}
+
 std::string ResolveHomeDir(const std::string& explicit_home, const std::string& executable_path) {
     if (!explicit_home.empty())
         return StripTrailingSlash(explicit_home);

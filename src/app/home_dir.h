@@ -21,6 +21,9 @@ bool MakeDirectories(const std::string& path, unsigned mode = 0755);
 // `file` made absolute when it names an existing regular file; empty otherwise.
 std::string ResolveCommandLineFile(const std::string& file);
 
+// Where downloads go when no base directory is set: ~/Downloads.
+std::string DefaultDownloadDir();
+
 std::string JoinPath(const std::string& dir, const std::string& name);
 
 }  // namespace qs

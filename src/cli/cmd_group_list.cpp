@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "cli/commands.h"
+#include "scan/output_files.h"
 
 namespace qs::cli {
 
@@ -30,7 +31,9 @@ int Subscribe(CliContext& context, const SubscribeArgs& args) {
         }
         it->downloaddir = args.dir;
     } else {
-        groups.push_back({args.group, args.dir, 0});
+        std::string dir =
+            args.dir.empty() ? DownloadDirFor(args.group, context.settings) : args.dir;
+        groups.push_back({args.group, dir, 0});
     }
     context.SaveOrThrow();
     return kExitOk;

@@ -1,5 +1,7 @@
 #include "scan/output_files.h"
 
+#include "app/home_dir.h"
+
 #include <sys/stat.h>
 #include <sys/types.h>
 
@@ -206,7 +208,9 @@ std::string DownloadDirFor(std::string_view group, const Settings& settings) {
         if (g.name == group)
             return g.downloaddir;
     }
-    return GroupDirectory(StripTrailingSlashes(settings.BaseDir), group, settings.NoAutoSubdir);
+    // Without a base directory files still need a home of their own, never "/group/".
+    std::string base = settings.BaseDir.empty() ? DefaultDownloadDir() : settings.BaseDir;
+    return GroupDirectory(StripTrailingSlashes(base), group, settings.NoAutoSubdir);
 }
 
 void ApplyBaseDir(std::string_view base, Settings& settings, Host& host) {

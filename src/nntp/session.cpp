@@ -1,5 +1,6 @@
 #include "nntp/session.h"
 
+#include <algorithm>
 #include <optional>
 
 #include "app/debug_log.h"
@@ -86,6 +87,10 @@ std::unique_ptr<NntpSocket> ConnectToServer(WorkerState& state, int slot_index, 
         return nullptr;
     }
     const int count = static_cast<int>(servers.size());
+    // Without single_attempt the ring is walked ConnectionRetries times at most, so a worker
+    // facing only dead servers gives up instead of trying for ever.
+    const int rounds = std::max(1, state.settings().ConnectionRetries);
+    int failed_attempts = 0;
 
     for (;;) {
         auto connection = std::make_unique<NntpSocket>(state.socket_options());
@@ -121,7 +126,7 @@ std::unique_ptr<NntpSocket> ConnectToServer(WorkerState& state, int slot_index, 
             return nullptr;
         }
         connection.reset();
-        if (single_attempt)
+        if (single_attempt || ++failed_attempts >= rounds * count)
             return nullptr;
     }
 }

@@ -16,8 +16,8 @@ int ReplyCode(std::string_view line);
 // Opens a greeted and, when the server entry has a user name, logged-in connection for the
 // slot, starting at the slot's current server. A failed attempt moves the slot on to the next
 // enabled server; without single_attempt the servers are tried in a ring for as long as the
-// slot's work goes on. The connection stays registered in the slot until it is destroyed.
-// `status` may be null.
+// slot's work goes on, at most ConnectionRetries (at least 1) rounds over all of them. The
+// connection stays registered in the slot until it is destroyed. `status` may be null.
 std::unique_ptr<NntpSocket> ConnectToServer(WorkerState& state, int slot, StatusText* status,
                                             bool single_attempt);
 

@@ -281,5 +281,19 @@ TEST(ConnectToServer, StopWakesAWorkerBlockedOnItsConnection) {
     EXPECT_FALSE(state.downloading());
 }
 
+TEST(ConnectToServer, GivesUpAfterConnectionRetriesRoundsOverAllServers) {
+    NewsServer refusing;
+    refusing.SetGreeting(Reply::Line("502 go away"));
+    Settings settings;
+    settings.servers = {Entry("127.0.0.1", refusing.port()), Entry("127.0.0.1", refusing.port())};
+    settings.ConnectionRetries = 2;
+    WorkerState state(settings, nullptr);
+    state.SetDownloading(true);
+    EXPECT_FALSE(ConnectToServer(state, 0, nullptr, false));
+    EXPECT_EQ(refusing.connections_accepted(), 4);  // two rounds over two servers
+    EXPECT_EQ(state.slot(0).server_index.load(), 0);
+    EXPECT_FALSE(state.slot(0).has_connection());
+}
+
 }  // namespace
 }  // namespace qs

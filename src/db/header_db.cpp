@@ -238,7 +238,10 @@ DbKind HeaderDatabase::KindOf(const std::string& name) {
 }
 
 HeaderDatabase::HeaderDatabase(const DbEnv& env, std::string name, std::string path)
-    : env_(env), name_(std::move(name)), path_(std::move(path)), kind_(KindOf(name_)) {}
+    : env_(env), name_(std::move(name)), path_(std::move(path)), kind_(KindOf(name_)) {
+    int direction = env_.settings ? env_.settings->SortDirection : 1;
+    order_ = kind_ == DbKind::Log ? "" : direction ? "filename desc" : "filename";
+}
 
 std::shared_ptr<HeaderDatabase> HeaderDatabase::Open(const DbEnv& env, const std::string& name) {
     std::error_code ec;
@@ -296,11 +299,6 @@ bool HeaderDatabase::OpenFile() {
     kb_total_ = kb;
     highest_seen_ = 0;
     highest_known_ = false;
-    {
-        std::lock_guard<std::mutex> cache(cache_mu_);
-        int direction = env_.settings ? env_.settings->SortDirection : 1;
-        order_ = kind_ == DbKind::Log ? "" : direction ? "filename desc" : "filename";
-    }
     return true;
 }
 

@@ -18,6 +18,9 @@ class Host {
     virtual bool AskYesNo(const std::string& question) = 0;
     // A "refresh" notice: the views should re-read what they show.
     virtual void Refresh() = 0;
+    // Opens a finished download with the desktop's default application (Grab And Open).
+    // Front ends without a desktop leave it undone.
+    virtual void OpenFile(const std::string& path) { (void)path; }
 };
 
 // A host that shows nothing and answers every question with a fixed answer; for tests and

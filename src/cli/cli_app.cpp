@@ -21,6 +21,7 @@ int RunCli(int argc, char** argv) {
     AddGroupListCommands(app, &chosen);
     AddScanCommands(app, &chosen);
     AddListCommands(app, &chosen);
+    AddDownloadCommands(app, &chosen);
 
     try {
         app.parse(argc, argv);

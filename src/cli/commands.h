@@ -17,5 +17,6 @@ void AddServerCommands(CLI::App& app, CommandSlot chosen);
 void AddGroupListCommands(CLI::App& app, CommandSlot chosen);
 void AddScanCommands(CLI::App& app, CommandSlot chosen);
 void AddListCommands(CLI::App& app, CommandSlot chosen);
+void AddDownloadCommands(CLI::App& app, CommandSlot chosen);
 
 }  // namespace qs::cli

@@ -1,9 +1,12 @@
 #include "engine/engine.h"
 
+#include <algorithm>
 #include <chrono>
+#include <optional>
 
 #include "app/debug_log.h"
 #include "app/home_dir.h"
+#include "scan/output_files.h"
 
 namespace qs {
 
@@ -38,6 +41,32 @@ bool Engine::Open() {
         return false;
     scans_ = std::make_unique<ScanShared>(workers_, queue_);
     LoadGroups();
+
+    downloads_ = std::make_unique<DownloadShared>(workers_, *scans_, queue_, log_);
+    downloads_->group_database =
+        [this](const std::string& name) -> std::shared_ptr<HeaderDatabase> {
+        Group* group = FindGroup(name);
+        return group ? GroupDatabase(*group) : nullptr;
+    };
+    downloads_->scan_target = [this](const std::string& name) -> std::optional<ScanTarget> {
+        Group* group = FindGroup(name);
+        if (!group)
+            return std::nullopt;
+        ScanTarget target;
+        target.db = GroupDatabase(*group);
+        target.group = *group;
+        target.start_article = target.db ? target.db->HighestArticleId() : 0;
+        // A scan queued by an earlier run finds an empty server work list.
+        std::lock_guard lock(workers_.queue_mutex());
+        if (scans_->servers.empty()) {
+            for (size_t i = 0; i < settings_.servers.size(); ++i)
+                scans_->servers.push_back(static_cast<int>(i));
+        }
+        return target;
+    };
+    downloads_->import_nzb = [this](const std::string& path) { ImportNzb(path); };
+    // Entries a killed run left marked downloading are queued again.
+    RequeueInterrupted(*queue_);
     return true;
 }
 
@@ -62,6 +91,7 @@ Group* Engine::FindGroup(const std::string& name) {
 }
 
 std::shared_ptr<HeaderDatabase> Engine::GroupDatabase(Group& group) {
+    std::lock_guard lock(groups_mutex_);
     if (!group.db)
         OpenHeaderDatabase(group, db_env_);
     return group.db;
@@ -84,6 +114,87 @@ int Engine::StartScan(const std::string& name) {
     if (!db)
         return 0;
     return qs::StartScan(*scans_, *group, db);
+}
+
+int Engine::EnqueueAttachments(const std::string& name, const std::string& filter,
+                               bool open_after) {
+    Group* group = FindGroup(name);
+    if (!group)
+        return -1;
+    std::shared_ptr<HeaderDatabase> db = GroupDatabase(*group);
+    if (!db || !queue_)
+        return 0;
+    db->SetFilter(filter);
+    std::vector<Attachment> rows;
+    const int64_t count = db->CountRows();
+    for (int64_t row = 0; row < count; ++row) {
+        if (row % 500 == 0)
+            db->FillRowCache(row, std::min<int64_t>(500, count - row));
+        Attachment a;
+        if (!db->AttachmentAt(row, a))
+            break;
+        rows.push_back(std::move(a));
+    }
+    int queued = 0;
+    {
+        DbBatch queue_batch(queue_);
+        for (Attachment& a : rows) {
+            if (open_after)
+                downloads_->AddOpenAfter(a.Id);
+            if (a.state == StateQueued || a.state == StateDownloading)
+                continue;
+            a.state = StateQueued;
+            db->LoadParts(a);
+            if (a.dir.empty())
+                a.dir = group->downloaddir.empty() ? DownloadDirFor(a.newsgroup, settings_)
+                                                   : group->downloaddir;
+            if (a.newsgroup.empty())
+                a.newsgroup = group->name;
+            queue_->StoreAttachment(nullptr, a);
+            if (open_after) {
+                queue_->Flush();
+                queue_->MoveRowToTop(queue_->CountRows() - 1);
+            }
+            db->SetAttachmentState(a);
+            ++queued;
+        }
+    }
+    queue_->Flush();
+    host_.Refresh();
+    return queued;
+}
+
+int Engine::StartDownloads() {
+    if (!downloads_)
+        return 0;
+    downloads_->start_requested.store(false);
+    return StartDownloadWorkers(*downloads_);
+}
+
+NzbImportResult Engine::ImportNzb(const std::string& path) {
+    NzbImportResult result = ImportNzbFile(path, queue_.get(), settings_, host_);
+    host_.Refresh();
+    return result;
+}
+
+void Engine::SetSlotEnabled(int slot, bool enabled) {
+    if (slot < 0 || slot >= kThreadSlots)
+        return;
+    settings_.Thread[slot] = enabled ? 1 : 0;
+    workers_.slot(slot).enabled.store(enabled);
+    if (enabled && downloads_ && WorkersAlive() && workers_.downloading())
+        StartDownloadWorker(*downloads_, slot);
+}
+
+void Engine::PauseTasks() {
+    bool pause = !workers_.paused();
+    workers_.SetPaused(pause);
+    if (pause) {
+        for (int i = 0; i < kThreadSlots; ++i) {
+            if (workers_.slot(i).busy.load())
+                workers_.slot(i).status.Set("Paused...");
+        }
+    }
 }
 
 bool Engine::WorkersAlive() {
@@ -116,6 +227,8 @@ int64_t Engine::Tick() {
         elapsed = 1;
     int speed = static_cast<int>(bytes / elapsed);  // bytes per millisecond, about KB/s
     workers_.smoothed_speed.store((workers_.smoothed_speed.load() + speed) / 2);
+    if (downloads_ && downloads_->start_requested.exchange(false) && workers_.downloading())
+        StartDownloadWorkers(*downloads_);
     return bytes;
 }
 

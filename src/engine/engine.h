@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -9,6 +10,8 @@
 #include "app/settings.h"
 #include "app/startup.h"
 #include "db/header_db.h"
+#include "download/download_queue.h"
+#include "download/nzb_import.h"
 #include "nntp/worker_state.h"
 #include "scan/scan_task.h"
 
@@ -36,6 +39,7 @@ class Engine {
     const std::shared_ptr<HeaderDatabase>& queue() const { return queue_; }
     const std::shared_ptr<HeaderDatabase>& log() const { return log_; }
     ScanShared& scans() { return *scans_; }
+    DownloadShared& downloads() { return *downloads_; }
 
     // The subscribed group of that exact name, or null.
     Group* FindGroup(const std::string& name);
@@ -48,6 +52,21 @@ class Engine {
     // Returns the workers started, or -1 when the group is not subscribed.
     int StartScan(const std::string& group);
 
+    // Queues every attachment of the group's view (with `filter` when not empty) that is
+    // not queued or downloading yet, with its parts, and marks it queued in the group's
+    // database. With open_after each is also opened once downloaded (and moved to the
+    // head of the queue). Returns how many were queued, or -1 when the group is not
+    // subscribed.
+    int EnqueueAttachments(const std::string& group, const std::string& filter, bool open_after);
+    // Starts a download worker on every enabled free slot; returns how many started.
+    int StartDownloads();
+    // Imports an NZB file into the queue (no download starts).
+    NzbImportResult ImportNzb(const std::string& path);
+    // The slot toggle: enabling a slot while other workers run starts one on it at once.
+    void SetSlotEnabled(int slot, bool enabled);
+    // Pause and resume: workers wait at their next safe point.
+    void PauseTasks();
+
     // True while any slot has a live worker.
     bool WorkersAlive();
     // Joins every finished or running worker; returns when none is alive.
@@ -56,7 +75,8 @@ class Engine {
     void Stop();
 
     // The one-second timer: sums and clears the slots' byte counters, updates the smoothed
-    // speed and starts a new interval. Returns the bytes of the interval.
+    // speed and starts a new interval; starts workers for entries a worker queued (a
+    // downloaded NZB file). Returns the bytes of the interval.
     int64_t Tick();
 
     // Writes the settings, the groups' directories and scan times included.
@@ -74,6 +94,8 @@ class Engine {
     std::shared_ptr<HeaderDatabase> queue_;
     std::shared_ptr<HeaderDatabase> log_;
     std::unique_ptr<ScanShared> scans_;
+    std::unique_ptr<DownloadShared> downloads_;
+    std::mutex groups_mutex_;  // opening group databases from several workers
 };
 
 }  // namespace qs

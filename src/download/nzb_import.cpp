@@ -1,0 +1,155 @@
+#include "download/nzb_import.h"
+
+#include <sys/stat.h>
+#include <tinyxml2.h>
+
+#include <cstdint>
+
+#include "app/debug_log.h"
+#include "download/decoder.h"
+#include "scan/output_files.h"
+
+namespace qs {
+
+namespace {
+
+constexpr const char* kNzbError = "Error reading NZB file.";
+
+// Group names and message-ids go into command lines: nothing that could end or split one.
+bool IsCommandWord(std::string_view text) {
+    if (text.empty())
+        return false;
+    for (unsigned char c : text) {
+        if (c <= 0x20 || c == 0x7f)
+            return false;
+    }
+    return true;
+}
+
+int64_t Int64Attribute(const tinyxml2::XMLElement& element, const char* name) {
+    int64_t value = 0;
+    if (element.QueryInt64Attribute(name, &value) != tinyxml2::XML_SUCCESS)
+        return 0;
+    return value;
+}
+
+// The text of an element whose first child is text, or null.
+const char* FirstChildText(const tinyxml2::XMLElement* element) {
+    if (!element || !element->FirstChild() || !element->FirstChild()->ToText())
+        return nullptr;
+    return element->FirstChild()->Value();
+}
+
+std::string Trimmed(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || (text.front() >= '\t' && text.front() <= '\r')))
+        text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || (text.back() >= '\t' && text.back() <= '\r')))
+        text.remove_suffix(1);
+    return std::string(text);
+}
+
+}  // namespace
+
+std::string NzbBaseName(std::string_view path) {
+    std::string out(path);
+    if (path.size() >= 4) {
+        std::string extension(path.substr(path.size() - 4));
+        for (size_t at; (at = out.find(extension)) != std::string::npos;)
+            out.erase(at, extension.size());
+    }
+    size_t slash = out.rfind('/');
+    if (slash != std::string::npos)
+        out.erase(0, slash + 1);
+    return SanitizeFileName(out);
+}
+
+NzbImportResult ImportNzbFile(const std::string& path, HeaderDatabase* queue,
+                              const Settings& settings, Host& host) {
+    NzbImportResult result;
+    if (path.empty())
+        return result;
+    if (path.size() < 4 ||
+        FindNoCase(std::string_view(path).substr(path.size() - 4), ".nzb") != 0) {
+        result.error = true;
+        host.ShowMessage(kNzbError, Host::Icon::Stop);
+        return result;
+    }
+    const std::string base = NzbBaseName(path);
+    LogLine("Importing NZB file %s\n", path.c_str());
+
+    struct stat st;
+    tinyxml2::XMLDocument doc;
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxNzbBytes ||
+        doc.LoadFile(path.c_str()) != tinyxml2::XML_SUCCESS) {
+        LogLine("NZB file %s cannot be read or parsed\n", path.c_str());
+        result.error = true;
+        host.ShowMessage(kNzbError, Host::Icon::Stop);
+        return result;
+    }
+
+    const tinyxml2::XMLElement* root = doc.FirstChildElement("nzb");
+    for (const tinyxml2::XMLElement* file = root ? root->FirstChildElement("file") : nullptr; file;
+         file = file->NextSiblingElement("file")) {
+        Attachment entry;
+        const char* subject = file->Attribute("subject");
+        const char* poster = file->Attribute("poster");
+        entry.Id = entry.filename = subject ? subject : "";
+        entry.email = poster ? poster : "";
+        entry.date = Int64Attribute(*file, "date");
+        entry.state = StateQueued;
+        entry.lines = 0;
+        entry.isnew = 0;
+        entry.parts = 0;
+        entry.bytes = 0;
+
+        const tinyxml2::XMLElement* groups = file->FirstChildElement("groups");
+        const char* group_text =
+            FirstChildText(groups ? groups->FirstChildElement("group") : nullptr);
+        std::string group = group_text ? Trimmed(group_text) : std::string();
+        if (!IsCommandWord(group)) {
+            LogLine("NZB file without a usable group: %s\n", entry.Id.c_str());
+            result.error = true;
+            break;
+        }
+        entry.newsgroup = group;
+        entry.dir = DownloadDirFor(group, settings);
+        if (!entry.dir.empty() && entry.dir.back() != '/')
+            entry.dir += '/';
+        entry.dir += base + "/";
+        EnsureDirectory(entry.dir, settings, host);
+
+        const tinyxml2::XMLElement* segments = file->FirstChildElement("segments");
+        for (const tinyxml2::XMLElement* segment = segments ? segments->FirstChildElement("segment")
+                                                            : nullptr;
+             segment; segment = segment->NextSiblingElement("segment")) {
+            const char* text = FirstChildText(segment);
+            std::string id = text ? Trimmed(text) : std::string();
+            if (id.size() >= 2 && id.front() == '<' && id.back() == '>')
+                id = id.substr(1, id.size() - 2);
+            if (!IsCommandWord(id)) {
+                LogLine("NZB segment without a usable message-id in %s\n", entry.Id.c_str());
+                result.error = true;
+                break;
+            }
+            MessageVars part;
+            part.MessageId = "<" + id + ">";
+            part.attachment = entry.Id;
+            part.ArticleId = 0;
+            part.lines = 0;
+            part.bytes = std::max<int64_t>(0, Int64Attribute(*segment, "bytes"));
+            int64_t number = Int64Attribute(*segment, "number");
+            part.partnum = number < 0 || number > INT32_MAX ? 0 : static_cast<int>(number);
+            entry.parts += 1;
+            entry.bytes += part.bytes;
+            entry.partlist.push_back(std::move(part));
+        }
+        entry.partcount = static_cast<int>(entry.partlist.size());
+        if (queue && queue->StoreAttachment(nullptr, entry))
+            ++result.files;
+    }
+    if (result.error)
+        host.ShowMessage(kNzbError, Host::Icon::Stop);
+    return result;
+}
+
+}  // namespace qs

@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "app/ini_file.h"
+#include "support/news_server.h"
 #include "support/temp_dir.h"
 
 namespace qs::cli {
@@ -89,16 +90,71 @@ TEST(CliServers, DisabledEntriesAreSavedAfterEnabledOnes) {
 
 TEST(CliGroups, SubscribeUnsubscribe) {
     TempDir home;
+    const std::string base = home.File("dl");
+    ASSERT_EQ(RunCliIn(home.path(), {"config", "Advanced", "BaseDir", base}).status, 0);
     EXPECT_EQ(RunCliIn(home.path(), {"subscribe", "alt.binaries.test", "--dir", "/dl/t"}).status,
               0);
+    // Without --dir the group gets its own directory below the base directory.
     EXPECT_EQ(RunCliIn(home.path(), {"subscribe", "alt.test"}).status, 0);
     EXPECT_EQ(RunCliIn(home.path(), {"subscribed"}).out,
-              "group\tdirectory\tlastscanned\nalt.binaries.test\t/dl/t\t0\nalt.test\t\t0\n");
+              "group\tdirectory\tlastscanned\nalt.binaries.test\t/dl/t\t0\nalt.test\t" + base +
+                  "/alt.test/\t0\n");
     EXPECT_EQ(RunCliIn(home.path(), {"subscribe", "../evil"}).status, 2);
     EXPECT_EQ(RunCliIn(home.path(), {"unsubscribe", "alt.test"}).status, 0);
     EXPECT_EQ(RunCliIn(home.path(), {"unsubscribe", "alt.test"}).status, 2);
     EXPECT_EQ(RunCliIn(home.path(), {"subscribed"}).out,
               "group\tdirectory\tlastscanned\nalt.binaries.test\t/dl/t\t0\n");
+}
+
+TEST(CliScan, ScanThenListAsTabSeparatedRows) {
+    TempDir home;
+    test::NewsServer server;
+    auto& corpus = *server.memory_corpus();
+    corpus.AddGroup("alt.binaries.test", 500);
+    for (int p = 1; p <= 2; ++p) {
+        test::MemoryCorpus::Article a;
+        a.subject = "big.iso (" + std::to_string(p) + "/2)";
+        a.body = std::string(40, 'x') + "\n" + std::string(40, 'y');
+        corpus.Add("alt.binaries.test", a);
+    }
+    test::MemoryCorpus::Article note;
+    note.subject = "a note";
+    note.from = "Bob <b@x>";
+    corpus.Add("alt.binaries.test", note);
+
+    const std::string port = std::to_string(server.port());
+    ASSERT_EQ(RunCliIn(home.path(), {"servers", "add", "127.0.0.1", "--port", port}).status, 0);
+    ASSERT_EQ(
+        RunCliIn(home.path(), {"subscribe", "alt.binaries.test", "--dir", home.File("dl")}).status,
+        0);
+    EXPECT_EQ(RunCliIn(home.path(), {"scan"}).status, 2);
+    EXPECT_EQ(RunCliIn(home.path(), {"scan", "alt.not.subscribed"}).status, 2);
+    Result scan = RunCliIn(home.path(), {"--yes", "scan", "alt.binaries.test"});
+    ASSERT_EQ(scan.status, 0) << scan.err;
+
+    Result list = RunCliIn(home.path(), {"list", "alt.binaries.test", "--order", "filename"});
+    ASSERT_EQ(list.status, 0);
+    std::istringstream lines(list.out);
+    std::string header, first, second, extra;
+    std::getline(lines, header);
+    std::getline(lines, first);
+    std::getline(lines, second);
+    EXPECT_FALSE(std::getline(lines, extra));
+    EXPECT_EQ(header, "state\tparts\tpartcount\tbytes\tlines\tdate\temail\tfilename\tId");
+    EXPECT_EQ(std::count(first.begin(), first.end(), '\t'), 8) << first;
+    EXPECT_NE(first.find("\tBob <b@x>\ta note\t<"), std::string::npos) << first;
+    EXPECT_EQ(second.substr(0, 6), "1\t2\t2\t");  // complete, 2 of 2 parts
+    EXPECT_NE(second.find("\tbig.iso \tbig.iso "), std::string::npos) << second;
+
+    Result limited =
+        RunCliIn(home.path(), {"list", "alt.binaries.test", "--filter", "NOTE", "--limit", "5"});
+    EXPECT_EQ(std::count(limited.out.begin(), limited.out.end(), '\n'), 2);
+    Result paged =
+        RunCliIn(home.path(), {"list", "alt.binaries.test", "--offset", "1", "--limit", "1"});
+    EXPECT_EQ(std::count(paged.out.begin(), paged.out.end(), '\n'), 2);
+    EXPECT_EQ(RunCliIn(home.path(), {"list", "alt.binaries.test", "--order", "bogus"}).status, 2);
+    EXPECT_EQ(RunCliIn(home.path(), {"list", "queue"}).out,
+              "state\tparts\tpartcount\tbytes\tlines\tdate\temail\tfilename\tId\n");
 }
 
 }  // namespace

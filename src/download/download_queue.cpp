@@ -131,7 +131,10 @@ void DownloadWorker(DownloadShared& shared, int slot_index) {
             break;
         }
 
-        const bool back_in_queue = slot.stop_requested.load() && settings.CancelledBackInQueue;
+        // Stopped (the slot's stop, or Stop for all): with CancelledBackInQueue the entry is
+        // queued again at the end besides being filed as failed.
+        const bool stopped = slot.stop_requested.load() || !state.downloading();
+        const bool back_in_queue = stopped && !result.success && settings.CancelledBackInQueue;
         if (result.success) {
             entry.state = StateDone;
             shared.entries_done.fetch_add(1);

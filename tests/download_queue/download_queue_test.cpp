@@ -1,0 +1,310 @@
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+#include "download_fixture.h"
+
+namespace qs::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+class DownloadQueue : public DownloadFixture {};
+
+TEST_F(DownloadQueue, ThreeEntriesOnSlotsZeroAndTwoAreAllFiledAsDone) {
+    NewsServer server;
+    server.SetReplyDelay(20ms);  // both workers are busy at once
+    AddServer(server);
+    settings_.Thread[2] = 1;
+    std::string a = PostYenc({&server}, "a.bin", 3000, 3, 1);
+    std::string b = PostYenc({&server}, "b.bin", 2000, 2, 2);
+    std::string c = PostYenc({&server}, "c.bin", 1000, 1, 3);
+    Queue(Entry("a.bin", 3));
+    Queue(Entry("b.bin", 2));
+    Queue(Entry("c.bin", 1));
+    RunWorkers();
+
+    EXPECT_EQ(queue_->CountRows(), 0);
+    auto log = Rows(*log_);
+    ASSERT_EQ(log.size(), 3u);
+    for (const auto& row : log)
+        EXPECT_EQ(row.state, StateDone) << row.Id;
+    EXPECT_EQ(ReadFile(OutputDir() + "a.bin"), a);
+    EXPECT_EQ(ReadFile(OutputDir() + "b.bin"), b);
+    EXPECT_EQ(ReadFile(OutputDir() + "c.bin"), c);
+    EXPECT_EQ(server.connections_accepted(), 2);  // one kept connection per slot
+    EXPECT_EQ(state_->slot(0).status.Get(), "Ready...");
+    EXPECT_EQ(state_->slot(2).status.Get(), "Ready...");
+    EXPECT_EQ(shared_->entries_done.load(), 3);
+}
+
+TEST_F(DownloadQueue, PartMissingOnTheFirstServerIsFetchedFromTheSecond) {
+    NewsServer a, b;
+    AddServer(a);
+    AddServer(b);
+    std::string data = PostYenc({&b}, "x.bin", 3000, 3);
+    PostYenc({&a}, "x.bin", 3000, 3);
+    a.SetReply("BODY", Reply::Line("430 no such article"));  // A has none of them
+    Queue(Entry("x.bin", 3));
+    RunWorkers();
+
+    auto log = Rows(*log_);
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0].state, StateDone);
+    EXPECT_EQ(ReadFile(OutputDir() + "x.bin"), data);
+    EXPECT_EQ(BodyCount(a, "<x.bin.1@test>"), 1);
+    EXPECT_EQ(BodyCount(b, "<x.bin.1@test>"), 1);
+    EXPECT_EQ(BodyCount(b, "<x.bin.3@test>"), 1);  // the slot stays on B
+    EXPECT_EQ(BodyCount(a, "<x.bin.3@test>"), 0);
+}
+
+TEST_F(DownloadQueue, PartMissingEverywhereIsFetchedFourTimesThenTheEntryFails) {
+    NewsServer a, b;
+    AddServer(a);
+    AddServer(b);
+    settings_.ConnectionRetries = 1;
+    settings_.SkipMissing = 0;
+    PostYenc({&a, &b}, "m.bin", 3000, 3);
+    Attachment entry = Entry("m.bin", 3);
+    entry.partlist[1].MessageId = "<gone@test>";
+    Queue(entry);
+    RunWorkers();
+
+    EXPECT_EQ(BodyCount(a, "<gone@test>") + BodyCount(b, "<gone@test>"), 4);
+    EXPECT_EQ(BodyCount(a, "<gone@test>"), 2);  // servers 0, 1, 0, 1
+    EXPECT_EQ(BodyCount(a, "<m.bin.3@test>") + BodyCount(b, "<m.bin.3@test>"), 0);
+    auto log = Rows(*log_);
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0].state, StateFailed);
+    EXPECT_EQ(queue_->CountRows(), 0);
+    EXPECT_EQ(shared_->entries_failed.load(), 1);
+}
+
+TEST_F(DownloadQueue, SkipMissingGoesOnWithTheOtherPartsAndEndsGood) {
+    NewsServer a;
+    AddServer(a);
+    settings_.ConnectionRetries = 1;
+    settings_.SkipMissing = 1;
+    std::string data = PostYenc({&a}, "s.bin", 3000, 3);
+    Attachment entry = Entry("s.bin", 3);
+    entry.partlist[0].MessageId = "<gone@test>";  // detection fails on part 1 only
+    Queue(entry);
+    RunWorkers();
+
+    EXPECT_EQ(BodyCount(a, "<gone@test>"), 3);  // 1 server x 1 retry + 2
+    auto log = Rows(*log_);
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0].state, StateDone);
+    std::string out = ReadFile(OutputDir() + "s.bin");
+    ASSERT_EQ(out.size(), data.size());
+    EXPECT_EQ(out.substr(1000), data.substr(1000));  // parts 2 and 3 in place
+}
+
+TEST_F(DownloadQueue, AllPartsMissingWithSkipMissingFails) {
+    NewsServer a;
+    AddServer(a);
+    settings_.ConnectionRetries = 1;
+    a.SetReply("BODY", Reply::Line("430 no such article"));
+    Queue(Entry("none.bin", 2));
+    RunWorkers();
+    auto log = Rows(*log_);
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0].state, StateFailed);
+}
+
+TEST_F(DownloadQueue, BodyCutShortByADroppedConnectionIsFetchedAgain) {
+    NewsServer a;
+    AddServer(a);
+    std::string data = PostYenc({&a}, "d.bin", 6000, 2);
+    std::string body = YencPart("d.bin", data, 1, 2, 0, 3000);
+    std::string wire;
+    AppendWireLines(body, wire);
+    a.QueueReply("BODY",
+                 Reply::Close("222 0 <d.bin.1@test>\r\n" + wire.substr(0, wire.size() / 2)));
+    Queue(Entry("d.bin", 2));
+    RunWorkers();
+
+    auto log = Rows(*log_);
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0].state, StateDone);
+    EXPECT_EQ(ReadFile(OutputDir() + "d.bin"), data);
+    EXPECT_EQ(BodyCount(a, "<d.bin.1@test>"), 2);
+    EXPECT_EQ(a.connections_accepted(), 2);
+}
+
+TEST_F(DownloadQueue, YencPartFailingItsCheckIsFetchedFromTheNextServer) {
+    NewsServer a, b;
+    AddServer(a);
+    AddServer(b);
+    std::string data = PostYenc({&a, &b}, "c.bin", 4000, 2);
+    std::string bad = YencPart("c.bin", data, 1, 2, 0, 2000);
+    bad[bad.find("=ypart") + 40] ^= 0x01;  // one data byte changed
+    std::vector<std::string> lines;
+    for (size_t start = 0, nl; (nl = bad.find('\n', start)) != std::string::npos; start = nl + 1)
+        lines.push_back(bad.substr(start, nl - start));
+    a.QueueReply("BODY", Reply::Multi("222 0 <c.bin.1@test>", lines));
+    Queue(Entry("c.bin", 2));
+    RunWorkers();
+
+    auto log = Rows(*log_);
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0].state, StateDone);
+    EXPECT_EQ(ReadFile(OutputDir() + "c.bin"), data);
+    EXPECT_EQ(BodyCount(a, "<c.bin.1@test>"), 1);
+    EXPECT_EQ(BodyCount(b, "<c.bin.1@test>"), 1);
+}
+
+TEST_F(DownloadQueue, OverLongBodyLinesAreReadWhole) {
+    NewsServer a;
+    AddServer(a);
+    std::string data = MadeUpBytes(5000, 9);
+    MemoryCorpus::Article art;
+    art.message_id = "<long.1@test>";
+    // One yEnc line of about 5000 characters: far beyond a reply buffer.
+    std::string body = YencPart("long.bin", data, 1, 1, 0, data.size());
+    std::string joined;
+    for (size_t start = 0, nl; (nl = body.find('\n', start)) != std::string::npos; start = nl + 1) {
+        std::string line = body.substr(start, nl - start);
+        bool data_line = line.rfind("=y", 0) != 0;
+        joined += line;
+        if (!data_line || start + line.size() + 1 >= body.rfind("=yend"))
+            joined += "\n";
+    }
+    art.body = joined;
+    a.memory_corpus()->Add("alt.binaries.test", art);
+    Queue(Entry("long", 1));
+    RunWorkers();
+    auto log = Rows(*log_);
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0].state, StateDone);
+    EXPECT_EQ(ReadFile(OutputDir() + "long.bin"), data);
+}
+
+TEST_F(DownloadQueue, UseFirstServerOneReturnsToTheFirstServerAfterAGoodPart) {
+    NewsServer a, b;
+    AddServer(a);
+    AddServer(b);
+    settings_.UseFirstServer = 1;
+    PostYenc({&a, &b}, "f.bin", 3000, 3);
+    Queue(Entry("f.bin", 3));
+    Shared();
+    state_->slot(0).server_index.store(1);  // after a fail-over
+    RunWorkers();
+
+    EXPECT_EQ(BodyCount(b, "<f.bin.1@test>"), 1);
+    EXPECT_EQ(BodyCount(a, "<f.bin.2@test>"), 1);
+    EXPECT_EQ(BodyCount(a, "<f.bin.3@test>"), 1);
+    EXPECT_EQ(Rows(*log_).at(0).state, StateDone);
+}
+
+TEST_F(DownloadQueue, TextOnlyPostFailsWithErrorAndItsFileIsDeleted) {
+    NewsServer a;
+    AddServer(a);
+    settings_.DeleteIncomplete = 1;
+    MemoryCorpus::Article art;
+    art.message_id = "<text.1@test>";
+    art.body = "just some words\nand more words\n";
+    a.memory_corpus()->Add("alt.binaries.test", art);
+    Attachment entry = Entry("text", 1);
+    DownloadShared& shared = Shared();
+    state_->SetDownloading(true);
+    std::unique_ptr<NntpSocket> connection;
+    DownloadResult result = DownloadAttachment(shared, 0, entry, connection);
+    EXPECT_FALSE(result.success);
+    std::string status = state_->slot(0).status.Get();
+    EXPECT_EQ(status.substr(status.size() - 8), " Error!!") << status;
+
+    // A yEnc file whose second part is missing, without SkipMissing: its file goes away.
+    std::string data = PostYenc({&a}, "half.bin", 2000, 2);
+    Attachment half = Entry("half.bin", 2);
+    half.partlist[1].MessageId = "<gone@test>";
+    settings_.SkipMissing = 0;
+    settings_.ConnectionRetries = 1;
+    result = DownloadAttachment(shared, 0, half, connection);
+    EXPECT_FALSE(result.success);
+    EXPECT_EQ(result.output_path, OutputDir() + "half.bin");
+    EXPECT_NE(::access(result.output_path.c_str(), F_OK), 0);
+}
+
+TEST_F(DownloadQueue, GrabAndOpenOpensTheFinishedFile) {
+    NewsServer a;
+    AddServer(a);
+    PostYenc({&a}, "open.bin", 1000, 1);
+    Queue(Entry("open.bin", 1));
+    Shared().AddOpenAfter(Entry("open.bin", 1).Id);
+    RunWorkers();
+    ASSERT_EQ(host_.opened.size(), 1u);
+    EXPECT_EQ(host_.opened[0], OutputDir() + "open.bin");
+    EXPECT_FALSE(shared_->IsOpenAfter(Entry("open.bin", 1).Id));
+}
+
+// Stop during a download; the server never answers BODY.
+class StopDuringDownload : public DownloadQueue, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(StopDuringDownload, EntryIsFiledFailedAndQueuedAgainOnlyWhenAsked) {
+    NewsServer a;
+    AddServer(a);
+    settings_.CancelledBackInQueue = GetParam() ? 1 : 0;
+    a.SetReply("BODY", Reply::Silence());
+    Queue(Entry("stop.bin", 2));
+    Queue(Entry("next.bin", 1));
+    DownloadShared& shared = Shared();
+    StartDownloadWorkers(shared);
+    ASSERT_TRUE(a.WaitForCommands(2, 5s));  // MODE READER, BODY
+    for (int i = 0; i < 100 && Rows(*queue_).at(0).state != StateDownloading; ++i)
+        std::this_thread::sleep_for(10ms);
+    EXPECT_EQ(Rows(*queue_).at(0).state, StateDownloading);
+    state_->StopAll();
+    state_->slot(0).worker.join();
+
+    auto log = Rows(*log_);
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0].state, StateFailed);
+    auto queue = Rows(*queue_);
+    if (GetParam()) {
+        ASSERT_EQ(queue.size(), 2u);
+        EXPECT_EQ(queue[0].Id, Entry("next.bin", 1).Id);
+        EXPECT_EQ(queue[1].Id, Entry("stop.bin", 2).Id);  // at the end
+        EXPECT_EQ(queue[1].state, StateQueued);
+        Attachment again = queue[1];
+        ASSERT_TRUE(queue_->LoadParts(again));
+        EXPECT_EQ(again.partlist.size(), 2u);
+    } else {
+        ASSERT_EQ(queue.size(), 1u);
+        EXPECT_EQ(queue[0].Id, Entry("next.bin", 1).Id);
+        EXPECT_EQ(queue[0].state, StateQueued);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(CancelledBackInQueue, StopDuringDownload, ::testing::Bool());
+
+TEST_F(DownloadQueue, EntriesLeftDownloadingReturnToTheQueueAndDeadServersEndTheWorker) {
+    Attachment entry = Entry("left.bin", 1);
+    entry.state = StateDownloading;
+    Queue(entry);
+    Queue(Entry("other.bin", 1));
+    EXPECT_EQ(RequeueInterrupted(*queue_), 1);
+    EXPECT_EQ(Rows(*queue_).at(0).state, StateQueued);
+
+    // Nobody listens: the worker gives up after ConnectionRetries rounds and the entry
+    // waits in the queue, still queued.
+    ServerEntry dead;
+    dead.host = "127.0.0.1";
+    dead.port = UnusedLoopbackPort();
+    settings_.servers = {dead};
+    settings_.ConnectionRetries = 1;
+    RunWorkers();
+    auto queue = Rows(*queue_);
+    ASSERT_EQ(queue.size(), 2u);
+    EXPECT_EQ(queue[0].state, StateQueued);
+    EXPECT_EQ(queue[1].state, StateQueued);
+    EXPECT_EQ(log_->CountRows(), 0);
+    EXPECT_EQ(shared_->entries_unreached.load(), 1);
+    EXPECT_EQ(state_->slot(0).status.Get(), "No news server could be reached");
+}
+
+}  // namespace
+}  // namespace qs::test

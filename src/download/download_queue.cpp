@@ -64,7 +64,7 @@ void DownloadWorker(DownloadShared& shared, int slot_index) {
         if (!state.downloading())
             break;
         if (state.paused() && !state.WaitWhilePaused(slot_index))
-            continue;  // stopped while paused: the tests above decide
+            break;  // stopped while paused
 
         Attachment entry;
         std::shared_ptr<HeaderDatabase> group_db;

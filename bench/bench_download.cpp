@@ -1,0 +1,119 @@
+// Downloading the big group of a generated corpus from a loopback news server: BODY,
+// yEnc decoding with part checks, and writing the file, with 1 and 6 slots. The server
+// runs in this process, so the figures include its cost. Set QS_BENCH_MB for the corpus
+// size (default 256 MiB).
+#include <benchmark/benchmark.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <memory>
+#include <string>
+
+#include "app/host.h"
+#include "db/header_db.h"
+#include "download/download_queue.h"
+#include "scan/scan_task.h"
+#include "support/generated_corpus.h"
+#include "support/news_server.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+int64_t CorpusMegabytes() {
+    const char* text = std::getenv("QS_BENCH_MB");
+    return text && std::atoll(text) > 0 ? std::atoll(text) : 256;
+}
+
+double CpuSeconds() {
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+void BM_DownloadCorpus(benchmark::State& state) {
+    const int slots = static_cast<int>(state.range(0));
+    qs::test::CorpusOptions options;
+    options.big_megabytes = CorpusMegabytes();
+    auto corpus = std::make_shared<qs::test::GeneratedCorpus>(options);
+    qs::test::NewsServer server;
+    server.SetCorpus(corpus);
+
+    uint64_t bytes = 0;
+    double cpu = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        qs::test::TempDir dir;
+        qs::SilentHost host(true);
+        qs::Settings settings;
+        for (int i = 0; i < qs::kThreadSlots; ++i)
+            settings.Thread[i] = i < slots ? 1 : 0;
+        settings.AutoCreateDirs = 1;
+        settings.NoAutoSubdir = 1;
+        settings.BaseDir = dir.File("dl");
+        qs::ServerEntry entry;
+        entry.host = "127.0.0.1";
+        entry.port = server.port();
+        settings.servers.push_back(entry);
+        qs::DbEnv env;
+        env.data_dir = dir.path();
+        env.settings = &settings;
+        auto queue = qs::HeaderDatabase::Open(env, "queue");
+        auto log = qs::HeaderDatabase::Open(env, "log");
+        // Every big file as its own entry.
+        const auto& files = corpus->files();
+        bytes = 0;
+        std::string out = dir.File("dl") + "/";
+        ::mkdir(out.c_str(), 0700);
+        for (size_t f = 0; f < files.size(); ++f) {
+            if (files[f].group != "alt.binaries.big")
+                continue;
+            qs::Attachment a;
+            a.Id = a.filename = files[f].subject;
+            a.state = qs::StateQueued;
+            a.parts = files[f].parts;
+            a.dir = out;
+            a.newsgroup = files[f].group;
+            for (int p = 1; p <= files[f].parts; ++p) {
+                qs::MessageVars mv;
+                mv.MessageId = corpus->PartMessageId(f, p);
+                mv.attachment = a.Id;
+                mv.partnum = p;
+                a.partlist.push_back(mv);
+            }
+            queue->StoreAttachment(nullptr, a);
+            bytes += files[f].size;
+        }
+        qs::WorkerState workers(settings, &host);
+        qs::ScanShared scans(workers, queue);
+        qs::DownloadShared shared(workers, scans, queue, log);
+        double cpu_start = CpuSeconds();
+        state.ResumeTiming();
+
+        qs::StartDownloadWorkers(shared);
+        for (int i = 0; i < qs::kThreadSlots; ++i) {
+            if (workers.slot(i).worker.joinable())
+                workers.slot(i).worker.join();
+        }
+
+        state.PauseTiming();
+        cpu += CpuSeconds() - cpu_start;
+        if (shared.entries_done.load() == 0 || shared.entries_failed.load() != 0)
+            state.SkipWithError("download failed");
+        state.ResumeTiming();
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(bytes) * state.iterations());
+    state.counters["cpu_s_per_GB"] =
+        cpu / (static_cast<double>(bytes) * static_cast<double>(state.iterations()) / 1e9);
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    state.counters["peak_rss_MB"] = static_cast<double>(usage.ru_maxrss) / 1024.0;
+}
+
+BENCHMARK(BM_DownloadCorpus)->Arg(1)->Arg(6)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();

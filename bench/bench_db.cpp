@@ -75,8 +75,10 @@ void BM_MergeScan(benchmark::State& state) {
                         att.date = 1700000000 + a;
                         att.isnew = 1;
                         att.state = 0;
-                        part.MessageId = "<" + std::to_string(rng()) + "." + std::to_string(a) +
-                                         "." + std::to_string(p) + "@news.example>";
+                        char mid[96];
+                        std::snprintf(mid, sizeof mid, "<%llu.%d.%d@news.example>",
+                                      static_cast<unsigned long long>(rng()), a, p);
+                        part.MessageId = mid;
                         part.ArticleId = ++article;
                         part.bytes = 384000 + (p * 7) % 1000;
                         part.lines = 3000;

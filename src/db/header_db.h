@@ -115,6 +115,7 @@ class HeaderDatabase {
     struct Pending {
         Attachment rec;
         int64_t rowid = 0;  // 0: not stored yet
+        int64_t partkey = 0;
         int stored_state = 0;
     };
 
@@ -122,7 +123,10 @@ class HeaderDatabase {
     bool OpenFile();
     void CloseFile();
     bool Exec(const char* sql);
+    bool QueryInt(const char* sql, int64_t& out);
     sqlite3_stmt* Stmt(const std::string& sql);
+    // A statement prepared once and kept in *slot (the merge path runs these per part).
+    sqlite3_stmt* Stmt(sqlite3_stmt*& slot, const std::string& sql);
     bool Fail(const char* what);
 
     // All below run with db_mu_ held.
@@ -131,14 +135,18 @@ class HeaderDatabase {
     bool Commit();
     bool FlushPending();
     bool LookupAttachment(const std::string& id, Pending& out);
-    bool InsertPart(const MessageVars& part, const std::string& id, bool* inserted);
+    bool NextPartKey(int64_t& out);
+    bool InsertPart(const MessageVars& part, int64_t partkey, const std::string& id,
+                    bool* inserted);
     struct ViewSpec;
     ViewSpec CaptureViewLocked() const;  // cache lock held
     bool ViewRowIds(const ViewSpec& view, int64_t first, int64_t count, std::vector<int64_t>& ids);
-    bool ReadAttachmentByRowid(int64_t rowid, Attachment& out);
     bool StoredRowIds(int64_t first, int64_t count, std::vector<int64_t>& ids);
-    bool ReadRows(const std::vector<int64_t>& ids, std::vector<Attachment>& out);
-    bool RewriteRows(const std::vector<int64_t>& ids, const std::vector<Attachment>& rows);
+    bool ReadAttachmentByRowid(int64_t rowid, Attachment& out, int64_t* partkey);
+    bool ReadRows(const std::vector<int64_t>& ids, std::vector<Attachment>& out,
+                  std::vector<int64_t>* partkeys = nullptr);
+    bool RewriteRows(const std::vector<int64_t>& ids, const std::vector<Attachment>& rows,
+                     const std::vector<int64_t>& partkeys);
     bool RemoveLocked(const Attachment& attachment);
     bool GroupsQuery(const std::string& filter, const std::string& order, int64_t first,
                      int64_t count, std::vector<Group>& out);
@@ -161,6 +169,12 @@ class HeaderDatabase {
     std::mutex db_mu_;
     sqlite3* db_ = nullptr;
     std::unordered_map<std::string, sqlite3_stmt*> stmts_;
+    sqlite3_stmt* lookup_stmt_ = nullptr;
+    sqlite3_stmt* insert_part_stmt_ = nullptr;
+    sqlite3_stmt* insert_att_stmt_ = nullptr;
+    sqlite3_stmt* update_att_stmt_ = nullptr;
+    sqlite3_stmt* update_att_state_stmt_ = nullptr;
+    int64_t next_partkey_ = 0;  // 0: read it from the file first (inside a transaction)
     bool in_txn_ = false;
     int batch_depth_ = 0;
     int txn_parts_ = 0;

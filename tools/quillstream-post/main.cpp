@@ -131,6 +131,7 @@ int main(int argc, char** argv) {
     qs::test::CorpusOptions corpus_options;
     std::string nzb_path, sha_path;
     bool list_only = false;
+    std::string dump_name;
     app.add_option("--host", o.host, "news server")->capture_default_str();
     app.add_option("--port", o.port, "its port")->capture_default_str();
     app.add_option("--user", o.user, "AUTHINFO user name");
@@ -145,6 +146,7 @@ int main(int argc, char** argv) {
     app.add_option("--write-sha256", sha_path, "write 'sha256  name' lines of the corpus files");
     app.add_flag("--list", list_only,
                  "print the groups and files (group, encoding, parts, bytes, name) and exit");
+    app.add_option("--dump", dump_name, "write the decoded bytes of this corpus file to stdout");
     CLI11_PARSE(app, argc, argv);
 
     GeneratedCorpus corpus(corpus_options);
@@ -160,6 +162,17 @@ int main(int argc, char** argv) {
     if (!sha_path.empty() && !write(sha_path, corpus.Sha256List())) {
         std::cerr << "cannot write " << sha_path << "\n";
         return 2;
+    }
+    if (!dump_name.empty()) {
+        for (size_t i = 0; i < corpus.files().size(); ++i) {
+            if (corpus.files()[i].name == dump_name) {
+                std::string data = corpus.FileData(i);
+                std::fwrite(data.data(), 1, data.size(), stdout);
+                return 0;
+            }
+        }
+        std::cerr << "no corpus file " << dump_name << "\n";
+        return 1;
     }
     if (list_only) {
         for (const auto& g : corpus.Groups())

@@ -1,0 +1,272 @@
+#!/usr/bin/env bash
+# End to end against Debian's INN 2: installs and starts it on loopback, posts the generated
+# corpus with quillstream-post, then drives quillstream-cli as a user would and checks every
+# downloaded file byte for byte (SHA-256) against the corpus.
+#
+#   inn2_e2e.sh CLI POST SETUP WORKDIR
+#
+# Exit 0 passed, 1 failed, 77 skipped (no root and no password-less sudo to install INN).
+set -uo pipefail
+
+CLI=$1
+POST=$2
+SETUP=$3
+WORK=$4
+SEED=1
+BIG_MB=6
+AUTH_USER=qsuser
+AUTH_PASSWORD=qs-secret-1
+
+failures=0
+started=$(date +%s)
+
+note() { echo "== $*"; }
+fail() {
+    echo "FAIL: $*"
+    failures=$((failures + 1))
+}
+
+if [ "$(id -u)" -eq 0 ]; then
+    SUDO=()
+elif sudo -n true 2> /dev/null; then
+    SUDO=(sudo -n)
+else
+    echo "skipped: INN 2 needs root or password-less sudo to install and start"
+    exit 77
+fi
+setup() { "${SUDO[@]}" "$SETUP" "$@"; }
+
+# One INN per machine: runs of this suite from other build trees wait for each other.
+exec 9> /tmp/quillstream-inn2.lock
+flock -w 600 9 || {
+    echo "FAIL: another run holds /tmp/quillstream-inn2.lock"
+    exit 1
+}
+
+rm -rf "$WORK"
+mkdir -p "$WORK"
+
+note "installing inn2 (if missing)"
+t0=$(date +%s)
+setup install || exit 1
+echo "inn2 ready after $(($(date +%s) - t0)) s"
+
+PORT=$(setup free-port)
+AUTH_PORT=$(setup free-port)
+while [ "$AUTH_PORT" = "$PORT" ]; do AUTH_PORT=$(setup free-port); done
+trap 'setup stop' EXIT
+trap 'exit 1' INT TERM
+note "starting INN on 127.0.0.1:$PORT, AUTHINFO listener on 127.0.0.1:$AUTH_PORT"
+setup start "$PORT" "$AUTH_PORT" "$AUTH_USER" "$AUTH_PASSWORD" || exit 1
+
+note "posting the corpus (seed $SEED)"
+"$POST" --port "$PORT" --seed "$SEED" --big-mb "$BIG_MB" --connections 2 \
+    --write-nzb "$WORK/corpus.nzb" --write-sha256 "$WORK/corpus.sha256" || exit 1
+"$POST" --seed "$SEED" --big-mb "$BIG_MB" --list > "$WORK/corpus.list"
+
+# cli HOME ARGS...: runs quillstream-cli with that home; output in $out, status in $rc.
+cli() {
+    local home=$1
+    shift
+    out=$("$CLI" --home "$home" --yes "$@" 2>&1)
+    rc=$?
+}
+# expect_ok WHAT: fails unless the last cli call exited 0.
+expect_ok() {
+    [ "$rc" -eq 0 ] || fail "$1: exit $rc: $out"
+}
+
+# check_files ROOT [SKIP_NAME]: every corpus file (but SKIP_NAME) exists once below ROOT
+# with the corpus's SHA-256.
+check_files() {
+    local root=$1 skip=${2:-} sum name found got checked=0
+    while read -r sum name; do
+        [ "$name" = "$skip" ] && continue
+        found=$(find "$root" -type f -name "$name")
+        if [ -z "$found" ]; then
+            fail "$root: $name was not written"
+            continue
+        fi
+        if [ "$(wc -l <<< "$found")" -ne 1 ]; then
+            fail "$root: $name written more than once: $(tr '\n' ' ' <<< "$found")"
+            continue
+        fi
+        got=$(sha256sum "$found" | cut -d' ' -f1)
+        if [ "$got" != "$sum" ]; then
+            fail "$found differs from the corpus: size $(stat -c %s "$found"), SHA-256 $got, expected $sum"
+            cmp "$found" <("$POST" --seed "$SEED" --big-mb "$BIG_MB" --dump "$name" 2> /dev/null) 2>&1 |
+                head -1
+            continue
+        fi
+        checked=$((checked + 1))
+    done < "$WORK/corpus.sha256"
+    echo "$root: $checked files match the corpus"
+}
+
+# The groups and what list must show for them.
+binary_names() { awk -F'\t' -v g="$1" '$1 == g && $2 != "text" {print $5}' "$WORK/corpus.list"; }
+article_count() { awk -F'\t' -v g="$1" '$1 == g {n++} END {print n + 0}' "$WORK/corpus.list"; }
+
+# ---- subscribe, scan, list, grab -------------------------------------------------------
+note "subscribe, scan, list, grab (no login)"
+H=$WORK/home-grab
+DL=$WORK/grab
+cli "$H" servers add 127.0.0.1 --port "$PORT"
+expect_ok "servers add"
+for g in alt.binaries.test alt.binaries.big alt.test.text alt.binaries.empty; do
+    cli "$H" subscribe "$g" --dir "$DL/$g"
+    expect_ok "subscribe $g"
+    cli "$H" scan "$g"
+    expect_ok "scan $g"
+    echo "$out" | tail -1
+    cli "$H" list "$g"
+    expect_ok "list $g"
+    rows=$(($(wc -l <<< "$out") - 1))
+    want=$(awk -F'\t' -v g="$g" '$1 == g {n++} END {print n + 0}' "$WORK/corpus.list")
+    [ "$rows" -eq "$want" ] || fail "list $g: $rows rows, the corpus has $want posts"$'\n'"$out"
+    for name in $(binary_names "$g"); do
+        grep -qF "$name" <<< "$out" || fail "list $g: no row for $name"$'\n'"$out"
+        # Every part posted was seen: parts == partcount on the file's row.
+        awk -F'\t' -v n="$name" 'index($8, n) && $2 != $3 {exit 1}' <<< "$out" ||
+            fail "list $g: $name is incomplete"$'\n'"$out"
+    done
+done
+
+have_download=1
+"$CLI" --help 2>&1 | grep -qw grab || have_download=0
+if [ "$have_download" -eq 0 ]; then
+    echo "skipped: grab, nzb and download checks (quillstream-cli has no grab command yet)"
+else
+    text_posts=$(awk -F'\t' '$1 == "alt.binaries.test" && $2 == "text" {n++} END {print n + 0}' \
+        "$WORK/corpus.list")
+    binaries=$(binary_names alt.binaries.test | wc -l)
+    t0=$(date +%s.%N)
+    cli "$H" grab alt.binaries.test
+    # Text posts in a binary group have nothing to decode: they fail, the binaries must not.
+    grep -q "$binaries downloaded, $text_posts failed" <<< "$out" ||
+        fail "grab alt.binaries.test: expected $binaries downloaded, $text_posts failed: $out"
+    cli "$H" grab alt.binaries.big
+    expect_ok "grab alt.binaries.big"
+    t1=$(date +%s.%N)
+    check_files "$DL"
+    bytes=$(awk '{s += $4} END {print s}' "$WORK/corpus.list")
+    echo "grab of the corpus ($bytes bytes, 6 slots): $(echo "$t1 - $t0" | bc) s"
+    cli "$H" list log
+    expect_ok "list log"
+
+    # ---- nzb + download in a fresh home ------------------------------------------------
+    note "nzb + download"
+    H=$WORK/home-nzb
+    DL=$WORK/nzb
+    cli "$H" servers add 127.0.0.1 --port "$PORT"
+    cli "$H" config Advanced BaseDir "$DL"
+    cli "$H" config Advanced AutoCreateDirs 1
+    cli "$H" nzb "$WORK/corpus.nzb"
+    expect_ok "nzb corpus.nzb"
+    cli "$H" download
+    expect_ok "download"
+    check_files "$DL"
+
+    # ---- a segment that no server has ---------------------------------------------------
+    # The second segment of the first multi-part yEnc file gets a message-id nobody posted.
+    victim=$(awk -F'\t' '$2 == "yenc" && $3 > 2 {print $5; exit}' "$WORK/corpus.list")
+    victim_id=$(grep -A6 "&quot;$victim&quot;" "$WORK/corpus.nzb" | grep 'number="2"' |
+        sed -E 's/.*>([^<]+)<\/segment>.*/\1/')
+    [ -n "$victim_id" ] || fail "no second segment found for $victim in corpus.nzb"
+    sed "s|>$victim_id<|>missing.$victim_id<|" "$WORK/corpus.nzb" > "$WORK/missing.nzb"
+    for skip in 1 0; do
+        note "missing article, SkipMissing $skip"
+        H=$WORK/home-missing$skip
+        DL=$WORK/missing$skip
+        cli "$H" servers add 127.0.0.1 --port "$PORT"
+        cli "$H" config Advanced BaseDir "$DL"
+        cli "$H" config Advanced AutoCreateDirs 1
+        cli "$H" config Advanced SkipMissing $skip
+        cli "$H" config Advanced ConnectionRetries 1
+        cli "$H" nzb "$WORK/missing.nzb"
+        expect_ok "nzb missing.nzb"
+        cli "$H" download
+        download_rc=$rc
+        echo "$out" | tail -1
+        check_files "$DL" "$victim"
+        found=$(find "$DL" -type f -name "$victim")
+        cli "$H" list log
+        log=$out
+        if [ "$skip" -eq 0 ]; then
+            # The attachment is given up, says so, and the rest is intact.
+            [ "$download_rc" -eq 1 ] || fail "SkipMissing 0: download exit $download_rc, expected 1"
+            grep -F "$victim" <<< "$log" | grep -q '^6' ||
+                fail "SkipMissing 0: $victim not in the log as failed: $log"
+        else
+            # The download goes on past the hole: the parts before and after it are written
+            # where they belong (yEnc parts of this corpus hold 384000 bytes).
+            if [ -z "$found" ]; then
+                fail "SkipMissing 1: $victim not written at all"
+            else
+                ref=$WORK/$victim.ref
+                "$POST" --seed "$SEED" --big-mb "$BIG_MB" --dump "$victim" > "$ref"
+                cmp -n 384000 "$found" "$ref" > /dev/null ||
+                    fail "SkipMissing 1: part 1 of $found differs: $(cmp -n 384000 "$found" "$ref")"
+                cmp -i 768000 "$found" "$ref" > /dev/null ||
+                    fail "SkipMissing 1: the parts after the hole in $found differ: $(cmp -i 768000 "$found" "$ref")"
+            fi
+            echo "SkipMissing 1: $victim is in the log as: $(grep -F "$victim" <<< "$log" | cut -f1) (5 done, 6 failed)"
+        fi
+    done
+fi
+
+# ---- a server that requires AUTHINFO ----------------------------------------------------
+note "AUTHINFO listener"
+H=$WORK/home-auth
+DL=$WORK/auth
+cli "$H" servers add 127.0.0.1 --port "$AUTH_PORT" --user "$AUTH_USER" --password "$AUTH_PASSWORD"
+cli "$H" subscribe alt.binaries.test --dir "$DL"
+cli "$H" scan alt.binaries.test
+expect_ok "scan with AUTHINFO"
+cli "$H" list alt.binaries.test
+rows=$(($(wc -l <<< "$out") - 1))
+[ "$rows" -eq "$(article_count alt.binaries.test)" ] ||
+    fail "list after a scan with AUTHINFO: $rows rows: $out"
+if [ "$have_download" -eq 1 ]; then
+    # One file of each encoding through the login.
+    for ext in .nfo .gif .png; do
+        cli "$H" grab alt.binaries.test --filter "$ext"
+        expect_ok "grab --filter $ext with AUTHINFO"
+    done
+    for name in $(awk -F'\t' '$1 == "alt.binaries.test" && $5 ~ /\.(nfo|gif|png)$/ {print $5}' \
+        "$WORK/corpus.list"); do
+        want=$(awk -v n="$name" '$2 == n {print $1}' "$WORK/corpus.sha256")
+        got=$(sha256sum "$DL/$name" 2> /dev/null | cut -d' ' -f1)
+        [ "$got" = "$want" ] || fail "$DL/$name differs from the corpus (AUTHINFO grab)"
+    done
+fi
+
+note "wrong password"
+H=$WORK/home-badauth
+cli "$H" servers add 127.0.0.1 --port "$AUTH_PORT" --user "$AUTH_USER" --password wrong
+cli "$H" subscribe alt.binaries.test --dir "$WORK/badauth"
+cli "$H" scan alt.binaries.test
+echo "$out"
+[ "$rc" -eq 1 ] || fail "scan with a wrong password: exit $rc, expected 1: $out"
+grep -q "0 servers scanned, 1 failed" <<< "$out" ||
+    fail "scan with a wrong password: no failure reported: $out"
+cli "$H" list alt.binaries.test
+[ "$(wc -l <<< "$out")" -eq 1 ] || fail "a scan with a wrong password stored rows: $out"
+if [ "$have_download" -eq 1 ]; then
+    cli "$H" config Advanced BaseDir "$WORK/badauth"
+    cli "$H" config Advanced ConnectionRetries 1
+    cli "$H" nzb "$WORK/corpus.nzb"
+    cli "$H" download
+    echo "$out" | tail -1
+    [ "$rc" -eq 1 ] || fail "download with a wrong password: exit $rc, expected 1: $out"
+    grep -q "0 downloaded" <<< "$out" || fail "download with a wrong password: $out"
+    [ -z "$(find "$WORK/badauth" -type f)" ] ||
+        fail "download with a wrong password wrote files: $(find "$WORK/badauth" -type f)"
+fi
+
+echo "integration suite took $(($(date +%s) - started)) s"
+if [ "$failures" -gt 0 ]; then
+    echo "$failures check(s) failed"
+    exit 1
+fi
+echo "all checks passed"

@@ -48,17 +48,26 @@ set_conf() {
 }
 
 installed() {
-    dpkg-query -W -f='${Status}' inn2 2> /dev/null | grep -q 'install ok installed'
+    dpkg-query -W -f='${Status}' inn2 2> /dev/null | grep -q 'install ok installed' &&
+        [ -f $NEWS_ETC/inn.conf ] && [ -f $NEWS_ETC/newsfeeds ]
 }
 
 cmd_install() {
     installed && return 0
     export DEBIAN_FRONTEND=noninteractive
+    # --force-confmiss brings back configuration files deleted by hand since an earlier install.
+    local apt_options=(-y -qq --no-install-recommends -o Dpkg::Options::=--force-confmiss
+        -o Dpkg::Options::=--force-confold)
     if ! dpkg-query -W -f='${Status}' inn2 2> /dev/null | grep -q 'install ok'; then
         echo "inn2-setup: installing inn2" >&2
         apt-get update -qq
         # The post-install step fails when the host name has no domain; fixed below.
-        apt-get install -y -qq --no-install-recommends inn2 > /tmp/inn2-install.log 2>&1 || true
+        apt-get install "${apt_options[@]}" inn2 > /tmp/inn2-install.log 2>&1 || true
+    fi
+    if [ ! -f $NEWS_ETC/inn.conf ] || [ ! -f $NEWS_ETC/newsfeeds ]; then
+        # inn.conf belongs to inn2-inews, the rest to inn2.
+        apt-get install --reinstall "${apt_options[@]}" inn2-inews inn2 \
+            >> /tmp/inn2-install.log 2>&1 || true
     fi
     [ -f $NEWS_ETC/inn.conf ] || die "inn2 did not install (see /tmp/inn2-install.log)"
     grep -qE '^domain:' $NEWS_ETC/inn.conf || echo 'domain: localdomain' >> $NEWS_ETC/inn.conf

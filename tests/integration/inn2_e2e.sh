@@ -20,7 +20,7 @@ AUTH_PASSWORD=qs-secret-1
 failures=0
 started=$(date +%s)
 
-note() { echo "== $*"; }
+note() { echo "== [$(($(date +%s) - started)) s] $*"; }
 fail() {
     echo "FAIL: $*"
     failures=$((failures + 1))

@@ -41,6 +41,10 @@ tsan: deps $(TSAN_DIR)/build.ninja
 	cmake --build $(TSAN_DIR) -j $(JOBS)
 	cd $(TSAN_DIR) && ctest --output-on-failure -j $(JOBS) -L threaded
 
+# make demo  serve a generated corpus on loopback and show scan -> grab -> files against it
+demo: build
+	@scripts/demo.sh $(RELEASE_DIR)/bin
+
 format:
 	find src tests tools bench -name '*.cpp' -o -name '*.h' | xargs clang-format -i
 

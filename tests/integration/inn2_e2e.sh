@@ -12,8 +12,8 @@ CLI=$1
 POST=$2
 SETUP=$3
 WORK=$4
-SEED=1
-BIG_MB=6
+# alt.binaries.big: 6 MiB in files of 2 MiB, parts of 750 KB (above INN's default size limit)
+CORPUS=(--seed 1 --big-mb 6 --big-file-mb 2)
 AUTH_USER=qsuser
 AUTH_PASSWORD=qs-secret-1
 
@@ -59,10 +59,10 @@ trap 'exit 1' INT TERM
 note "starting INN on 127.0.0.1:$PORT, AUTHINFO listener on 127.0.0.1:$AUTH_PORT"
 setup start "$PORT" "$AUTH_PORT" "$AUTH_USER" "$AUTH_PASSWORD" || exit 1
 
-note "posting the corpus (seed $SEED)"
-"$POST" --port "$PORT" --seed "$SEED" --big-mb "$BIG_MB" --connections 2 \
+note "posting the corpus (${CORPUS[*]})"
+"$POST" --port "$PORT" "${CORPUS[@]}" --connections 2 \
     --write-nzb "$WORK/corpus.nzb" --write-sha256 "$WORK/corpus.sha256" || exit 1
-"$POST" --seed "$SEED" --big-mb "$BIG_MB" --list > "$WORK/corpus.list"
+"$POST" "${CORPUS[@]}" --list > "$WORK/corpus.list"
 
 # cli HOME ARGS...: runs quillstream-cli with that home; output in $out, status in $rc.
 cli() {
@@ -94,7 +94,7 @@ check_files() {
         got=$(sha256sum "$found" | cut -d' ' -f1)
         if [ "$got" != "$sum" ]; then
             fail "$found differs from the corpus: size $(stat -c %s "$found"), SHA-256 $got, expected $sum"
-            cmp "$found" <("$POST" --seed "$SEED" --big-mb "$BIG_MB" --dump "$name" 2> /dev/null) 2>&1 |
+            cmp "$found" <("$POST" "${CORPUS[@]}" --dump "$name" 2> /dev/null) 2>&1 |
                 head -1
             continue
         fi
@@ -204,7 +204,7 @@ else
                 fail "SkipMissing 1: $victim not written at all"
             else
                 ref=$WORK/$victim.ref
-                "$POST" --seed "$SEED" --big-mb "$BIG_MB" --dump "$victim" > "$ref"
+                "$POST" "${CORPUS[@]}" --dump "$victim" > "$ref"
                 cmp -n 384000 "$found" "$ref" > /dev/null ||
                     fail "SkipMissing 1: part 1 of $found differs: $(cmp -n 384000 "$found" "$ref")"
                 cmp -i 768000 "$found" "$ref" > /dev/null ||

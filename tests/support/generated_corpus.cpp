@@ -163,7 +163,9 @@ GeneratedCorpus::GeneratedCorpus(CorpusOptions options) : options_(options) {
         f.group = "alt.binaries.big";
         f.poster = rng.Pick(kPosters);
         f.date = date += 120;
-        f.size = std::min<uint64_t>(left, 100ull << 20);
+        uint64_t largest = static_cast<uint64_t>(std::max<int64_t>(1, options_.big_file_megabytes))
+                           << 20;
+        f.size = std::min<uint64_t>(left, largest);
         left -= f.size;
         f.part_bytes = kYEncBigPart;
         char file_name[64];

@@ -142,6 +142,9 @@ int main(int argc, char** argv) {
     app.add_option("--seed", corpus_options.seed, "corpus seed")->capture_default_str();
     app.add_option("--big-mb", corpus_options.big_megabytes, "size of alt.binaries.big in MiB")
         ->capture_default_str();
+    app.add_option("--big-file-mb", corpus_options.big_file_megabytes,
+                   "largest file in alt.binaries.big in MiB")
+        ->capture_default_str();
     app.add_option("--write-nzb", nzb_path, "write the NZB of the corpus to this file");
     app.add_option("--write-sha256", sha_path, "write 'sha256  name' lines of the corpus files");
     app.add_flag("--list", list_only,

@@ -31,14 +31,17 @@ class SlotLines {
             if (!slot.busy.load())
                 continue;
             int range = slot.progress_range.load(), position = slot.progress.load();
-            std::string bar;
+            // Appended piece by piece: GCC 12 at -O3 misreads "literal" + std::string (-Wrestrict).
+            out.append("\r\033[KThread ").append(std::to_string(i + 1)).append(": ");
+            out.append(slot.status.Get());
             if (range > 0)
-                bar = " " + std::to_string(std::min(100, position * 100 / range)) + "%";
-            out +=
-                "\r\033[KThread " + std::to_string(i + 1) + ": " + slot.status.Get() + bar + "\n";
+                out.append(" ")
+                    .append(std::to_string(std::min(100, position * 100 / range)))
+                    .append("%");
+            out.append("\n");
             ++count;
         }
-        out += "\r\033[K" + std::to_string(bytes_per_second / 1024) + " KB/s\n";
+        out.append("\r\033[K").append(std::to_string(bytes_per_second / 1024)).append(" KB/s\n");
         ++count;
         for (int i = count; i < lines_; ++i)
             out += "\r\033[K\n";

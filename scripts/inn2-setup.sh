@@ -6,6 +6,8 @@
 #                                                 innd on 127.0.0.1:PORT (readers without a
 #                                                 login) and an nnrpd on 127.0.0.1:AUTH_PORT
 #                                                 that requires AUTHINFO USER/PASS
+#   inn2-setup.sh localhost-peer on|off           make localhost a feeding peer (INN's stock
+#                                                 set-up: readers must send MODE READER) or not
 #   inn2-setup.sh stop                            stop both by PID
 #   inn2-setup.sh free-port                       print a free loopback port
 #
@@ -90,12 +92,7 @@ configure() {
     set_conf nnrpdloadlimit 0
     set_conf doinnwatch false
     set_conf docnfsstat false
-    # No feeding peers: every connection from here is a reader, so clients are tested both
-    # with and without MODE READER mattering.
-    cat > $NEWS_ETC/incoming.conf << 'EOF'
-streaming:          true
-max-connections:    8
-EOF
+    write_incoming off
     cat > $NEWS_ETC/readers.conf << 'EOF'
 auth "localhost" {
     hosts: "localhost, 127.0.0.1, ::1, stdin"
@@ -125,6 +122,28 @@ EOF
     chown news:news "$AUTH_PASSWD"
     chmod 0640 "$AUTH_PASSWD"
     : "$auth_port"
+}
+
+# Writes incoming.conf with or without the stock entry that makes localhost a feeding peer.
+# Without it every connection from here is a reader at once; with it innd answers readers
+# "401 MODE-READER" until they send MODE READER.
+write_incoming() {
+    {
+        echo 'streaming:          true'
+        echo 'max-connections:    8'
+        if [ "$1" = on ]; then
+            echo 'peer ME {'
+            echo '  hostname:         "localhost, 127.0.0.1, ::1"'
+            echo '}'
+        fi
+    } > $NEWS_ETC/incoming.conf
+}
+
+cmd_localhost_peer() {
+    [ "${1:-}" = on ] || [ "${1:-}" = off ] || die "usage: inn2-setup.sh localhost-peer on|off"
+    write_incoming "$1"
+    as_news $NEWS_LIB/bin/ctlinnd -t 10 reload incoming.conf quillstream > /dev/null ||
+        die "ctlinnd reload incoming.conf failed"
 }
 
 # Empties INN's spool, overview and history and writes the active file with our groups.
@@ -232,6 +251,7 @@ case $command in
     install) as_root install "$@" && cmd_install ;;
     start) as_root start "$@" && cmd_start "$@" ;;
     stop) as_root stop "$@" && cmd_stop ;;
+    localhost-peer) as_root localhost-peer "$@" && cmd_localhost_peer "$@" ;;
     free-port) cmd_free_port ;;
-    *) die "usage: inn2-setup.sh install | start PORT AUTH_PORT USER PASSWORD | stop | free-port" ;;
+    *) die "usage: inn2-setup.sh install | start PORT AUTH_PORT USER PASSWORD | localhost-peer on|off | stop | free-port" ;;
 esac

@@ -34,7 +34,8 @@ else
     echo "skipped: INN 2 needs root or password-less sudo to install and start"
     exit 77
 fi
-setup() { "${SUDO[@]}" "$SETUP" "$@"; }
+# INN must not inherit the lock (fd 9): a left-over innd would hold it for ever.
+setup() { "${SUDO[@]}" "$SETUP" "$@" 9>&-; }
 
 # One INN per machine: runs of this suite from other build trees wait for each other.
 exec 9> /tmp/quillstream-inn2.lock
@@ -214,6 +215,30 @@ else
         fi
     done
 fi
+
+# ---- INN's stock set-up: localhost is a feeding peer -------------------------------------
+# innd then answers "401 MODE-READER" to everything until the client sends MODE READER.
+note "localhost as a feeding peer (MODE READER needed)"
+setup localhost-peer on || fail "localhost-peer on"
+H=$WORK/home-peer
+DL=$WORK/peer
+cli "$H" servers add 127.0.0.1 --port "$PORT"
+cli "$H" subscribe alt.binaries.test --dir "$DL"
+cli "$H" scan alt.binaries.test
+expect_ok "scan with localhost as a peer"
+cli "$H" list alt.binaries.test
+rows=$(($(wc -l <<< "$out") - 1))
+[ "$rows" -eq "$(article_count alt.binaries.test)" ] ||
+    fail "list after a scan with localhost as a peer: $rows rows: $out"
+if [ "$have_download" -eq 1 ]; then
+    cli "$H" grab alt.binaries.test --filter .rar
+    expect_ok "grab --filter .rar with localhost as a peer"
+    name=$(awk -F'\t' '$1 == "alt.binaries.test" && $5 ~ /\.rar$/ {print $5; exit}' "$WORK/corpus.list")
+    want=$(awk -v n="$name" '$2 == n {print $1}' "$WORK/corpus.sha256")
+    got=$(sha256sum "$DL/$name" 2> /dev/null | cut -d' ' -f1)
+    [ "$got" = "$want" ] || fail "$DL/$name differs from the corpus (grab with localhost as a peer)"
+fi
+setup localhost-peer off || fail "localhost-peer off"
 
 # ---- a server that requires AUTHINFO ----------------------------------------------------
 note "AUTHINFO listener"

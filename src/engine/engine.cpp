@@ -65,8 +65,10 @@ bool Engine::Open() {
         return target;
     };
     downloads_->import_nzb = [this](const std::string& path) { ImportNzb(path); };
-    // Entries a killed run left marked downloading are queued again.
-    RequeueInterrupted(*queue_);
+    // Entries a killed run left marked downloading are queued again, but only by the one
+    // engine that owns the queue: another process on the same home may be downloading them.
+    if (queue_owner_.TryLock(JoinPath(startup_.home_dir, "queue.lock")))
+        RequeueInterrupted(*queue_);
     return true;
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "app/file_lock.h"
 #include "app/host.h"
 #include "app/settings.h"
 #include "app/startup.h"
@@ -96,6 +97,7 @@ class Engine {
     std::unique_ptr<ScanShared> scans_;
     std::unique_ptr<DownloadShared> downloads_;
     std::mutex groups_mutex_;  // opening group databases from several workers
+    FileLock queue_owner_;     // held by the engine that may requeue interrupted entries
 };
 
 }  // namespace qs

@@ -59,6 +59,27 @@ Attachment Att(const std::string& id, int parts, int state = 0, int isnew = 1) {
     return a;
 }
 
+// SQLite's own check of the file, and every part belonging to a stored attachment.
+void ExpectConsistentFile(const std::string& path) {
+    sqlite3* raw = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &raw), SQLITE_OK);
+    for (const char* sql : {"PRAGMA integrity_check",
+                            "SELECT count(*) FROM MessageVars m WHERE NOT EXISTS("
+                            "SELECT 1 FROM Attachment a WHERE a.partkey=m.partkey "
+                            "AND a.Id=m.attachment)"}) {
+        sqlite3_stmt* s = nullptr;
+        ASSERT_EQ(sqlite3_prepare_v2(raw, sql, -1, &s, nullptr), SQLITE_OK) << sql;
+        ASSERT_EQ(sqlite3_step(s), SQLITE_ROW);
+        EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(s, 0)),
+                     sql[0] == 'P' ? "ok" : "0")
+            << sql;
+        sqlite3_finalize(s);
+    }
+    sqlite3_close(raw);
+}
+
+void ExpectConsistent(Group& g, const std::string& path);
+
 class HeaderDbTest : public ::testing::Test {
   protected:
     Group Open(const std::string& name) {
@@ -335,6 +356,112 @@ TEST_F(HeaderDbTest, SwapAndMoveToTopReorderTheQueueWithTheirParts) {
     EXPECT_EQ(Ids(again), (std::vector<std::string>{"d", "c", "b", "a", "e"}));
 }
 
+// Parts are keyed by a number each attachment receives when first stored; every way a
+// number could be reused or mixed up must keep parts with their own attachment.
+TEST_F(HeaderDbTest, PartsStayWithTheirAttachmentAcrossConnectionsRemovalAndReuse) {
+    Group a = Open("alt.shared");
+    Group b = Open("alt.shared");  // a second connection to the same file
+    for (int n = 0; n < 6; ++n) {
+        Group& g = n % 2 ? b : a;
+        std::string id = "f" + std::to_string(n);
+        auto p = Part("<" + id + "@x>", n + 1, 2048, 1);
+        ASSERT_TRUE(StoreAttachment(g, &p, Att(id, 2)));
+    }
+    {
+        DbBatch batch(a.db);  // numbers handed out inside an open batch, then a reader
+        auto p = Part("<f6@x>", 7, 2048, 1);
+        ASSERT_TRUE(StoreAttachment(a, &p, Att("f6", 2)));
+        auto q = Part("<f6.2@x>", 8, 2048, 2);
+        ASSERT_TRUE(StoreAttachment(a, &q, Att("f6", 2)));
+    }
+    auto p = Part("<f7@x>", 9, 2048, 1);
+    ASSERT_TRUE(StoreAttachment(b, &p, Att("f7", 2)));
+    // Removed and stored again: a fresh attachment without the old parts.
+    ASSERT_TRUE(RemoveAttachment(a, Att("f3", 2)));
+    auto again = Part("<f3.again@x>", 10, 4096, 2);
+    ASSERT_TRUE(StoreAttachment(b, &again, Att("f3", 2)));
+    // A part handed along with a foreign attachment field belongs to the one stored.
+    Attachment q = Att("f8", 1, StateQueued);
+    MessageVars foreign = Part("<f8@x>", 11, 1024);
+    foreign.attachment = "f0";
+    q.partlist.push_back(foreign);
+    ASSERT_TRUE(StoreAttachment(a, nullptr, q));
+
+    for (Group* g : {&a, &b}) {
+        ASSERT_EQ(CountRows(*g), 9);
+        for (int n = 0; n <= 8; ++n) {
+            Attachment att = Att("f" + std::to_string(n), 2);
+            ASSERT_TRUE(LoadParts(*g, att));
+            std::vector<std::string> ids;
+            for (const auto& part : att.partlist) {
+                ids.push_back(part.MessageId);
+                EXPECT_EQ(part.attachment, att.Id);
+            }
+            std::string self = "<" + att.Id + "@x>";
+            if (n == 3)
+                EXPECT_EQ(ids, std::vector<std::string>{"<f3.again@x>"});
+            else if (n == 6)
+                EXPECT_EQ(ids, (std::vector<std::string>{"<f6@x>", "<f6.2@x>"}));
+            else
+                EXPECT_EQ(ids, std::vector<std::string>{self}) << att.Id;
+        }
+    }
+    a.db.reset();
+    b.db.reset();
+    Group reopened = Open("alt.shared");
+    ExpectConsistentFile(reopened.db->path());
+}
+
+// A file written before the parts were keyed by number is converted when opened.
+TEST_F(HeaderDbTest, AFileOfTheEarlierLayoutIsConvertedOnOpen) {
+    std::filesystem::create_directories(dir.File("data"));
+    std::string path = HeaderDatabase::PathFor(dir.File("data"), "alt.old");
+    sqlite3* raw = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &raw), SQLITE_OK);
+    const char* old = R"sql(
+PRAGMA journal_mode=WAL;
+CREATE TABLE MessageVars(MessageId TEXT NOT NULL, attachment TEXT NOT NULL,
+  ArticleId INTEGER NOT NULL DEFAULT 0, lines INTEGER NOT NULL DEFAULT 0,
+  bytes INTEGER NOT NULL DEFAULT 0, partnum INTEGER NOT NULL DEFAULT 1,
+  PRIMARY KEY(attachment, MessageId)) WITHOUT ROWID;
+CREATE TABLE Attachment(seq INTEGER PRIMARY KEY, Id TEXT NOT NULL,
+  filename TEXT NOT NULL COLLATE NOCASE, email TEXT NOT NULL, bytes INTEGER NOT NULL DEFAULT 0,
+  lines INTEGER NOT NULL DEFAULT 0, parts INTEGER NOT NULL DEFAULT 1, newsgroup TEXT NOT NULL,
+  state INTEGER NOT NULL DEFAULT 0, isnew INTEGER NOT NULL DEFAULT 0, dir TEXT NOT NULL,
+  date INTEGER NOT NULL DEFAULT 0, partcount INTEGER NOT NULL DEFAULT 0);
+CREATE UNIQUE INDEX Attachment_Id ON Attachment(Id);
+INSERT INTO Attachment(seq,Id,filename,email,bytes,lines,parts,newsgroup,state,isnew,dir,
+  partcount) VALUES(5,'a.rar','a.rar','p',3072,30,3,'alt.old',2,1,'/d',2),
+  (9,'b.rar','b.rar','p',1024,10,1,'alt.old',1,0,'/d',1);
+INSERT INTO MessageVars VALUES('<a2@x>','a.rar',12,10,2048,2),('<a1@x>','a.rar',11,20,1024,1),
+  ('<b1@x>','b.rar',13,10,1024,1);
+)sql";
+    ASSERT_EQ(sqlite3_exec(raw, old, nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(raw);
+
+    Group g = Open("alt.old");
+    ASSERT_NE(g.db, nullptr);
+    EXPECT_TRUE(host.messages.empty());
+    EXPECT_EQ(g.db->kb_total(), 4);
+    EXPECT_EQ(HighestArticleId(g), 13);
+    auto p3 = Part("<a3@x>", 14, 1024, 3);
+    ASSERT_TRUE(StoreAttachment(g, &p3, Att("a.rar", 3)));
+    auto c1 = Part("<c1@x>", 15, 1024, 1);
+    ASSERT_TRUE(StoreAttachment(g, &c1, Att("c.rar", 2)));
+    Attachment a = Att("a.rar", 3);
+    ASSERT_TRUE(LoadParts(g, a));
+    ASSERT_EQ(a.partlist.size(), 3u);
+    EXPECT_EQ(a.partlist[0], (MessageVars{"<a1@x>", "a.rar", 11, 20, 1024, 1}));
+    Attachment c = Att("c.rar", 2);
+    ASSERT_TRUE(LoadParts(g, c));
+    ASSERT_EQ(c.partlist.size(), 1u);
+    g.db.reset();
+    Group again = Open("alt.old");  // converted once: opening again changes nothing
+    EXPECT_EQ(CountRows(again), 3);
+    EXPECT_TRUE(host.messages.empty());
+    ExpectConsistent(again, again.db->path());
+}
+
 TEST_F(HeaderDbTest, GroupsDatabaseStoresFindsAndPagesGroups) {
     Group groups = Open("groups");
     for (const char* name : {"alt.binaries.b", "alt.binaries.a", "comp.lang.c", "alt.o'brien"}) {
@@ -445,14 +572,7 @@ TEST_F(HeaderDbTest, CopiesOfAGroupNeverShareTheOpenDatabase) {
 
 // Checks that every attachment's counters agree with the parts stored for it.
 void ExpectConsistent(Group& g, const std::string& path) {
-    sqlite3* raw = nullptr;
-    ASSERT_EQ(sqlite3_open(path.c_str(), &raw), SQLITE_OK);
-    sqlite3_stmt* s = nullptr;
-    ASSERT_EQ(sqlite3_prepare_v2(raw, "PRAGMA integrity_check", -1, &s, nullptr), SQLITE_OK);
-    ASSERT_EQ(sqlite3_step(s), SQLITE_ROW);
-    EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(s, 0)), "ok");
-    sqlite3_finalize(s);
-    sqlite3_close(raw);
+    ExpectConsistentFile(path);
 
     int64_t rows = CountRows(g);
     int64_t kb = 0;

@@ -17,6 +17,13 @@ CORPUS=(--seed 1 --big-mb 6 --big-file-mb 2)
 AUTH_USER=qsuser
 AUTH_PASSWORD=qs-secret-1
 
+for tool in "$CLI" "$POST" "$SETUP"; do
+    [ -x "$tool" ] || {
+        echo "FAIL: $tool is missing"
+        exit 1
+    }
+done
+
 failures=0
 started=$(date +%s)
 

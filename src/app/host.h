@@ -21,6 +21,8 @@ class Host {
     // Opens a finished download with the desktop's default application (Grab And Open).
     // Front ends without a desktop leave it undone.
     virtual void OpenFile(const std::string& path) { (void)path; }
+    // Autograb moves on to this subscribed group: the views show it.
+    virtual void ShowGroup(const std::string& group) { (void)group; }
 };
 
 // A host that shows nothing and answers every question with a fixed answer; for tests and

@@ -15,21 +15,12 @@ struct ScanArgs {
     bool all = false;
 };
 
-// Scans one group to the end; false when no server could be read.
-bool ScanOne(Engine& engine, const std::string& group) {
-    ScanShared& scans = engine.scans();
-    scans.servers_scanned.store(0);
-    scans.servers_failed.store(0);
-    if (engine.StartScan(group) <= 0) {
-        std::cerr << group << ": no thread slot is enabled\n";
-        return false;
-    }
-    RunWorkersWithProgress(engine);
+void ReportGroup(Engine& engine, const std::string& group) {
     std::shared_ptr<HeaderDatabase> db = engine.ViewDatabase(group);
-    int64_t rows = db ? db->CountRows() : 0;
-    std::cerr << group << ": " << rows << " attachments (" << scans.servers_scanned.load()
-              << " servers scanned, " << scans.servers_failed.load() << " failed)\n";
-    return scans.servers_scanned.load() > 0;
+    const ScanShared& scans = engine.scans();
+    std::cerr << group << ": " << (db ? db->CountRows() : 0) << " attachments ("
+              << scans.servers_scanned.load() << " servers scanned, " << scans.servers_failed.load()
+              << " failed)\n";
 }
 
 int RunScan(CliContext& context, const ScanArgs& args) {
@@ -42,24 +33,30 @@ int RunScan(CliContext& context, const ScanArgs& args) {
     if (engine.settings().servers.empty())
         throw UsageError("no news server is configured (servers add HOST)");
 
-    std::vector<std::string> groups;
+    bool all_ok = true;
+    auto wait = [&engine] { RunWorkersWithProgress(engine); };
     if (args.all) {
-        for (const auto& g : engine.settings().groups)
-            groups.push_back(g.name);
-        if (groups.empty())
+        if (engine.settings().groups.empty())
             throw UsageError("no group is subscribed");
+        engine.Autograb(true, wait, [&](const std::string& group, bool ok) {
+            ReportGroup(engine, group);
+            all_ok = all_ok && ok;
+        });
     } else {
         if (!engine.FindGroup(args.group))
             throw UsageError("not subscribed to " + args.group);
-        groups.push_back(args.group);
+        engine.scans().servers_scanned.store(0);
+        engine.scans().servers_failed.store(0);
+        if (engine.StartScan(args.group) <= 0) {
+            std::cerr << args.group << ": no thread slot is enabled\n";
+            all_ok = false;
+        } else {
+            wait();
+            ReportGroup(engine, args.group);
+            all_ok = engine.scans().servers_scanned.load() > 0;
+        }
     }
-    bool all_ok = true;
-    for (const auto& group : groups) {
-        all_ok = ScanOne(engine, group) && all_ok;
-        engine.SaveSettings();  // the scan time of the group
-        if (Interrupted())
-            break;
-    }
+    engine.SaveSettings();  // the groups' scan times
     return all_ok && !Interrupted() ? kExitOk : kExitTaskFailed;
 }
 

@@ -166,6 +166,39 @@ int Engine::EnqueueAttachments(const std::string& name, const std::string& filte
     return queued;
 }
 
+void Engine::Autograb(bool scan_only, const std::function<void()>& wait_for_workers,
+                      const std::function<void(const std::string&, bool)>& group_done) {
+    const int auto_create = settings_.AutoCreateDirs;
+    settings_.AutoCreateDirs = 1;
+    workers_.SetDownloading(true);
+    std::vector<std::string> names;
+    for (const auto& g : groups_)
+        names.push_back(g->name);
+    for (const std::string& name : names) {
+        for (int i = 0; i < kThreadSlots; ++i)
+            workers_.slot(i).stop_requested.store(false);
+        host_.ShowGroup(name);
+        scans_->servers_scanned.store(0);
+        scans_->servers_failed.store(0);
+        // Each group's scan ends before the next starts: workers still busy with one group
+        // would otherwise take the servers queued for the next and scan their own again.
+        StartScan(name);
+        wait_for_workers();
+        if (group_done)
+            group_done(name, scans_->servers_scanned.load() > 0);
+        if (!workers_.downloading())
+            break;
+        if (!scan_only && EnqueueAttachments(name, "", false) > 0) {
+            host_.Refresh();
+            StartDownloads();
+            wait_for_workers();
+        }
+        if (!workers_.downloading())
+            break;
+    }
+    settings_.AutoCreateDirs = auto_create;
+}
+
 int Engine::StartDownloads() {
     if (!downloads_)
         return 0;

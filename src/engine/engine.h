@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -52,6 +53,14 @@ class Engine {
     // Scan one subscribed group on every enabled free slot (or queue it as a scan entry).
     // Returns the workers started, or -1 when the group is not subscribed.
     int StartScan(const std::string& group);
+
+    // Scans every subscribed group in turn and, unless scan_only, queues and downloads what
+    // each scan found before going on. `wait_for_workers` is how the front end waits for
+    // the workers of one step (it may show progress and turn Ctrl-C into Stop);
+    // `group_done` hears each group's name and whether any of its servers was read.
+    // Download directories are created without asking while it runs.
+    void Autograb(bool scan_only, const std::function<void()>& wait_for_workers,
+                  const std::function<void(const std::string&, bool)>& group_done = {});
 
     // Queues every attachment of the group's view (with `filter` when not empty) that is
     // not queued or downloading yet, with its parts, and marks it queued in the group's

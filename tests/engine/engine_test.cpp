@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/news_server.h"
 #include "support/temp_dir.h"
 
 namespace qs {
@@ -45,6 +46,55 @@ TEST_F(EngineTest, OnlyTheQueueOwnerRequeuesInterruptedEntries) {
     // Both gone, as after a crash: the next engine queues the entry again.
     auto next = OpenEngine();
     EXPECT_EQ(StateOf(*next, "busy.bin"), StateQueued);
+}
+
+// A one-part yEnc post of "abc" under the given file name.
+test::MemoryCorpus::Article SmallYencPost(const std::string& name) {
+    test::MemoryCorpus::Article a;
+    a.subject = name + " yEnc";
+    a.body = "=ybegin line=128 size=3 name=" + name + "\n\x8b\x8c\x8d\n=yend size=3\n";
+    return a;
+}
+
+TEST_F(EngineTest, AutograbScansAndDownloadsEveryGroupInTurn) {
+    test::NewsServer server;
+    server.memory_corpus()->Add("alt.binaries.one", SmallYencPost("one.bin"));
+    server.memory_corpus()->Add("alt.binaries.two", SmallYencPost("two.bin"));
+    Settings s;
+    s.servers.push_back({server.host(), "", "", 0, server.port()});
+    s.groups.push_back({"alt.binaries.one", home_.File("one") + "/", 0});
+    s.groups.push_back({"alt.binaries.two", home_.File("two") + "/", 0});
+    s.SocketTimeout = 5;
+    ASSERT_TRUE(SaveSettings(s, home_.File("Quillstream.ini")));
+    auto engine = OpenEngine();
+
+    std::vector<std::pair<std::string, bool>> done;
+    engine->Autograb(
+        false, [&] { engine->WaitForWorkers(); },
+        [&](const std::string& group, bool ok) { done.emplace_back(group, ok); });
+
+    ASSERT_EQ(done.size(), 2u);
+    EXPECT_EQ(done[0], (std::pair<std::string, bool>{"alt.binaries.one", true}));
+    EXPECT_EQ(done[1], (std::pair<std::string, bool>{"alt.binaries.two", true}));
+    EXPECT_EQ(test::ReadFile(home_.File("one/one.bin")), "abc");
+    EXPECT_EQ(test::ReadFile(home_.File("two/two.bin")), "abc");
+    EXPECT_EQ(engine->log()->CountRows(), 2);
+    // The directories were created without asking, and the setting is as it was.
+    EXPECT_EQ(engine->settings().AutoCreateDirs, 0);
+}
+
+TEST_F(EngineTest, AutograbScanOnlyQueuesNothing) {
+    test::NewsServer server;
+    server.memory_corpus()->Add("alt.binaries.one", SmallYencPost("one.bin"));
+    Settings s;
+    s.servers.push_back({server.host(), "", "", 0, server.port()});
+    s.groups.push_back({"alt.binaries.one", home_.File("one") + "/", 0});
+    ASSERT_TRUE(SaveSettings(s, home_.File("Quillstream.ini")));
+    auto engine = OpenEngine();
+    engine->Autograb(true, [&] { engine->WaitForWorkers(); });
+    EXPECT_EQ(engine->ViewDatabase("alt.binaries.one")->CountRows(), 1);
+    EXPECT_EQ(engine->queue()->CountRows(), 0);
+    EXPECT_EQ(engine->log()->CountRows(), 0);
 }
 
 }  // namespace

@@ -3,7 +3,12 @@
 #include <openssl/evp.h>
 #include <zlib.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
+#include <bit>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -87,6 +92,110 @@ constexpr uint64_t kUUPart = kUULine * 600;
 constexpr uint64_t kBase64Line = 57;
 constexpr uint64_t kBase64Part = kBase64Line * 500;
 constexpr const char* kBoundary = "=_quillstream_boundary";
+constexpr size_t kYEncPiece = 32768;
+
+// yEnc encoding (lines of kYEncLine characters; NUL, LF, CR and "=" always escaped, TAB
+// and SPACE at either end of a line and "." at its start too), fed in pieces: the output
+// column carries over from one piece to the next. Inside a line the bytes go a block at a
+// time (16 with SSE2, else 8): the clean ones up to the first that needs an escape are
+// copied at once.
+class YEncWriter {
+  public:
+    static size_t MaxOutput(size_t in) { return in * 2 + (in / kYEncLine + 2) * 2 + 2 * kBlock; }
+
+    // Encodes n bytes into out (room for MaxOutput(n)); `last` when they end the part,
+    // whose last line is ended then. Returns the bytes written.
+    size_t Encode(const unsigned char* in, size_t n, bool last, char* out) {
+        char* w = out;
+        const size_t bulk_end = last && n > 0 ? n - 1 : n;  // the part's last byte ends a line
+        size_t i = 0;
+        while (i < n) {
+            if (column_ >= 1 && column_ <= kYEncLine - 2 && i + kBlock <= n) {
+                // Bytes that land inside the line, where only NUL, LF, CR and "=" escape.
+                size_t m = std::min<size_t>(kBlock, static_cast<size_t>(kYEncLine - 1 - column_));
+                m = std::min(m, bulk_end > i ? bulk_end - i : 0);
+                if (m > 0) {
+                    size_t clean = CleanPrefix(in + i, m, w);  // writes kBlock bytes
+                    w += clean;
+                    column_ += static_cast<int>(clean);
+                    i += clean;
+                    if (clean < m) {
+                        *w++ = '=';
+                        *w++ = static_cast<char>(static_cast<unsigned char>(in[i] + 42 + 64));
+                        ++i;
+                        column_ += 2;
+                        if (column_ >= kYEncLine) {
+                            *w++ = '\r';
+                            *w++ = '\n';
+                            column_ = 0;
+                        }
+                    }
+                    continue;
+                }
+            }
+            unsigned char c = static_cast<unsigned char>(in[i] + 42);
+            bool escape = c == 0 || c == '\n' || c == '\r' || c == '=' ||
+                          ((c == '\t' || c == ' ') && (column_ == 0 || column_ == kYEncLine - 1)) ||
+                          (c == '.' && column_ == 0);
+            if (escape) {
+                *w++ = '=';
+                c = static_cast<unsigned char>(c + 64);
+                ++column_;
+            }
+            *w++ = static_cast<char>(c);
+            ++i;
+            if (++column_ >= kYEncLine || (last && i == n)) {
+                *w++ = '\r';
+                *w++ = '\n';
+                column_ = 0;
+            }
+        }
+        return static_cast<size_t>(w - out);
+    }
+
+  private:
+#if defined(__SSE2__)
+    static constexpr size_t kBlock = 16;
+
+    // Writes kBlock encoded bytes of `in` to w; returns how many of the first m need no
+    // escape (m when none does).
+    static size_t CleanPrefix(const unsigned char* in, size_t m, char* w) {
+        __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+        __m128i y = _mm_add_epi8(x, _mm_set1_epi8(42));
+        __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(y, _mm_setzero_si128()),
+                                                _mm_cmpeq_epi8(y, _mm_set1_epi8('\n'))),
+                                   _mm_or_si128(_mm_cmpeq_epi8(y, _mm_set1_epi8('\r')),
+                                                _mm_cmpeq_epi8(y, _mm_set1_epi8('='))));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(w), y);
+        unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(hit)) & ((1u << m) - 1);
+        return mask ? static_cast<size_t>(std::countr_zero(mask)) : m;
+    }
+#else
+    static constexpr size_t kBlock = 8;
+
+    static size_t CleanPrefix(const unsigned char* in, size_t m, char* w) {
+        uint64_t x;
+        std::memcpy(&x, in, 8);
+        // Adds 42 to every byte without carries between them.
+        uint64_t y =
+            ((x & 0x7f7f7f7f7f7f7f7fULL) + 0x2a2a2a2a2a2a2a2aULL) ^ (x & 0x8080808080808080ULL);
+        uint64_t flags = HasZero(y) | HasZero(y ^ 0x0a0a0a0a0a0a0a0aULL) |
+                         HasZero(y ^ 0x0d0d0d0d0d0d0d0dULL) | HasZero(y ^ 0x3d3d3d3d3d3d3d3dULL);
+        if (m < 8)
+            flags &= (uint64_t{1} << (8 * m)) - 1;
+        std::memcpy(w, &y, 8);
+        // The lowest flag is exact (the trick may only add false ones above a true one).
+        return flags ? static_cast<size_t>(std::countr_zero(flags)) / 8 : m;
+    }
+
+    // Non-zero when a byte of v is zero.
+    static uint64_t HasZero(uint64_t v) {
+        return (v - 0x0101010101010101ULL) & ~v & 0x8080808080808080ULL;
+    }
+#endif
+
+    int column_ = 0;
+};
 
 }  // namespace
 
@@ -434,12 +543,6 @@ void GeneratedCorpus::AppendYEnc(size_t file, int part, std::string& out) const 
     const CorpusFile& f = files_[file];
     uint64_t begin = static_cast<uint64_t>(part - 1) * f.part_bytes;
     uint64_t size = std::min<uint64_t>(f.part_bytes, f.size - begin);
-    thread_local std::string data;
-    data.resize(size);
-    FileBytes(file, begin, size, data.data());
-    uint32_t pcrc = static_cast<uint32_t>(crc32(crc32(0, nullptr, 0),
-                                                reinterpret_cast<const Bytef*>(data.data()),
-                                                static_cast<uInt>(size)));
     char line[256];
     if (f.parts > 1) {
         std::snprintf(line, sizeof line, "=ybegin part=%d total=%d line=%d size=%llu name=%s\r\n",
@@ -455,28 +558,22 @@ void GeneratedCorpus::AppendYEnc(size_t file, int part, std::string& out) const 
                       static_cast<unsigned long long>(f.size), f.name.c_str());
         out += line;
     }
-    size_t at = out.size();
-    out.resize(at + size * 2 + (size / kYEncLine + 2) * 2);
-    char* w = out.data() + at;
-    int column = 0;
-    for (size_t i = 0; i < size; ++i) {
-        unsigned char c = static_cast<unsigned char>(static_cast<unsigned char>(data[i]) + 42);
-        bool escape = c == 0 || c == '\n' || c == '\r' || c == '=' ||
-                      ((c == '\t' || c == ' ') && (column == 0 || column == kYEncLine - 1)) ||
-                      (c == '.' && column == 0);
-        if (escape) {
-            *w++ = '=';
-            c = static_cast<unsigned char>(c + 64);
-            ++column;
-        }
-        *w++ = static_cast<char>(c);
-        if (++column >= kYEncLine || i + 1 == size) {
-            *w++ = '\r';
-            *w++ = '\n';
-            column = 0;
-        }
+    // The part is made, checksummed and encoded a piece at a time, so that the raw bytes
+    // stay in the cache; the encoded pieces are appended to the reply.
+    out.reserve(out.size() + size + size / 16 + 256);
+    thread_local std::vector<unsigned char> raw(kYEncPiece);
+    thread_local std::vector<char> encoded(YEncWriter::MaxOutput(kYEncPiece));
+    YEncWriter writer;
+    uLong crc = crc32(0, nullptr, 0);
+    for (uint64_t done = 0; done < size;) {
+        size_t n = static_cast<size_t>(std::min<uint64_t>(kYEncPiece, size - done));
+        FileBytes(file, begin + done, n, reinterpret_cast<char*>(raw.data()));
+        crc = crc32(crc, raw.data(), static_cast<uInt>(n));
+        done += n;
+        size_t written = writer.Encode(raw.data(), n, done == size, encoded.data());
+        out.append(encoded.data(), written);
     }
-    out.resize(static_cast<size_t>(w - out.data()));
+    uint32_t pcrc = static_cast<uint32_t>(crc);
     if (f.parts > 1) {
         std::snprintf(line, sizeof line, "=yend size=%llu part=%d pcrc32=%08x",
                       static_cast<unsigned long long>(size), part, pcrc);

@@ -793,19 +793,20 @@ bool NewsServer::Answer(Connection& c, const std::string& line, NewsCorpus& corp
         }
         std::string id = corpus.MessageId(key);
         std::string tail = " " + std::to_string(number) + " " + id + "\r\n";
+        // c.out keeps its capacity from one reply to the next: a body is built in place.
         c.out.clear();
         if (verb == "STAT") {
-            c.out = "223" + tail;
+            c.out.append("223").append(tail);
         } else if (verb == "HEAD") {
-            c.out = "221" + tail;
+            c.out.append("221").append(tail);
             corpus.AppendHead(key, c.out);
             c.out += ".\r\n";
         } else if (verb == "BODY") {
-            c.out = "222" + tail;
+            c.out.append("222").append(tail);
             corpus.AppendBody(key, c.out);
             c.out += ".\r\n";
         } else {
-            c.out = "220" + tail;
+            c.out.append("220").append(tail);
             corpus.AppendHead(key, c.out);
             c.out += "\r\n";
             corpus.AppendBody(key, c.out);

@@ -7,6 +7,28 @@
 
 namespace qs::cli {
 
+namespace {
+// CLI11 reports a mistyped command as a missing one; name the word instead.
+std::string UsageMessage(CLI::App& app, int argc, char** argv, const CLI::ParseError& error) {
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (arg == "--home") {
+            ++i;
+            continue;
+        }
+        if (arg.empty() || arg[0] == '-')
+            continue;
+        bool known = false;
+        for (const CLI::App* sub : app.get_subcommands({}))
+            known = known || sub->get_name() == arg;
+        if (!known)
+            return "unknown command '" + arg + "' (--help lists the commands)";
+        break;
+    }
+    return error.what();
+}
+}  // namespace
+
 int RunCli(int argc, char** argv) {
     CliContext context;
     CommandBody chosen;
@@ -30,7 +52,7 @@ int RunCli(int argc, char** argv) {
     } catch (const CLI::CallForAllHelp& e) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
-        std::cerr << "quillstream-cli: " << e.what() << "\n";
+        std::cerr << "quillstream-cli: " << UsageMessage(app, argc, argv, e) << "\n";
         return kExitUsage;
     }
 

@@ -13,9 +13,10 @@ namespace qs::test {
 
 struct CorpusOptions {
     uint64_t seed = 1;
-    int64_t big_megabytes = 16;        // the size of alt.binaries.big
+    int64_t big_megabytes = 16;  // the size of alt.binaries.big
+    int missing_percent = 0;     // parts the server answers 430 for although the NZB lists them
+    // Last, so that {seed, big_megabytes, missing_percent} keeps its meaning.
     int64_t big_file_megabytes = 100;  // the largest file in alt.binaries.big
-    int missing_percent = 0;  // parts the server answers 430 for although the NZB lists them
 };
 
 enum class CorpusEncoding { YEnc, UU, Base64, Text };

@@ -158,7 +158,7 @@ else
     t1=$(date +%s.%N)
     check_files "$DL"
     bytes=$(awk '{s += $4} END {print s}' "$WORK/corpus.list")
-    echo "grab of the corpus ($bytes bytes, 6 slots): $(echo "$t1 - $t0" | bc) s"
+    echo "grab of the corpus ($bytes bytes, 6 slots, with the pauses after the failed text posts): $(echo "$t1 - $t0" | bc) s"
     cli "$H" list log
     expect_ok "list log"
 

@@ -3,6 +3,10 @@
 #include <openssl/evp.h>
 #include <zlib.h>
 
+#ifdef QS_HAVE_ISAL
+#include <isa-l/crc.h>
+#endif
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -16,6 +20,15 @@
 namespace qs::test {
 
 namespace {
+
+// CRC-32 as zlib computes it (crc starts at 0), with ISA-L where the build has it.
+uint32_t Crc32(uint32_t crc, const unsigned char* data, size_t size) {
+#ifdef QS_HAVE_ISAL
+    return crc32_gzip_refl(crc, data, size);
+#else
+    return static_cast<uint32_t>(crc32(crc, data, static_cast<uInt>(size)));
+#endif
+}
 
 uint64_t Mix(uint64_t x) {
     x += 0x9e3779b97f4a7c15ULL;
@@ -93,6 +106,7 @@ constexpr uint64_t kBase64Line = 57;
 constexpr uint64_t kBase64Part = kBase64Line * 500;
 constexpr const char* kBoundary = "=_quillstream_boundary";
 constexpr size_t kYEncPiece = 32768;
+constexpr size_t kYEncFlush = 131072;  // a streamed body goes out in pieces of this size
 
 // yEnc encoding (lines of kYEncLine characters; NUL, LF, CR and "=" always escaped, TAB
 // and SPACE at either end of a line and "." at its start too), fed in pieces: the output
@@ -349,22 +363,30 @@ std::string GeneratedCorpus::PartSubject(size_t file, int part) const {
 }
 
 void GeneratedCorpus::FileBytes(size_t file, uint64_t offset, size_t size, char* out) const {
-    uint64_t base = Mix(options_.seed * 0x100000001b3ULL + file);
-    uint64_t end = offset + size;
-    uint64_t pos = offset;
-    while (pos < end) {
-        uint64_t block = pos / 8;
-        if (pos % 8 == 0 && end - pos >= 8) {
-            uint64_t value = Mix(base ^ (block * 0x9e3779b97f4a7c15ULL));
-            std::memcpy(out, &value, 8);
-            out += 8;
-            pos += 8;
-            continue;
-        }
-        uint64_t value = Mix(base ^ (block * 0x9e3779b97f4a7c15ULL));
-        unsigned char bytes[8];
+    // Byte i of a file is byte i % 8 of Mix(base ^ (i / 8 * K)), little-endian.
+    const uint64_t base = Mix(options_.seed * 0x100000001b3ULL + file);
+    constexpr uint64_t kStep = 0x9e3779b97f4a7c15ULL;
+    auto block_bytes = [&](uint64_t block, unsigned char bytes[8]) {
+        uint64_t value = Mix(base ^ (block * kStep));
         std::memcpy(bytes, &value, 8);
+    };
+    uint64_t pos = offset;
+    const uint64_t end = offset + size;
+    unsigned char bytes[8];
+    if (pos % 8 != 0 && pos < end) {  // the head, up to the next whole block
+        block_bytes(pos / 8, bytes);
         for (uint64_t i = pos % 8; i < 8 && pos < end; ++i, ++pos)
+            *out++ = static_cast<char>(bytes[i]);
+    }
+    uint64_t block = pos / 8;
+    for (uint64_t whole = (end - pos) / 8; whole > 0; --whole, ++block, out += 8) {
+        uint64_t value = Mix(base ^ (block * kStep));
+        std::memcpy(out, &value, 8);
+    }
+    pos = block * 8 > pos ? block * 8 : pos;
+    if (pos < end) {  // the tail
+        block_bytes(pos / 8, bytes);
+        for (uint64_t i = 0; pos < end; ++i, ++pos)
             *out++ = static_cast<char>(bytes[i]);
     }
 }
@@ -381,12 +403,12 @@ uint32_t GeneratedCorpus::FileCrc(size_t file) const {
         if (crcs_[file])
             return *crcs_[file];
     }
-    uLong crc = crc32(0, nullptr, 0);
+    uint32_t crc = 0;
     std::string chunk(1 << 20, '\0');
     for (uint64_t at = 0; at < files_[file].size; at += chunk.size()) {
         size_t n = static_cast<size_t>(std::min<uint64_t>(chunk.size(), files_[file].size - at));
         FileBytes(file, at, n, chunk.data());
-        crc = crc32(crc, reinterpret_cast<const Bytef*>(chunk.data()), static_cast<uInt>(n));
+        crc = Crc32(crc, reinterpret_cast<const unsigned char*>(chunk.data()), n);
     }
     std::lock_guard lock(crc_mutex_);
     crcs_[file] = static_cast<uint32_t>(crc);
@@ -520,13 +542,17 @@ void GeneratedCorpus::AppendOverview(const ArticleKey& key, std::string& out) co
 }
 
 void GeneratedCorpus::AppendBody(const ArticleKey& key, std::string& out) const {
+    AppendBodyStreaming(key, out, nullptr);
+}
+
+bool GeneratedCorpus::AppendBodyStreaming(const ArticleKey& key, std::string& out,
+                                          const std::function<bool(std::string&)>& flush) const {
     const Slot* s = Lookup(key);
     if (!s)
-        return;
+        return true;
     switch (files_[s->file].encoding) {
         case CorpusEncoding::YEnc:
-            AppendYEnc(s->file, s->part, out);
-            break;
+            return AppendYEnc(s->file, s->part, out, flush ? &flush : nullptr);
         case CorpusEncoding::UU:
             AppendUU(s->file, s->part, out);
             break;
@@ -537,9 +563,11 @@ void GeneratedCorpus::AppendBody(const ArticleKey& key, std::string& out) const 
             AppendText(s->file, out);
             break;
     }
+    return true;
 }
 
-void GeneratedCorpus::AppendYEnc(size_t file, int part, std::string& out) const {
+bool GeneratedCorpus::AppendYEnc(size_t file, int part, std::string& out,
+                                 const std::function<bool(std::string&)>* flush) const {
     const CorpusFile& f = files_[file];
     uint64_t begin = static_cast<uint64_t>(part - 1) * f.part_bytes;
     uint64_t size = std::min<uint64_t>(f.part_bytes, f.size - begin);
@@ -564,14 +592,16 @@ void GeneratedCorpus::AppendYEnc(size_t file, int part, std::string& out) const 
     thread_local std::vector<unsigned char> raw(kYEncPiece);
     thread_local std::vector<char> encoded(YEncWriter::MaxOutput(kYEncPiece));
     YEncWriter writer;
-    uLong crc = crc32(0, nullptr, 0);
+    uint32_t crc = 0;
     for (uint64_t done = 0; done < size;) {
         size_t n = static_cast<size_t>(std::min<uint64_t>(kYEncPiece, size - done));
         FileBytes(file, begin + done, n, reinterpret_cast<char*>(raw.data()));
-        crc = crc32(crc, raw.data(), static_cast<uInt>(n));
+        crc = Crc32(crc, raw.data(), n);
         done += n;
         size_t written = writer.Encode(raw.data(), n, done == size, encoded.data());
         out.append(encoded.data(), written);
+        if (flush && out.size() >= kYEncFlush && !(*flush)(out))
+            return false;
     }
     uint32_t pcrc = static_cast<uint32_t>(crc);
     if (f.parts > 1) {
@@ -588,6 +618,7 @@ void GeneratedCorpus::AppendYEnc(size_t file, int part, std::string& out) const 
         out += line;
     }
     out += "\r\n";
+    return true;
 }
 
 void GeneratedCorpus::AppendUU(size_t file, int part, std::string& out) const {

@@ -65,6 +65,8 @@ class GeneratedCorpus : public NewsCorpus {
     std::string MessageId(const ArticleKey& key) const override;
     void AppendHead(const ArticleKey& key, std::string& out) const override;
     void AppendBody(const ArticleKey& key, std::string& out) const override;
+    bool AppendBodyStreaming(const ArticleKey& key, std::string& out,
+                             const std::function<bool(std::string&)>& flush) const override;
     void AppendOverview(const ArticleKey& key, std::string& out) const override;
 
   private:
@@ -75,7 +77,8 @@ class GeneratedCorpus : public NewsCorpus {
     const Slot* Lookup(const ArticleKey& key) const;
     void AddFile(CorpusFile file, size_t group);
     uint32_t FileCrc(size_t file) const;
-    void AppendYEnc(size_t file, int part, std::string& out) const;
+    bool AppendYEnc(size_t file, int part, std::string& out,
+                    const std::function<bool(std::string&)>* flush) const;
     void AppendUU(size_t file, int part, std::string& out) const;
     void AppendBase64(size_t file, int part, std::string& out) const;
     void AppendText(size_t file, std::string& out) const;

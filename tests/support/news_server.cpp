@@ -801,16 +801,37 @@ bool NewsServer::Answer(Connection& c, const std::string& line, NewsCorpus& corp
             c.out.append("221").append(tail);
             corpus.AppendHead(key, c.out);
             c.out += ".\r\n";
-        } else if (verb == "BODY") {
-            c.out.append("222").append(tail);
-            corpus.AppendBody(key, c.out);
-            c.out += ".\r\n";
         } else {
-            c.out.append("220").append(tail);
-            corpus.AppendHead(key, c.out);
-            c.out += "\r\n";
-            corpus.AppendBody(key, c.out);
+            c.out.append(verb == "BODY" ? "222" : "220").append(tail);
+            if (verb == "ARTICLE") {
+                corpus.AppendHead(key, c.out);
+                c.out += "\r\n";
+            }
+            // A large body goes out in pieces while it is made: the first piece as a reply
+            // (after the reply delay), the others straight after it.
+            bool streamed = false;
+            auto flush = [&](std::string& piece) {
+                bool ok;
+                if (!streamed) {
+                    Reply r;
+                    r.data.swap(piece);
+                    ok = send(r);
+                    piece.swap(r.data);
+                } else {
+                    ok = SendAll(c.fd, piece, c.sent, c.drop_after);
+                }
+                streamed = true;
+                piece.clear();
+                return ok;
+            };
+            if (!corpus.AppendBodyStreaming(key, c.out, flush))
+                return false;
             c.out += ".\r\n";
+            if (streamed) {
+                bool ok = SendAll(c.fd, c.out, c.sent, c.drop_after);
+                c.out.clear();
+                return ok;
+            }
         }
         return send_out();
     }

@@ -46,6 +46,15 @@ class NewsCorpus {
     virtual void AppendHead(const ArticleKey& key, std::string& out) const = 0;
     // The body as it goes on the wire: CR LF lines, dot-stuffed, without the closing ".".
     virtual void AppendBody(const ArticleKey& key, std::string& out) const = 0;
+    // The same body for a large article: appends to `out` like AppendBody, but may hand
+    // `out` to `flush` on the way (which sends and empties it), so that the first bytes
+    // travel while the rest is made. False when flush failed; the rest is then left out.
+    virtual bool AppendBodyStreaming(const ArticleKey& key, std::string& out,
+                                     const std::function<bool(std::string&)>& flush) const {
+        (void)flush;
+        AppendBody(key, out);
+        return true;
+    }
     // One overview line without CR LF: number, subject, from, date, message-id, references,
     // bytes and lines, separated by tabs.
     virtual void AppendOverview(const ArticleKey& key, std::string& out) const = 0;

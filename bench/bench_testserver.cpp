@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -42,13 +44,7 @@ struct Setup {
         first = groups[big].first;
         last = groups[big].last;
         // Whole-file CRCs are computed on first use: not part of what is measured.
-        std::string sink;
-        for (int64_t n = first; n <= last; ++n) {
-            ArticleKey key;
-            sink.clear();
-            if (corpus->Find(big, n, key))
-                corpus->AppendBody(key, sink);
-        }
+        corpus->PrepareChecksums();
     }
 };
 
@@ -134,9 +130,15 @@ class Client {
 
 // BODY of every article of alt.binaries.big (kBigMegabytes MiB of decoded data), spread
 // over range(0) connections; bytes counted as they arrive on the wire.
+//   quillstream-testserver --port 11119 --big-mb 1024 &
+//   QS_BENCH_PORT=11119 bench_testserver --benchmark_filter=Loopback
+// measures the standalone server on its corpus instead.
 void BM_BodyOverLoopback(benchmark::State& state) {
     Setup& s = Shared();
     const int connections = static_cast<int>(state.range(0));
+    // QS_BENCH_PORT: measure a quillstream-testserver on that loopback port instead.
+    const char* external = std::getenv("QS_BENCH_PORT");
+    const int port = external ? std::atoi(external) : s.server.port();
     int64_t bytes = 0;
     for (auto _ : state) {
         std::atomic<int64_t> received{0};
@@ -144,15 +146,16 @@ void BM_BodyOverLoopback(benchmark::State& state) {
         std::vector<std::thread> clients;
         for (int c = 0; c < connections; ++c)
             clients.emplace_back([&, c] {
-                Client client(s.server.port());
+                Client client(port);
                 std::string status;
+                long long count = 0, first = 0, last = -1;
                 if (!client.ok() || !client.Command("GROUP alt.binaries.big", status) ||
-                    status.rfind("211", 0) != 0) {
+                    std::sscanf(status.c_str(), "211 %lld %lld %lld", &count, &first, &last) != 3) {
                     failed = true;
                     return;
                 }
                 int64_t mine = 0;
-                for (int64_t n = s.first + c; n <= s.last; n += connections) {
+                for (int64_t n = first + c; n <= last; n += connections) {
                     if (!client.Command("BODY " + std::to_string(n), status) ||
                         status.rfind("222", 0) != 0) {
                         failed = true;

@@ -415,6 +415,12 @@ uint32_t GeneratedCorpus::FileCrc(size_t file) const {
     return static_cast<uint32_t>(crc);
 }
 
+void GeneratedCorpus::PrepareChecksums() const {
+    for (size_t f = 0; f < files_.size(); ++f)
+        if (files_[f].encoding == CorpusEncoding::YEnc && files_[f].parts > 1)
+            FileCrc(f);
+}
+
 std::string GeneratedCorpus::Sha256Hex(size_t file) const {
     EVP_MD_CTX* ctx = EVP_MD_CTX_new();
     EVP_DigestInit_ex(ctx, EVP_sha256(), nullptr);

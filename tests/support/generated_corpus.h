@@ -55,6 +55,9 @@ class GeneratedCorpus : public NewsCorpus {
     std::string Nzb() const;
     std::string Sha256List() const;
     bool PartMissing(size_t file, int part) const;
+    // Computes the whole-file CRCs that the last yEnc part of each file carries (otherwise
+    // computed when such a part is first asked for). Safe while serving.
+    void PrepareChecksums() const;
     std::string PartMessageId(size_t file, int part) const;  // with angle brackets
     std::string PartSubject(size_t file, int part) const;
 

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iostream>
 #include <memory>
+#include <thread>
 
 #include "support/generated_corpus.h"
 #include "support/news_server.h"
@@ -109,8 +110,11 @@ int main(int argc, char** argv) {
         std::cout << "  " << g.name << " " << g.count << " articles (" << g.first << "-" << g.last
                   << ")" << std::endl;
 
+    // The whole-file CRCs of the last yEnc parts, made while the first clients connect.
+    std::thread checksums([corpus] { corpus->PrepareChecksums(); });
     int signal_number = 0;
     sigwait(&stop_signals, &signal_number);
     server->Stop();
+    checksums.join();
     return 0;
 }

@@ -74,8 +74,8 @@ CREATE INDEX IF NOT EXISTS Group_last ON "Group"("last");
 CREATE INDEX IF NOT EXISTS Group_amount ON "Group"(amount);
 CREATE INDEX IF NOT EXISTS Group_state ON "Group"(state);
 CREATE INDEX IF NOT EXISTS Group_lastscanned ON "Group"(lastscanned);
-PRAGMA user_version=1;
 )sql";
+constexpr int64_t kSchemaVersion = 1;  // PRAGMA user_version of the layout above
 
 // Files written before the parts were keyed by partkey (user_version 0 with tables in
 // them): the attachments get their stored key as partkey and the parts move over.
@@ -325,7 +325,9 @@ bool HeaderDatabase::OpenFile() {
     int64_t version = 0, tables = 0;
     if (!QueryInt("PRAGMA user_version", version) ||
         !QueryInt("SELECT count(*) FROM sqlite_master WHERE name='Attachment'", tables) ||
-        (version == 0 && tables > 0 && !Exec(kMigrateToPartKey)) || !Exec(kSchema)) {
+        (version == 0 && tables > 0 && !Exec(kMigrateToPartKey)) || !Exec(kSchema) ||
+        (version != kSchemaVersion &&
+         !Exec(("PRAGMA user_version=" + std::to_string(kSchemaVersion)).c_str()))) {
         Exec("ROLLBACK");
         return false;
     }

@@ -44,11 +44,17 @@ int Download(Engine& engine) {
     int done = downloads.entries_done.load();
     int failed = downloads.entries_failed.load();
     int unreached = downloads.entries_unreached.load();
-    std::cerr << done << " downloaded, " << failed << " failed";
+    int incomplete = downloads.entries_incomplete.load();
+    std::cerr << done << " downloaded";
+    if (incomplete > 0)
+        std::cerr << " (" << incomplete << " with missing parts)";
+    std::cerr << ", " << failed << " failed";
     if (unreached > 0)
         std::cerr << ", " << unreached << " left queued (no server reached)";
     std::cerr << "\n";
-    return failed > 0 || unreached > 0 || Interrupted() ? kExitTaskFailed : kExitOk;
+    // A file with holes is no success for a script, even when the user let it be written.
+    return failed > 0 || unreached > 0 || incomplete > 0 || Interrupted() ? kExitTaskFailed
+                                                                          : kExitOk;
 }
 
 int RunEnqueue(CliContext& context, const EnqueueArgs& args) {

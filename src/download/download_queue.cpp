@@ -138,6 +138,15 @@ void DownloadWorker(DownloadShared& shared, int slot_index) {
         if (result.success) {
             entry.state = StateDone;
             shared.entries_done.fetch_add(1);
+            if (result.parts_missing > 0) {
+                // Done as the user asked ("Continue after missing part"), but not whole.
+                shared.entries_incomplete.fetch_add(1);
+                if (Host* host = state.host())
+                    host->ShowMessage(entry.filename + ": " + std::to_string(result.parts_missing) +
+                                          " of " + std::to_string(entry.parts) +
+                                          " parts missing, the file is incomplete",
+                                      Host::Icon::Exclamation);
+            }
         } else {
             slot.status.Set("Error Downloading Attachment...It's not going to workout...");
             if (state.downloading())

@@ -63,8 +63,11 @@ class DownloadShared {
     std::atomic<int> entries_done{0};
     std::atomic<int> entries_failed{0};
     std::atomic<int> entries_unreached{0};
+    // Downloaded entries (counted in entries_done too) with parts given up under SkipMissing.
+    std::atomic<int> entries_incomplete{0};
     void ResetCounters() {
         entries_done = 0;
+        entries_incomplete = 0;
         entries_failed = 0;
         entries_unreached = 0;
     }

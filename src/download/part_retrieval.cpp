@@ -337,6 +337,8 @@ DownloadResult DownloadAttachment(DownloadShared& shared, int slot_index, const 
             } else {
                 // Used up: give the attachment up, or go on without this part.
                 tries = full_budget;
+                if (settings.SkipMissing)
+                    ++result.parts_missing;
                 if (!settings.SkipMissing) {
                     slot.stop_requested.store(true);
                 } else if (held) {

@@ -31,6 +31,7 @@ struct DownloadResult {
     bool success = false;
     bool unreachable = false;  // gave up because no server could be connected to
     std::string output_path;   // the file the decoder wrote, empty when none
+    int parts_missing = 0;     // parts given up under SkipMissing: the file has holes
 };
 
 // Fetches every part of the entry in order, retrying a failed part (or a yEnc part that

@@ -101,6 +101,11 @@ TEST_F(DownloadQueue, SkipMissingGoesOnWithTheOtherPartsAndEndsGood) {
     std::string out = ReadFile(OutputDir() + "s.bin");
     ASSERT_EQ(out.size(), data.size());
     EXPECT_EQ(out.substr(1000), data.substr(1000));  // parts 2 and 3 in place
+    // Done as asked, but the user hears that the file has a hole.
+    EXPECT_EQ(shared_->entries_incomplete.load(), 1);
+    auto messages = host_.Messages();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_NE(messages[0].find("1 of 3 parts missing"), std::string::npos) << messages[0];
 }
 
 TEST_F(DownloadQueue, AllPartsMissingWithSkipMissingFails) {

@@ -195,6 +195,7 @@ else
         expect_ok "nzb missing.nzb"
         cli "$H" download
         download_rc=$rc
+        download_out=$out
         echo "$out" | tail -1
         check_files "$DL" "$victim"
         found=$(find "$DL" -type f -name "$victim")
@@ -219,6 +220,10 @@ else
                     fail "SkipMissing 1: the parts after the hole in $found differ: $(cmp -i 768000 "$found" "$ref")"
             fi
             echo "SkipMissing 1: $victim is in the log as: $(grep -F "$victim" <<< "$log" | cut -f1) (5 done, 6 failed)"
+            # Written with a hole as asked, but neither the user nor a script is told it worked.
+            [ "$download_rc" -eq 1 ] || fail "SkipMissing 1: download exit $download_rc, expected 1"
+            grep -q "parts missing, the file is incomplete" <<< "$download_out" ||
+                fail "SkipMissing 1: no word of the missing part: $download_out"
         fi
     done
 fi

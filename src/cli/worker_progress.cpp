@@ -5,8 +5,11 @@
 #include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 namespace qs::cli {
 
@@ -52,8 +55,62 @@ class SlotLines {
         std::fflush(stderr);
     }
 
+    // A message line; on a terminal it goes above the slot lines, which are drawn anew.
+    void Print(bool terminal, const std::string& text) {
+        std::string out;
+        if (terminal) {
+            for (int i = 0; i < lines_; ++i)
+                out += "\033[A";
+            out += "\r\033[J";
+            lines_ = 0;
+        }
+        out.append(text).append("\n");
+        std::fputs(out.c_str(), stderr);
+        std::fflush(stderr);
+    }
+
   private:
     int lines_ = 0;
+};
+
+// What the workers report as going wrong ("Connect Failed!! 481 ...", "Error Setting
+// Group...", " Error!!"): collected on the workers' threads, printed by the waiting one.
+class FailureTexts {
+  public:
+    static bool LooksLikeFailure(const std::string& text) {
+        return text.find("Error") != std::string::npos || text.find("error") != std::string::npos ||
+               text.find("Failed") != std::string::npos ||
+               text.find("could not") != std::string::npos;
+    }
+
+    void Listen(Engine& engine) {
+        for (int i = 0; i < kThreadSlots; ++i) {
+            engine.workers().slot(i).status.SetListener([this, i](const std::string& text) {
+                if (!LooksLikeFailure(text))
+                    return;
+                std::string line = "Thread " + std::to_string(i + 1) + ": " + text;
+                while (!line.empty() && (line.back() == '\r' || line.back() == '\n'))
+                    line.pop_back();
+                std::lock_guard lock(mutex_);
+                if (line != last_[i])
+                    pending_.push_back(line);
+                last_[i] = line;
+            });
+        }
+    }
+    void Stop(Engine& engine) {
+        for (int i = 0; i < kThreadSlots; ++i)
+            engine.workers().slot(i).status.SetListener(nullptr);
+    }
+    std::vector<std::string> Take() {
+        std::lock_guard lock(mutex_);
+        return std::exchange(pending_, {});
+    }
+
+  private:
+    std::mutex mutex_;
+    std::vector<std::string> pending_;
+    std::string last_[kThreadSlots];
 };
 
 }  // namespace
@@ -71,15 +128,22 @@ void RunWorkersWithProgress(Engine& engine) {
 
     const bool terminal = ::isatty(STDERR_FILENO);
     SlotLines lines;
+    FailureTexts failures;
+    failures.Listen(engine);
     bool stopped = false;
     int ticks = 0;
+    auto print_failures = [&] {
+        for (const std::string& text : failures.Take())
+            lines.Print(terminal, text);
+    };
     while (engine.WorkersAlive()) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         if (g_interrupted.load() && !stopped) {
-            std::fputs("Stopping...\n", stderr);
+            lines.Print(terminal, "Stopping...");
             engine.Stop();
             stopped = true;
         }
+        print_failures();
         if (++ticks % 10 == 0) {
             int64_t bytes = engine.Tick();
             if (terminal)
@@ -87,6 +151,8 @@ void RunWorkersWithProgress(Engine& engine) {
         }
     }
     engine.WaitForWorkers();
+    failures.Stop(engine);
+    print_failures();
     ::sigaction(SIGINT, &previous, nullptr);
 }
 

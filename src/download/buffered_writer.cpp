@@ -17,8 +17,11 @@ BufferedWriter::~BufferedWriter() {
 bool BufferedWriter::Open(const std::string& path) {
     Close();
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0)
+    if (fd < 0) {
+        error_ = std::strerror(errno);
         return false;
+    }
+    error_.clear();
     fd_ = fd;
     if (!buffer_)
         buffer_ = std::make_unique_for_overwrite<char[]>(kBufferSize);
@@ -67,7 +70,8 @@ void BufferedWriter::WriteOut(uint64_t offset, const char* data, size_t size) {
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
-            LogLine("error writing outfile: %s\n", std::strerror(n < 0 ? errno : EIO));
+            error_ = std::strerror(n < 0 ? errno : EIO);
+            LogLine("error writing outfile: %s\n", error_.c_str());
             failed_ = true;
             return;
         }

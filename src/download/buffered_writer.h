@@ -24,6 +24,8 @@ class BufferedWriter {
     bool is_open() const { return fd_ >= 0; }
     // True once any write to the current file has failed.
     bool failed() const { return failed_; }
+    // Why the last Open or write failed (the system's text); empty when nothing failed.
+    const std::string& error() const { return error_; }
 
     // Appends at the sequential position.
     void Write(const void* data, size_t size);
@@ -47,6 +49,7 @@ class BufferedWriter {
     size_t used_ = 0;
     uint64_t position_ = 0;  // file offset of buffer_[0]
     bool failed_ = false;
+    std::string error_;
 };
 
 }  // namespace qs

@@ -46,8 +46,11 @@ bool DecoderFrame::OpenOutput(const char* kind) {
     LogLine("Opening outfile for %s: %s\n", kind, output_path_.c_str());
     if (output_path_.empty() || !out_.Open(output_path_)) {
         LogLine("error opening outfile\n");
+        if (!output_path_.empty())
+            open_error_ = output_path_ + ": " + out_.error();
         return false;
     }
+    open_error_.clear();
     return true;
 }
 

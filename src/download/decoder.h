@@ -36,6 +36,12 @@ class DecoderFrame {
     bool output_open() const { return out_.is_open(); }
     // True when writing the output file failed (disk full, I/O error).
     bool write_failed() const { return out_.failed(); }
+    // "path: reason" when the output file could not be created or written; else empty.
+    std::string output_error() const {
+        if (!open_error_.empty())
+            return open_error_;
+        return out_.failed() ? output_path_ + ": " + out_.error() : std::string();
+    }
 
   protected:
     DecoderFrame(std::string subject, OutputNamer namer);
@@ -70,6 +76,7 @@ class DecoderFrame {
     OutputNamer namer_;
     std::string directory_;
     std::string output_path_;
+    std::string open_error_;  // "path: reason" of the last failed open
     const LineList* lines_ = nullptr;
     size_t position_ = 0;
 };

@@ -223,6 +223,14 @@ class AttachmentDecoder {
     }
 
     DecoderKind kind() const { return kind_; }
+    // Why no decoder could create or write its file, when that happened.
+    std::string output_error() const {
+        for (const std::string& e :
+             {uu_.output_error(), base64_.output_error(), yenc_.output_error()})
+            if (!e.empty())
+                return e;
+        return {};
+    }
     int errors() const { return errors_; }
     const std::string& output_path() const { return path_; }
     bool write_failed() const {
@@ -380,6 +388,11 @@ DownloadResult DownloadAttachment(DownloadShared& shared, int slot_index, const 
     }
     if (tries == -1)
         success = false;
+    if (!success) {
+        std::string error = decoder.output_error();
+        if (!error.empty() && state.host())
+            state.host()->ShowMessage("Cannot write " + error, Host::Icon::Stop);
+    }
     if (settings.UseFirstServer == 2 && slot.server_index.load() != 0) {
         connection.reset();
         slot.server_index.store(0);

@@ -286,6 +286,22 @@ TEST_P(StopDuringDownload, EntryIsFiledFailedAndQueuedAgainOnlyWhenAsked) {
 
 INSTANTIATE_TEST_SUITE_P(CancelledBackInQueue, StopDuringDownload, ::testing::Bool());
 
+TEST_F(DownloadQueue, OutputThatCannotBeCreatedFailsAndSaysWhy) {
+    NewsServer a;
+    AddServer(a);
+    PostYenc({&a}, "w.bin", 2000, 2);
+    Attachment entry = Entry("w.bin", 2);
+    entry.dir = OutputDir() + "missing/";  // nobody created it
+    Queue(entry);
+    RunWorkers();
+    ASSERT_EQ(Rows(*log_).size(), 1u);
+    EXPECT_EQ(Rows(*log_)[0].state, StateFailed);
+    auto messages = host_.Messages();
+    ASSERT_FALSE(messages.empty());
+    EXPECT_EQ(messages.back(),
+              "Cannot write " + OutputDir() + "missing/w.bin: No such file or directory");
+}
+
 TEST_F(DownloadQueue, EntriesLeftDownloadingReturnToTheQueueAndDeadServersEndTheWorker) {
     Attachment entry = Entry("left.bin", 1);
     entry.state = StateDownloading;

@@ -42,7 +42,9 @@ queued=$(cli list queue | tail -n +2 | grep -c .)
 [ "$queued" -eq "$files" ] || fail "queued $queued of $files files"
 
 # Killed in the middle: whatever was being downloaded is still in the queue.
-cli download 2>/dev/null &
+# The binary itself, not the cli function: $! of a function is a subshell, and killing that
+# would leave the download running.
+"$bin/quillstream-cli" --home "$work/home" download 2>/dev/null &
 download_pid=$!
 sleep 0.6
 kill -9 "$download_pid" 2>/dev/null || true
@@ -56,7 +58,7 @@ left=$(cli list queue | tail -n +2 | grep -c . || true)
 [ "$left" -gt 0 ] || fail "the download ended before it could be killed"
 
 cli download 2>"$work/download.err" || { cat "$work/download.err" >&2; fail "download"; }
-[ "$(cli list queue | tail -n +2 | grep -c . || true)" -eq 0 ] || fail "queue not empty"
+[ "$(cli list queue | tail -n +2 | grep -c . || true)" -eq 0 ] || { cli list queue >&2; cat "$work/download.err" >&2; fail "queue not empty"; }
 done_rows=$(cli list log | tail -n +2 | awk -F'\t' '$1 == 5' | wc -l)
 [ "$done_rows" -eq "$files" ] || fail "$done_rows of $files files filed as downloaded"
 (cd "$work/dl/corpus" && sha256sum --quiet -c "$work/corpus.sha256") || fail "sha256"

@@ -64,19 +64,34 @@ int RunList(CliContext& context, const ListArgs& args) {
     return kExitOk;
 }
 
+// The paging and ordering options every listing takes.
+void AddViewOptions(CLI::App* command, ListArgs& args) {
+    command->add_option("--filter", args.filter, "Only rows whose file name contains TEXT");
+    command->add_option("--order", args.order, "filename, email, bytes, lines, parts or date");
+    command->add_flag("--desc", args.desc, "Descending order");
+    command->add_option("--offset", args.offset, "First row");
+    command->add_option("--limit", args.limit, "Most rows");
+}
 }  // namespace
 
 void AddListCommands(CLI::App& app, CommandSlot chosen) {
     auto args = std::make_shared<ListArgs>();
     CLI::App* list = app.add_subcommand("list", "Rows of a group's view, the queue or the log");
     list->add_option("view", args->view, "GROUP, queue or log")->required();
-    list->add_option("--filter", args->filter, "Only rows whose file name contains TEXT");
-    list->add_option("--order", args->order, "filename, email, bytes, lines, parts or date");
-    list->add_flag("--desc", args->desc, "Descending order");
-    list->add_option("--offset", args->offset, "First row");
-    list->add_option("--limit", args->limit, "Most rows");
+    AddViewOptions(list, *args);
     list->callback(
         [chosen, args] { *chosen = [args](CliContext& c) { return RunList(c, *args); }; });
+
+    // "queue" and "log" are short for "list queue" and "list log".
+    for (const char* view : {"queue", "log"}) {
+        auto view_args = std::make_shared<ListArgs>();
+        view_args->view = view;
+        CLI::App* command = app.add_subcommand(view, std::string("Rows of the ") + view);
+        AddViewOptions(command, *view_args);
+        command->callback([chosen, view_args] {
+            *chosen = [view_args](CliContext& c) { return RunList(c, *view_args); };
+        });
+    }
 }
 
 }  // namespace qs::cli

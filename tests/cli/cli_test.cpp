@@ -157,6 +157,8 @@ TEST(CliScan, ScanThenListAsTabSeparatedRows) {
     EXPECT_EQ(RunCliIn(home.path(), {"list", "alt.binaries.test", "--order", "bogus"}).status, 2);
     EXPECT_EQ(RunCliIn(home.path(), {"list", "queue"}).out,
               "state\tparts\tpartcount\tbytes\tlines\tdate\temail\tfilename\tId\n");
+    EXPECT_EQ(RunCliIn(home.path(), {"queue"}).out, RunCliIn(home.path(), {"list", "queue"}).out);
+    EXPECT_EQ(RunCliIn(home.path(), {"log", "--limit", "3"}).status, 0);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <mutex>
 #include <string>
 
 #include "scan/scanf_reader.h"
@@ -48,6 +49,10 @@ std::time_t LocalToTime(int year, int month, int day, int hour, int minute, int 
     tm.tm_min = minute;
     tm.tm_sec = second;
     tm.tm_isdst = -1;  // the system decides whether daylight saving applies
+    // glibc serialises mktime's time-zone reload with a lock the thread checker cannot see;
+    // our own lock makes that visible, and the hour cache keeps it rarely taken.
+    static std::mutex mktime_mutex;
+    std::lock_guard lock(mktime_mutex);
     return std::mktime(&tm);
 }
 

@@ -72,14 +72,14 @@ void DownloadWorker(DownloadShared& shared, int slot_index) {
             std::lock_guard lock(state.queue_mutex());
             if (!shared.queue() || !FirstTakeable(shared, entry))
                 break;
-            if (entry.state == StateScanJob) {
-                shared.queue()->RemoveAttachment(entry);
-            } else {
+            // A scan entry stays queued, untouched, until its scan has run, so a crash
+            // cannot lose it.
+            if (entry.state != StateScanJob) {
                 shared.queue()->LoadParts(entry);
                 entry.state = StateDownloading;
                 shared.queue()->SetAttachmentState(entry);
-                shared.active.insert(entry.Id);
             }
+            shared.active.insert(entry.Id);
             if (shared.group_database)
                 group_db = shared.group_database(entry.newsgroup);
         }
@@ -96,6 +96,11 @@ void DownloadWorker(DownloadShared& shared, int slot_index) {
                         entry.newsgroup.c_str());
             if (shared.log())
                 shared.log()->StoreAttachment(nullptr, entry);
+            {
+                std::lock_guard lock(state.queue_mutex());
+                shared.queue()->RemoveAttachment(entry);
+                shared.active.erase(entry.Id);
+            }
             Refresh(state);
             continue;
         }

@@ -126,6 +126,8 @@ int Engine::EnqueueAttachments(const std::string& name, const std::string& filte
     std::shared_ptr<HeaderDatabase> db = GroupDatabase(*group);
     if (!db || !queue_)
         return 0;
+    // The view's own filter is what the user sees; it comes back once the rows are read.
+    const std::string shown_filter = db->filter();
     db->SetFilter(filter);
     std::vector<Attachment> rows;
     const int64_t count = db->CountRows();
@@ -137,6 +139,7 @@ int Engine::EnqueueAttachments(const std::string& name, const std::string& filte
             break;
         rows.push_back(std::move(a));
     }
+    db->SetFilter(shown_filter);
     int queued = 0;
     {
         DbBatch queue_batch(queue_);

@@ -97,5 +97,63 @@ TEST_F(EngineTest, AutograbScanOnlyQueuesNothing) {
     EXPECT_EQ(engine->log()->CountRows(), 0);
 }
 
+TEST_F(EngineTest, QueuedScanRunsOnADownloadWorkerOfALaterRun) {
+    test::NewsServer server;
+    server.memory_corpus()->Add("alt.binaries.one", SmallYencPost("one.bin"));
+    Settings s;
+    s.servers.push_back({server.host(), "", "", 0, server.port()});
+    s.groups.push_back({"alt.binaries.one", home_.File("one") + "/", 0});
+    s.AutoCreateDirs = 1;
+    for (int& t : s.Thread)
+        t = 0;
+    ASSERT_TRUE(SaveSettings(s, home_.File("Quillstream.ini")));
+    {
+        auto engine = OpenEngine();
+        EXPECT_EQ(engine->StartScan("alt.binaries.one"), 0);  // no slot: queued as a scan entry
+        ASSERT_EQ(engine->queue()->CountRows(), 1);
+    }
+    s.Thread[0] = 1;
+    ASSERT_TRUE(SaveSettings(s, home_.File("Quillstream.ini")));
+    auto engine = OpenEngine();
+    engine->workers().SetDownloading(true);
+    ASSERT_EQ(engine->StartDownloads(), 1);
+    engine->WaitForWorkers();
+
+    EXPECT_EQ(engine->ViewDatabase("alt.binaries.one")->CountRows(), 1);  // the group was scanned
+    EXPECT_EQ(engine->queue()->CountRows(), 0);
+    Attachment filed;
+    ASSERT_TRUE(engine->log()->AttachmentAt(0, filed));
+    EXPECT_EQ(filed.state, StateScanJob);
+    EXPECT_EQ(filed.newsgroup, "alt.binaries.one");
+}
+
+TEST_F(EngineTest, ScanEntryStaysQueuedWhileItsScanRuns) {
+    test::NewsServer server;
+    server.memory_corpus()->Add("alt.binaries.one", SmallYencPost("one.bin"));
+    test::Reply silent = test::Reply::Raw("224 overview follows\r\n");
+    silent.after = test::Reply::After::Silence;  // the overview never ends
+    server.SetReply("XOVER", silent);
+    Settings s;
+    s.servers.push_back({server.host(), "", "", 0, server.port()});
+    s.groups.push_back({"alt.binaries.one", home_.File("one") + "/", 0});
+    s.AutoCreateDirs = 1;
+    ASSERT_TRUE(SaveSettings(s, home_.File("Quillstream.ini")));
+    auto engine = OpenEngine();
+    Attachment entry;
+    entry.state = StateScanJob;
+    entry.Id = entry.filename = entry.newsgroup = "alt.binaries.one";
+    engine->queue()->StoreAttachment(nullptr, entry);
+
+    engine->workers().SetDownloading(true);
+    ASSERT_GE(engine->StartDownloads(), 1);
+    ASSERT_TRUE(server.WaitForCommands(4, std::chrono::seconds(5)));  // ... GROUP, STAT, XOVER
+    // A crash now must not lose the request: it is still in the queue.
+    EXPECT_EQ(engine->queue()->CountRows(), 1);
+    engine->Stop();
+    engine->WaitForWorkers();
+    EXPECT_EQ(engine->queue()->CountRows(), 0);
+    EXPECT_EQ(engine->log()->CountRows(), 1);
+}
+
 }  // namespace
 }  // namespace qs

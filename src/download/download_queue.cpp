@@ -9,11 +9,6 @@ namespace qs {
 
 namespace {
 
-int64_t NowMillis() {
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
-
 void Refresh(WorkerState& state) {
     if (Host* host = state.host())
         host->Refresh();
@@ -206,7 +201,7 @@ bool StartDownloadWorker(DownloadShared& shared, int i) {
 int StartDownloadWorkers(DownloadShared& shared) {
     WorkerState& state = shared.state();
     state.SetDownloading(true);
-    state.interval_start_ms.store(NowMillis());
+    state.StartInterval();
     int started = 0;
     for (int i = 0; i < kThreadSlots; ++i) {
         state.slot(i).stop_requested.store(false);

@@ -17,11 +17,6 @@ namespace qs {
 
 namespace {
 
-int64_t NowMillis() {
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
-
 std::string ServerHost(WorkerState& state, int slot) {
     const auto& servers = state.settings().servers;
     int index = state.slot(slot).server_index.load();
@@ -47,18 +42,6 @@ bool FitsInCommand(std::string_view text) {
 
 // The speed limit over all slots: while the average rate of this interval and the smoothed
 // speed is above the limit, wait a little.
-void Throttle(WorkerState& state, int slot, int limit_kbps) {
-    int64_t elapsed = NowMillis() - state.interval_start_ms.load();
-    if (elapsed <= 0)
-        return;
-    int64_t total = 0;
-    for (int i = 0; i < kThreadSlots; ++i)
-        total += state.slot(i).received_bytes.load(std::memory_order_relaxed);
-    int64_t average = (total / elapsed + state.smoothed_speed.load()) / 2;
-    if (average > limit_kbps)
-        state.SleepUnlessStopped(slot, std::chrono::milliseconds(50));
-}
-
 bool EndsWithNoCase(std::string_view text, std::string_view tail) {
     if (text.size() < tail.size())
         return false;
@@ -155,7 +138,7 @@ FetchResult FetchPart(DownloadShared& shared, int slot_index, const Attachment& 
         slot.received_bytes.fetch_add(static_cast<int64_t>(line.size()) + 1,
                                       std::memory_order_relaxed);
         if (limit_kbps > 0)
-            Throttle(state, slot_index, limit_kbps);
+            state.ThrottleIfOverLimit(slot_index);
         if (state.paused())
             state.WaitWhilePaused(slot_index);
         if (!state.downloading())

@@ -10,13 +10,6 @@
 
 namespace qs {
 
-namespace {
-int64_t NowMillis() {
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
-}  // namespace
-
 Engine::Engine(StartupContext startup, Host& host)
     : startup_(std::move(startup)), host_(host), workers_(settings_, &host_) {}
 
@@ -259,7 +252,7 @@ int64_t Engine::Tick() {
     int64_t bytes = 0;
     for (int i = 0; i < kThreadSlots; ++i)
         bytes += workers_.slot(i).received_bytes.exchange(0);
-    int64_t now = NowMillis();
+    int64_t now = WorkerState::NowMillis();
     int64_t elapsed = now - workers_.interval_start_ms.exchange(now);
     if (elapsed <= 0)
         elapsed = 1;

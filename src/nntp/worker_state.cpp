@@ -51,6 +51,26 @@ WorkerState::WorkerState(Settings& settings, Host* host) : settings_(settings), 
     ApplySettings();
 }
 
+int64_t WorkerState::NowMillis() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+void WorkerState::ThrottleIfOverLimit(int slot_index) {
+    const int limit = speed_limit_kbps.load();
+    if (limit <= 0)
+        return;
+    int64_t elapsed = NowMillis() - interval_start_ms.load();
+    if (elapsed <= 0)
+        elapsed = 1;
+    int64_t bytes = 0;
+    for (const ThreadSlot& s : slots_)
+        bytes += s.received_bytes.load(std::memory_order_relaxed);
+    const int64_t rate = bytes / elapsed;  // bytes per millisecond, about KB/s
+    if ((rate + smoothed_speed.load()) / 2 > limit && downloading())
+        SleepUnlessStopped(slot_index, std::chrono::milliseconds(50));
+}
+
 void WorkerState::ApplySettings() {
     for (int i = 0; i < kThreadSlots; ++i)
         slots_[static_cast<size_t>(i)].enabled.store(settings_.Thread[i] != 0);

@@ -114,6 +114,14 @@ class WorkerState {
     std::atomic<int64_t> interval_start_ms{0};
     std::atomic<int> smoothed_speed{0};
 
+    // Milliseconds of a steady clock, the unit of interval_start_ms.
+    static int64_t NowMillis();
+    // Starts a new speed interval now (a scan or download start, and every timer tick).
+    void StartInterval() { interval_start_ms.store(NowMillis()); }
+    // The speed limit over all slots: while the average of the interval's rate and the
+    // smoothed speed is above the limit, the calling worker sleeps 50 ms.
+    void ThrottleIfOverLimit(int slot);
+
   private:
     void Wake();
 

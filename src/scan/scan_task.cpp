@@ -12,6 +12,7 @@
 #include "scan/header_filter.h"
 #include "scan/output_files.h"
 #include "scan/overview_line.h"
+#include "scan/scanf_reader.h"
 
 namespace qs {
 
@@ -20,11 +21,6 @@ namespace {
 // Overview lines are read with a buffer of this size; a longer line fails the read.
 constexpr size_t kScanLineBuffer = 8192;
 constexpr auto kRetryPause = std::chrono::milliseconds(2000);
-
-int64_t NowMillis() {
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
 
 // GROUP's "%d %d %d %d": code, estimated count, first, last.
 struct GroupReply {
@@ -36,44 +32,14 @@ struct GroupReply {
 GroupReply ReadNumbers(std::string_view line) {
     GroupReply r;
     int64_t values[4] = {0, 0, 0, 0};
-    size_t i = 0;
-    for (int f = 0; f < 4; ++f) {
-        while (i < line.size() && (line[i] == ' ' || line[i] == '\t'))
-            ++i;
-        bool negative = i < line.size() && line[i] == '-';
-        if (i < line.size() && (line[i] == '-' || line[i] == '+'))
-            ++i;
-        if (i >= line.size() || line[i] < '0' || line[i] > '9')
-            break;
-        int64_t v = 0;
-        for (; i < line.size() && line[i] >= '0' && line[i] <= '9'; ++i)
-            if (v < INT64_MAX / 10 - 10)
-                v = v * 10 + (line[i] - '0');
-        values[f] = negative ? -v : v;
-        r.fields = f + 1;
-    }
+    size_t pos = 0;
+    while (r.fields < 4 && scanf_reader::ReadInt(line, pos, values[r.fields]))
+        ++r.fields;
     r.code = r.fields > 0 ? static_cast<int>(values[0]) : -1;
     r.count = values[1];
     r.first = values[2];
     r.last = values[3];
     return r;
-}
-
-// The speed limit over all slots: sleep a little while the average rate is above it.
-void ThrottleIfNeeded(WorkerState& state, int slot) {
-    int limit = state.speed_limit_kbps.load();
-    if (limit <= 0)
-        return;
-    int64_t elapsed = NowMillis() - state.interval_start_ms.load();
-    if (elapsed <= 0)
-        elapsed = 1;
-    int64_t bytes = 0;
-    for (int i = 0; i < kThreadSlots; ++i)
-        bytes += state.slot(i).received_bytes.load();
-    int64_t rate = bytes / elapsed;  // bytes per millisecond, about KB/s
-    int64_t average = (rate + state.smoothed_speed.load()) / 2;
-    if (average > limit && state.downloading())
-        state.SleepUnlessStopped(slot, std::chrono::milliseconds(50));
 }
 
 enum class ServerResult { Done, Failed, Retry };
@@ -181,7 +147,7 @@ ServerResult ScanServerOnce(ScanShared& shared, const ScanTarget& target, int sl
         if (!filter.Accepts(fields.subject, fields.from))
             continue;
         ParseOverviewFields(fields, record);
-        ThrottleIfNeeded(state, slot_index);
+        state.ThrottleIfOverLimit(slot_index);
         if (BuildScanRecords(record, group, records))
             target.db->StoreAttachment(&records.part, records.attachment);
     }
@@ -265,7 +231,7 @@ int StartScan(ScanShared& shared, Group& group, const std::shared_ptr<HeaderData
         any_enabled = any_enabled || state.slot(i).enabled.load();
     if (!any_enabled)
         host.ShowMessage("No threads enabled.", Host::Icon::Stop);
-    state.interval_start_ms.store(NowMillis());
+    state.StartInterval();
     if (db)
         db->ClearNewFlags();
 

@@ -16,6 +16,8 @@ class FileLock {
     // Takes the lock without waiting; false when another holder has it or the file cannot
     // be opened.
     bool TryLock(const std::string& path);
+    // Takes the lock, waiting while another holder has it; false when the file cannot be used.
+    bool Lock(const std::string& path);
     void Unlock();
     bool held() const { return fd_ >= 0; }
 

@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -92,27 +91,11 @@ InstanceChecker::~InstanceChecker() {
 }
 
 bool InstanceChecker::TakeStartupLock() {
-    if (lock_fd_ >= 0)
-        return true;
-    lock_fd_ = ::open(lock_path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (lock_fd_ < 0)
-        return false;
-    while (::flock(lock_fd_, LOCK_EX) != 0) {
-        if (errno != EINTR) {
-            ::close(lock_fd_);
-            lock_fd_ = -1;
-            return false;
-        }
-    }
-    return true;
+    return startup_lock_.Lock(lock_path_);
 }
 
 void InstanceChecker::Release() {
-    if (lock_fd_ < 0)
-        return;
-    ::flock(lock_fd_, LOCK_UN);
-    ::close(lock_fd_);
-    lock_fd_ = -1;
+    startup_lock_.Unlock();
 }
 
 bool InstanceChecker::PreviousInstanceRunning() const {

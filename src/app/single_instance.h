@@ -5,6 +5,8 @@
 #include <string>
 #include <thread>
 
+#include "app/file_lock.h"
+
 namespace qs {
 
 // One running instance per home directory. A lock file serialises start-ups (held from
@@ -38,7 +40,7 @@ class InstanceChecker {
 
     std::string lock_path_;
     std::string socket_path_;
-    int lock_fd_ = -1;
+    FileLock startup_lock_;  // held from TakeStartupLock until Register or Release
     int listen_fd_ = -1;
     int wake_pipe_[2] = {-1, -1};
     MessageHandler handler_;

@@ -6,7 +6,7 @@ JOBS ?= $(shell nproc)
 RELEASE_DIR := build-release
 DEBUG_DIR := build
 TSAN_DIR := build-tsan
-CMAKE_GEN := -G Ninja
+CMAKE_GEN := -G Ninja -DQS_WERROR=ON
 
 all: build
 

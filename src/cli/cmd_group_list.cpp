@@ -3,7 +3,7 @@
 #include <memory>
 
 #include "cli/commands.h"
-#include "scan/output_files.h"
+#include "app/output_files.h"
 
 namespace qs::cli {
 

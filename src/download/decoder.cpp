@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "app/debug_log.h"
-#include "scan/output_files.h"
+#include "app/output_files.h"
 
 namespace qs {
 

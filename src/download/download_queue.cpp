@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "app/debug_log.h"
+#include "app/thread_priority.h"
 #include "download/part_retrieval.h"
 
 namespace qs {

@@ -7,7 +7,7 @@
 
 #include "app/debug_log.h"
 #include "download/decoder.h"
-#include "scan/output_files.h"
+#include "app/output_files.h"
 
 namespace qs {
 

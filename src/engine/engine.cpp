@@ -6,7 +6,7 @@
 
 #include "app/debug_log.h"
 #include "app/home_dir.h"
-#include "scan/output_files.h"
+#include "app/output_files.h"
 
 namespace qs {
 

@@ -1,16 +1,14 @@
 #include "scan/scan_task.h"
 
-#include <sys/resource.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cinttypes>
 #include <ctime>
 
 #include "app/debug_log.h"
+#include "app/thread_priority.h"
 #include "nntp/session.h"
 #include "scan/header_filter.h"
-#include "scan/output_files.h"
+#include "app/output_files.h"
 #include "scan/overview_line.h"
 #include "scan/scanf_reader.h"
 
@@ -164,10 +162,6 @@ int64_t ScanStartNumber(int64_t highest_stored, int64_t first, int64_t last, int
     if (max_headers != 0 && start < last - max_headers)
         start = last - max_headers;
     return start;
-}
-
-void LowerThreadPriority() {
-    ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 19);
 }
 
 int ScanServer(ScanShared& shared, const ScanTarget& target, int slot) {

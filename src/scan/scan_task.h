@@ -63,7 +63,4 @@ int ScanServer(ScanShared& shared, const ScanTarget& target, int slot);
 // article; moved up to last - max_headers when that limit is set and higher.
 int64_t ScanStartNumber(int64_t highest_stored, int64_t first, int64_t last, int max_headers);
 
-// Lowers the calling thread's priority, as every worker runs.
-void LowerThreadPriority();
-
 }  // namespace qs

@@ -1,4 +1,4 @@
-#include "scan/output_files.h"
+#include "app/output_files.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

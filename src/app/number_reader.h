@@ -1,7 +1,8 @@
 #pragma once
 
 // Small readers with the exact matching rules of the C library's formatted input, for
-// parsing header text without NUL-terminated copies or locale dependence. Each reader
+// parsing server replies, overview fields and encoder headers without NUL-terminated
+// copies or locale dependence. ReadInt is the one reader of decimal numbers. Each reader
 // starts at `pos`, advances it past what it consumed and returns false on a mismatch
 // (the caller then stops, as a formatted read stops at its first failed directive).
 

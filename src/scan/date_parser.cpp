@@ -5,7 +5,7 @@
 #include <mutex>
 #include <string>
 
-#include "scan/scanf_reader.h"
+#include "app/number_reader.h"
 
 namespace qs {
 

@@ -1,7 +1,7 @@
 #include "scan/overview_line.h"
 
+#include "app/number_reader.h"
 #include "scan/date_parser.h"
-#include "scan/scanf_reader.h"
 #include "scan/subject_parser.h"
 
 namespace qs {

@@ -1,6 +1,6 @@
 #include "scan/subject_parser.h"
 
-#include "scan/scanf_reader.h"
+#include "app/number_reader.h"
 
 namespace qs {
 

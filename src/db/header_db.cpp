@@ -9,7 +9,6 @@
 
 #include "app/debug_log.h"
 #include "app/host.h"
-#include "app/settings.h"
 #include "app/text_util.h"
 
 namespace qs {
@@ -270,10 +269,7 @@ DbKind HeaderDatabase::KindOf(const std::string& name) {
 }
 
 HeaderDatabase::HeaderDatabase(const DbEnv& env, std::string name, std::string path)
-    : env_(env), name_(std::move(name)), path_(std::move(path)), kind_(KindOf(name_)) {
-    int direction = env_.settings ? env_.settings->SortDirection : 1;
-    order_ = kind_ == DbKind::Log ? "" : direction ? "filename desc" : "filename";
-}
+    : env_(env), name_(std::move(name)), path_(std::move(path)), kind_(KindOf(name_)) {}
 
 std::shared_ptr<HeaderDatabase> HeaderDatabase::Open(const DbEnv& env, const std::string& name) {
     std::error_code ec;
@@ -418,12 +414,38 @@ bool HeaderDatabase::Fail(const char* what) {
         if (kb >= 0)
             kb_total_ = kb;
         highest_known_ = false;
+        Changed();  // rows a view may have read inside the transaction are gone
     }
     return false;
 }
 
 // ---------------------------------------------------------------------------------------
 // Transactions and batches
+
+// Every operation goes through here. A writing body runs inside the write transaction
+// (begun when no batch holds one open); Read and Write bodies see the pending merges
+// written first. When body fails, or the commit does, the transaction is rolled back,
+// open batch included, and the operation reports false. A write that went through moves
+// data_version after its change, so a view that read the version before its rows never
+// keeps a row older than the version it holds.
+template <typename Body>
+bool HeaderDatabase::Run(Access access, const char* what, Body&& body) {
+    const bool write = access != Access::Read;
+    std::lock_guard<std::mutex> lock(db_mu_);
+    if (!db_)
+        return Fail(what);
+    if (write && !BeginWrite())
+        return Fail(what);
+    if ((access == Access::Read || access == Access::Write) && !FlushPending())
+        return Fail(what);
+    if (!body())
+        return Fail(what);
+    if (!Finish(access == Access::Read || access == Access::Merge))
+        return false;  // the failed commit was rolled back and reported
+    if (write)
+        Changed();
+    return true;
+}
 
 bool HeaderDatabase::BeginWrite() {
     if (in_txn_)
@@ -448,13 +470,14 @@ bool HeaderDatabase::Commit() {
     return true;
 }
 
-void HeaderDatabase::Finish(bool batchable) {
+// Commits unless an open batch may take more (only for batchable operations).
+bool HeaderDatabase::Finish(bool batchable) {
     if (!in_txn_)
-        return;
+        return true;
     if (batchable && batch_depth_ > 0 && txn_parts_ < kBatchMaxParts &&
         std::chrono::steady_clock::now() - txn_start_ < std::chrono::milliseconds(kBatchMaxMillis))
-        return;
-    Commit();
+        return true;
+    return Commit();
 }
 
 void HeaderDatabase::BeginBatch() {
@@ -578,12 +601,10 @@ bool HeaderDatabase::InsertPart(const MessageVars& part, int64_t partkey, const 
 }
 
 bool HeaderDatabase::StoreAttachment(const MessageVars* part, const Attachment& attachment) {
-    std::lock_guard<std::mutex> lock(db_mu_);
-    if (!db_)
-        return false;
-    if (!BeginWrite())
-        return Fail("begin");
+    return Run(Access::Merge, "store", [&] { return MergeLocked(part, attachment); });
+}
 
+bool HeaderDatabase::MergeLocked(const MessageVars* part, const Attachment& attachment) {
     Pending* p = nullptr;
     auto it = pending_index_.find(attachment.Id);
     if (it != pending_index_.end()) {
@@ -605,7 +626,7 @@ bool HeaderDatabase::StoreAttachment(const MessageVars* part, const Attachment& 
         if (part) {
             bool inserted = false;
             if (!InsertPart(*part, partkey, attachment.Id, &inserted))
-                return Fail("insert part");
+                return false;
             if (inserted) {
                 rec.bytes += part->bytes;
                 rec.lines += part->lines;
@@ -630,7 +651,7 @@ bool HeaderDatabase::StoreAttachment(const MessageVars* part, const Attachment& 
     } else {
         Pending fresh;
         if (!NextPartKey(fresh.partkey))
-            return Fail("part key");
+            return false;
         partkey = fresh.partkey;
         Attachment& rec = fresh.rec;
         rec = attachment;
@@ -638,7 +659,7 @@ bool HeaderDatabase::StoreAttachment(const MessageVars* part, const Attachment& 
         if (part) {
             bool inserted = false;
             if (!InsertPart(*part, partkey, attachment.Id, &inserted))
-                return Fail("insert part");
+                return false;
             if (inserted) {
                 rec.bytes = part->bytes;
                 rec.lines = part->lines;
@@ -659,56 +680,32 @@ bool HeaderDatabase::StoreAttachment(const MessageVars* part, const Attachment& 
     // The parts handed along belong to this attachment, whatever their own field says.
     for (const MessageVars& mv : attachment.partlist)
         if (!InsertPart(mv, partkey, attachment.Id, nullptr))
-            return Fail("insert part");
-    Finish(true);
+            return false;
     return true;
 }
 
+// Pending merges are written first, so the stored row carries the state afterwards.
 bool HeaderDatabase::SetAttachmentState(const Attachment& attachment) {
-    std::lock_guard<std::mutex> cache(cache_mu_);
-    bool ok = false;
-    {
-        std::lock_guard<std::mutex> lock(db_mu_);
-        if (!db_)
-            return false;
-        if (!BeginWrite())
-            return Fail("begin");
-        auto it = pending_index_.find(attachment.Id);
-        if (it != pending_index_.end())
-            pending_[it->second].rec.state = attachment.state;
-        if (!FlushPending())
-            return Fail("flush");
+    return Run(Access::Write, "set state", [&] {
         sqlite3_stmt* s = Stmt("UPDATE Attachment SET state=? WHERE Id=?");
         if (!s)
-            return Fail("prepare");
-        {
-            StmtScope scope{s};
-            sqlite3_bind_int(s, 1, attachment.state);
-            BindText(s, 2, attachment.Id);
-            if (sqlite3_step(s) != SQLITE_DONE)
-                return Fail("set state");
-        }
-        Finish(false);
-        ok = true;
-    }
-    changed_ids_.insert(attachment.Id);
-    return ok;
+            return false;
+        StmtScope scope{s};
+        sqlite3_bind_int(s, 1, attachment.state);
+        BindText(s, 2, attachment.Id);
+        return sqlite3_step(s) == SQLITE_DONE;
+    });
 }
 
 bool HeaderDatabase::LoadParts(Attachment& attachment) {
-    std::lock_guard<std::mutex> lock(db_mu_);
-    if (!db_)
-        return false;
-    if (!FlushPending())
-        return Fail("flush");
-    sqlite3_stmt* s = Stmt(
-        "SELECT MessageId,attachment,ArticleId,lines,bytes,partnum FROM MessageVars "
-        "WHERE partkey=(SELECT partkey FROM Attachment WHERE Id=?) "
-        "ORDER BY partnum, MessageId");  // a few hundred rows: sorted in memory
-    if (!s)
-        return Fail("prepare");
     std::vector<MessageVars> parts;
-    {
+    bool ok = Run(Access::Read, "load parts", [&] {
+        sqlite3_stmt* s = Stmt(
+            "SELECT MessageId,attachment,ArticleId,lines,bytes,partnum FROM MessageVars "
+            "WHERE partkey=(SELECT partkey FROM Attachment WHERE Id=?) "
+            "ORDER BY partnum, MessageId");  // a few hundred rows: sorted in memory
+        if (!s)
+            return false;
         StmtScope scope{s};
         BindText(s, 1, attachment.Id);
         int rc;
@@ -722,12 +719,11 @@ bool HeaderDatabase::LoadParts(Attachment& attachment) {
             mv.partnum = sqlite3_column_int(s, 5);
             parts.push_back(std::move(mv));
         }
-        if (rc != SQLITE_DONE)
-            return Fail("load parts");
-    }
-    attachment.partlist = std::move(parts);
-    Finish(true);
-    return true;
+        return rc == SQLITE_DONE;
+    });
+    if (ok)
+        attachment.partlist = std::move(parts);
+    return ok;
 }
 
 bool HeaderDatabase::RemoveLocked(const Attachment& attachment) {
@@ -773,85 +769,45 @@ bool HeaderDatabase::RemoveAttachment(const Attachment& attachment) {
 }
 
 bool HeaderDatabase::RemoveAttachments(const std::vector<Attachment>& attachments) {
-    {
-        std::lock_guard<std::mutex> lock(db_mu_);
-        if (!db_)
-            return false;
-        if (!BeginWrite())
-            return Fail("begin");
-        if (!FlushPending())
-            return Fail("flush");
+    return Run(Access::Write, "remove", [&] {
         for (const Attachment& a : attachments)
             if (!RemoveLocked(a))
-                return Fail("remove");
-        Finish(false);
-    }
-    std::lock_guard<std::mutex> cache(cache_mu_);
-    ClearCacheLocked();
-    return true;
+                return false;
+        return true;
+    });
 }
 
+// What a batch merged so far goes with the rest, unwritten.
 bool HeaderDatabase::Empty() {
-    std::lock_guard<std::mutex> cache(cache_mu_);
-    std::lock_guard<std::mutex> lock(db_mu_);
-    if (!db_)
-        return false;
-    pending_.clear();
-    pending_index_.clear();
-    if (!BeginWrite())
-        return Fail("begin");
-    if (!Exec("DELETE FROM MessageVars; DELETE FROM Attachment; DELETE FROM \"Group\";"))
-        return Fail("empty");
-    next_partkey_ = 0;
-    Finish(false);
-    kb_total_ = 0;
-    highest_seen_ = 0;
-    highest_known_ = true;
-    ClearCacheLocked();
-    return true;
+    return Run(Access::Replace, "empty", [&] {
+        pending_.clear();
+        pending_index_.clear();
+        if (!Exec("DELETE FROM MessageVars; DELETE FROM Attachment; DELETE FROM \"Group\";"))
+            return false;
+        // A failed commit rolls back and recounts these.
+        next_partkey_ = 0;
+        kb_total_ = 0;
+        highest_seen_ = 0;
+        highest_known_ = true;
+        return true;
+    });
 }
 
 // ---------------------------------------------------------------------------------------
 // Views
 
-std::string HeaderDatabase::filter() const {
-    std::lock_guard<std::mutex> cache(cache_mu_);
-    return filter_;
-}
-
-std::string HeaderDatabase::order() const {
-    std::lock_guard<std::mutex> cache(cache_mu_);
-    return order_;
-}
-
-bool HeaderDatabase::SetFilter(const std::string& text) {
-    if (kind_ == DbKind::Queue || kind_ == DbKind::Log)
+bool HeaderDatabase::AcceptOrder(const std::string& text, std::string& canonical) {
+    canonical.clear();
+    if (Trim(text).empty())
         return true;
-    std::lock_guard<std::mutex> cache(cache_mu_);
-    filter_ = ToLower(text);
-    ClearCacheLocked();
-    return true;
+    canonical = CanonicalOrder(text, kAttachmentOrders);
+    if (canonical.empty())
+        canonical = CanonicalOrder(text, kGroupOrders);
+    return !canonical.empty();
 }
 
-bool HeaderDatabase::SetOrder(const std::string& text) {
-    std::string canonical;
-    if (!Trim(text).empty()) {
-        canonical = CanonicalOrder(text, kAttachmentOrders);
-        if (canonical.empty())
-            canonical = CanonicalOrder(text, kGroupOrders);
-        if (canonical.empty()) {
-            LogLine("Refused sort order \"%s\"\n", text.c_str());
-            return false;
-        }
-    }
-    std::lock_guard<std::mutex> cache(cache_mu_);
-    ClearCacheLocked();
-    order_ = kind_ == DbKind::Log ? "" : canonical;
-    return true;
-}
-
-// The current view's selection, captured under the cache lock.
-struct HeaderDatabase::ViewSpec {
+// A query turned into SQL for this kind of database.
+struct HeaderDatabase::ViewSql {
     std::string where;  // "" or " WHERE ..."; ?1 is the filter when has_filter
     std::string order;  // " ORDER BY ..."
     std::string filter;
@@ -859,14 +815,14 @@ struct HeaderDatabase::ViewSpec {
     bool hide_incomplete = false;
 };
 
-// Only a newsgroup's view filters and sorts; the queue and the log show every row in
-// stored order.
-HeaderDatabase::ViewSpec HeaderDatabase::CaptureViewLocked() const {
-    ViewSpec v;
+// Only a newsgroup's view filters and sorts; the queue and the log give every row in
+// stored order. An accepted order naming no attachment column is the stored order.
+HeaderDatabase::ViewSql HeaderDatabase::ViewSqlFor(const ViewQuery& query) const {
+    ViewSql v;
     v.order = " ORDER BY seq";
     if (kind_ == DbKind::Groups) {
-        v.filter = filter_;
-        v.has_filter = !filter_.empty();
+        v.filter = ToLower(query.filter);
+        v.has_filter = !v.filter.empty();
         if (v.has_filter)
             v.where = " WHERE qs_contains(name, ?1)";
         return v;
@@ -874,17 +830,17 @@ HeaderDatabase::ViewSpec HeaderDatabase::CaptureViewLocked() const {
     if (kind_ != DbKind::Newsgroup)
         return v;
     std::string cond;
-    if (!filter_.empty()) {
+    if (!query.filter.empty()) {
         cond = "qs_contains(filename, ?1)";
-        v.filter = filter_;
+        v.filter = ToLower(query.filter);
         v.has_filter = true;
     }
-    if (env_.settings && env_.settings->ShowIncomplete == 0)
+    if (query.hide_incomplete)
         cond += cond.empty() ? "state != 2" : " AND state != 2";
-    v.hide_incomplete = env_.settings && env_.settings->ShowIncomplete == 0;
+    v.hide_incomplete = query.hide_incomplete;
     if (!cond.empty())
         v.where = " WHERE " + cond;
-    std::string canonical = CanonicalOrder(order_, kAttachmentOrders);
+    std::string canonical = CanonicalOrder(query.order, kAttachmentOrders);
     if (!canonical.empty())
         v.order = OrderClause(canonical);
     return v;
@@ -892,7 +848,7 @@ HeaderDatabase::ViewSpec HeaderDatabase::CaptureViewLocked() const {
 
 // The stored keys of view rows first .. first + count - 1. The keys come from the indexes
 // alone; the rows are read one by one afterwards, which keeps deep pages cheap.
-bool HeaderDatabase::ViewRowIds(const ViewSpec& v, int64_t first, int64_t count,
+bool HeaderDatabase::ViewRowIds(const ViewSql& v, int64_t first, int64_t count,
                                 std::vector<int64_t>& ids) {
     ids.clear();
     if (first < 0 || count <= 0)
@@ -941,85 +897,46 @@ bool HeaderDatabase::ReadRows(const std::vector<int64_t>& ids, std::vector<Attac
     return true;
 }
 
-bool HeaderDatabase::AttachmentAt(int64_t row, Attachment& out) {
-    ViewSpec v;
-    {
-        std::lock_guard<std::mutex> cache(cache_mu_);
-        auto it = row_cache_.find(row);
-        if (it != row_cache_.end() && !changed_ids_.count(it->second.Id)) {
-            out = it->second;
-            return true;
-        }
-        v = CaptureViewLocked();
+// Steps a bound statement whose columns are kAttCols, appending a row for each result.
+bool HeaderDatabase::SelectRows(sqlite3_stmt* s, std::vector<Attachment>& out) {
+    int rc;
+    while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
+        out.emplace_back();
+        ReadAttachment(s, 0, out.back());
     }
-    Attachment a;
-    {
-        std::lock_guard<std::mutex> lock(db_mu_);
-        if (!db_ || kind_ == DbKind::Groups)
-            return false;
-        if (!FlushPending())
-            return Fail("flush");
-        std::vector<int64_t> ids;
-        if (!ViewRowIds(v, row, 1, ids))
-            return Fail("view");
-        if (ids.empty() || !ReadAttachmentByRowid(ids[0], a, nullptr)) {
-            Finish(true);
-            return false;
-        }
-        Finish(true);
-    }
-    std::lock_guard<std::mutex> cache(cache_mu_);
-    if (row_cache_.size() >= kRowCacheLimit)
-        row_cache_.clear();
-    row_cache_[row] = a;
-    out = std::move(a);
-    return true;
+    return rc == SQLITE_DONE;
 }
 
-bool HeaderDatabase::FillRowCache(int64_t first, int64_t count) {
-    if (first < 0 || count <= 0)
+bool HeaderDatabase::ReadView(const ViewQuery& query, int64_t first, int64_t count,
+                              std::vector<Attachment>& out) {
+    out.clear();
+    std::string canonical;
+    if (first < 0 || kind_ == DbKind::Groups)
         return false;
-    std::lock_guard<std::mutex> cache(cache_mu_);
-    bool all_cached = true;
-    for (int64_t r = first; r < first + count && all_cached; ++r) {
-        auto it = row_cache_.find(r);
-        all_cached = it != row_cache_.end() && !changed_ids_.count(it->second.Id);
+    if (!AcceptOrder(query.order, canonical)) {
+        LogLine("Refused sort order \"%s\"\n", query.order.c_str());
+        return false;
     }
-    if (all_cached)
-        return true;
-    ViewSpec v = CaptureViewLocked();
+    ViewSql v = ViewSqlFor(query);
     std::vector<Attachment> rows;
-    {
-        std::lock_guard<std::mutex> lock(db_mu_);
-        if (!db_ || kind_ == DbKind::Groups)
-            return false;
-        if (!FlushPending())
-            return Fail("flush");
+    bool ok = Run(Access::Read, "view", [&] {
         std::vector<int64_t> ids;
-        if (!ViewRowIds(v, first, count, ids) || !ReadRows(ids, rows))
-            return Fail("view");
-        Finish(true);
-    }
-    if (row_cache_.size() + rows.size() > kRowCacheLimit)
-        row_cache_.clear();
-    for (size_t k = 0; k < rows.size(); ++k)
-        row_cache_[first + static_cast<int64_t>(k)] = std::move(rows[k]);
-    return true;
+        return ViewRowIds(v, first, count, ids) && ReadRows(ids, rows);
+    });
+    if (ok)
+        out = std::move(rows);
+    return ok;
 }
 
-int64_t HeaderDatabase::CountRows() {
-    ViewSpec v;
-    {
-        std::lock_guard<std::mutex> cache(cache_mu_);
-        v = CaptureViewLocked();
+int64_t HeaderDatabase::CountView(const ViewQuery& query) {
+    std::string canonical;
+    if (!AcceptOrder(query.order, canonical)) {
+        LogLine("Refused sort order \"%s\"\n", query.order.c_str());
+        return -1;
     }
-    int64_t n = 0;
-    {
-        std::lock_guard<std::mutex> lock(db_mu_);
-        if (!db_)
-            return 0;
-        if (!FlushPending())
-            return Fail("flush");
+    ViewSql v = ViewSqlFor(query);
+    int64_t n = -1;
+    bool ok = Run(Access::Read, "count", [&] {
         const char* table = kind_ == DbKind::Groups ? "\"Group\"" : "Attachment";
         // Without a filter the rows hidden as incomplete are counted through the state
         // index and taken from the table's count, which needs no walk over the rows.
@@ -1028,20 +945,62 @@ int64_t HeaderDatabase::CountRows() {
                                      "(SELECT count(*) FROM Attachment WHERE state=2)"
                                    : std::string("SELECT count(*) FROM ") + table + v.where);
         if (!s)
-            return Fail("prepare");
-        {
-            StmtScope scope{s};
-            if (v.has_filter)
-                BindText(s, 1, v.filter);
-            if (sqlite3_step(s) != SQLITE_ROW)
-                return Fail("count");
-            n = sqlite3_column_int64(s, 0);
-        }
-        Finish(true);
-    }
-    std::lock_guard<std::mutex> cache(cache_mu_);
-    ClearCacheLocked();
-    return n;
+            return false;
+        StmtScope scope{s};
+        if (v.has_filter)
+            BindText(s, 1, v.filter);
+        if (sqlite3_step(s) != SQLITE_ROW)
+            return false;
+        n = sqlite3_column_int64(s, 0);
+        return true;
+    });
+    return ok ? n : -1;
+}
+
+bool HeaderDatabase::StoredRows(int64_t first, int64_t count, std::vector<Attachment>& out) {
+    out.clear();
+    if (first < 0)
+        return false;
+    std::vector<Attachment> rows;
+    bool ok = Run(Access::Read, "stored rows", [&] {
+        sqlite3_stmt* s = Stmt(std::string("SELECT ") + kAttCols +
+                               " FROM Attachment ORDER BY seq LIMIT ? OFFSET ?");
+        if (!s)
+            return false;
+        StmtScope scope{s};
+        sqlite3_bind_int64(s, 1, count < 0 ? -1 : count);
+        sqlite3_bind_int64(s, 2, first);
+        return SelectRows(s, rows);
+    });
+    if (ok)
+        out = std::move(rows);
+    return ok;
+}
+
+bool HeaderDatabase::RowsInStates(const std::vector<int>& states, int64_t limit,
+                                  std::vector<Attachment>& out) {
+    out.clear();
+    if (states.empty() || limit == 0)
+        return true;
+    std::string sql = std::string("SELECT ") + kAttCols + " FROM Attachment WHERE state IN (";
+    for (size_t k = 0; k < states.size(); ++k)
+        sql += k ? ",?" : "?";
+    sql += ") ORDER BY seq LIMIT ?";
+    std::vector<Attachment> rows;
+    bool ok = Run(Access::Read, "rows in states", [&] {
+        sqlite3_stmt* s = Stmt(sql);
+        if (!s)
+            return false;
+        StmtScope scope{s};
+        int i = 1;
+        for (int state : states)
+            sqlite3_bind_int(s, i++, state);
+        sqlite3_bind_int64(s, i, limit < 0 ? -1 : limit);
+        return SelectRows(s, rows);
+    });
+    if (ok)
+        out = std::move(rows);
+    return ok;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -1091,33 +1050,23 @@ bool HeaderDatabase::RewriteRows(const std::vector<int64_t>& ids,
 bool HeaderDatabase::SwapRows(int64_t a, int64_t b) {
     if (a < 0 || b < 0)
         return false;
-    {
-        std::lock_guard<std::mutex> lock(db_mu_);
-        if (!db_)
-            return false;
-        if (!BeginWrite())
-            return Fail("begin");
-        if (!FlushPending())
-            return Fail("flush");
+    bool missing = false;
+    bool ok = Run(Access::Write, "swap", [&] {
         std::vector<int64_t> ia, ib;
         if (!StoredRowIds(a, 1, ia) || !StoredRowIds(b, 1, ib))
-            return Fail("swap");
-        if (ia.empty() || ib.empty()) {
-            Finish(false);
             return false;
+        if (ia.empty() || ib.empty()) {
+            missing = true;
+            return true;
         }
+        if (ia[0] == ib[0])
+            return true;
         std::vector<Attachment> rows;
         std::vector<int64_t> keys;
-        if (!ReadRows({ia[0], ib[0]}, rows, &keys))
-            return Fail("swap");
-        if (ia[0] != ib[0] && !RewriteRows({ia[0], ib[0]}, {rows[1], rows[0]}, {keys[1], keys[0]}))
-            return Fail("swap");
-        Finish(false);
-    }
-    std::lock_guard<std::mutex> cache(cache_mu_);
-    row_cache_.erase(a);
-    row_cache_.erase(b);
-    return true;
+        return ReadRows({ia[0], ib[0]}, rows, &keys) &&
+               RewriteRows({ia[0], ib[0]}, {rows[1], rows[0]}, {keys[1], keys[0]});
+    });
+    return ok && !missing;
 }
 
 // The same result as swapping row r with r - 1, then r - 1 with r - 2, ... down to row 0,
@@ -1127,138 +1076,111 @@ bool HeaderDatabase::MoveRowToTop(int64_t row) {
         return false;
     if (row == 0)
         return true;
-    {
-        std::lock_guard<std::mutex> lock(db_mu_);
-        if (!db_)
-            return false;
-        if (!BeginWrite())
-            return Fail("begin");
-        if (!FlushPending())
-            return Fail("flush");
+    bool missing = false;
+    bool ok = Run(Access::Write, "move", [&] {
         std::vector<int64_t> ids, keys;
         std::vector<Attachment> rows;
         if (!StoredRowIds(0, row + 1, ids) || !ReadRows(ids, rows, &keys))
-            return Fail("move");
-        if (static_cast<int64_t>(ids.size()) != row + 1) {
-            Finish(false);
             return false;
+        if (static_cast<int64_t>(ids.size()) != row + 1) {
+            missing = true;
+            return true;
         }
         std::rotate(rows.begin(), rows.end() - 1, rows.end());
         std::rotate(keys.begin(), keys.end() - 1, keys.end());
-        if (!RewriteRows(ids, rows, keys))
-            return Fail("move");
-        Finish(false);
-    }
-    std::lock_guard<std::mutex> cache(cache_mu_);
-    row_cache_.erase(row_cache_.begin(), row_cache_.upper_bound(row));
-    return true;
+        return RewriteRows(ids, rows, keys);
+    });
+    return ok && !missing;
 }
 
 // ---------------------------------------------------------------------------------------
 // Totals and flags
 
 int64_t HeaderDatabase::TotalKilobytes() {
-    std::lock_guard<std::mutex> lock(db_mu_);
-    if (!db_)
+    int64_t kb = 0;
+    bool ok = Run(Access::Read, "total", [&] {
+        kb = SumKilobytes();
+        return kb >= 0;
+    });
+    if (!ok)
         return 0;
-    if (!FlushPending())
-        return Fail("flush");
-    int64_t kb = SumKilobytes();
-    if (kb < 0)
-        return Fail("total");
     kb_total_ = kb;
-    Finish(true);
     return kb;
 }
 
 int64_t HeaderDatabase::HighestArticleId() {
-    std::lock_guard<std::mutex> lock(db_mu_);
-    if (!db_)
-        return 0;
-    if (!highest_known_) {
-        if (!FlushPending())
-            return Fail("flush");
+    bool ok = Run(Access::Read, "highest", [&] {
+        if (highest_known_)
+            return true;
         sqlite3_stmt* s = Stmt("SELECT coalesce(max(ArticleId),0) FROM MessageVars");
         if (!s)
-            return Fail("prepare");
+            return false;
         StmtScope scope{s};
         if (sqlite3_step(s) != SQLITE_ROW)
-            return Fail("highest");
+            return false;
         highest_seen_ = sqlite3_column_int64(s, 0);
         highest_known_ = true;
-    }
-    Finish(true);
-    return highest_seen_;
+        return true;
+    });
+    return ok ? highest_seen_.load() : 0;
 }
 
 bool HeaderDatabase::ClearNewFlags() {
-    {
-        std::lock_guard<std::mutex> lock(db_mu_);
-        if (!db_)
-            return false;
-        if (!BeginWrite())
-            return Fail("begin");
-        if (!FlushPending() || !Exec("UPDATE Attachment SET isnew=0 WHERE isnew=1"))
-            return Fail("clear new");
-        Finish(false);
-    }
-    std::lock_guard<std::mutex> cache(cache_mu_);
-    ClearCacheLocked();
-    return true;
+    return Run(Access::Write, "clear new",
+               [&] { return Exec("UPDATE Attachment SET isnew=0 WHERE isnew=1"); });
 }
 
 // ---------------------------------------------------------------------------------------
 // The groups database
 
 bool HeaderDatabase::StoreGroup(const Group& group) {
-    std::lock_guard<std::mutex> lock(db_mu_);
-    if (!db_)
-        return false;
-    if (!BeginWrite())
-        return Fail("begin");
-    sqlite3_stmt* upd = Stmt(
-        "UPDATE \"Group\" SET downloaddir=?2,\"first\"=?3,\"last\"=?4,amount=?5,state=?6,"
-        "lastscanned=?7 WHERE name=?1");
-    sqlite3_stmt* ins =
-        Stmt(std::string("INSERT INTO \"Group\"(") + kGroupCols + ") VALUES(?1,?2,?3,?4,?5,?6,?7)");
-    if (!upd || !ins)
-        return Fail("prepare");
-    for (sqlite3_stmt* s : {upd, ins}) {
-        StmtScope scope{s};
-        BindText(s, 1, group.name);
-        BindText(s, 2, group.downloaddir);
-        sqlite3_bind_int64(s, 3, group.first);
-        sqlite3_bind_int64(s, 4, group.last);
-        sqlite3_bind_int64(s, 5, group.amount);
-        sqlite3_bind_int(s, 6, group.state);
-        sqlite3_bind_int64(s, 7, group.lastscanned);
-        if (sqlite3_step(s) != SQLITE_DONE)
-            return Fail("store group");
-        if (sqlite3_changes(db_) > 0)
-            break;
-    }
-    ++txn_parts_;
-    Finish(true);
-    return true;
+    return Run(Access::Merge, "store group", [&] {
+        sqlite3_stmt* upd = Stmt(
+            "UPDATE \"Group\" SET downloaddir=?2,\"first\"=?3,\"last\"=?4,amount=?5,state=?6,"
+            "lastscanned=?7 WHERE name=?1");
+        sqlite3_stmt* ins = Stmt(std::string("INSERT INTO \"Group\"(") + kGroupCols +
+                                 ") VALUES(?1,?2,?3,?4,?5,?6,?7)");
+        if (!upd || !ins)
+            return false;
+        for (sqlite3_stmt* s : {upd, ins}) {
+            StmtScope scope{s};
+            BindText(s, 1, group.name);
+            BindText(s, 2, group.downloaddir);
+            sqlite3_bind_int64(s, 3, group.first);
+            sqlite3_bind_int64(s, 4, group.last);
+            sqlite3_bind_int64(s, 5, group.amount);
+            sqlite3_bind_int(s, 6, group.state);
+            sqlite3_bind_int64(s, 7, group.lastscanned);
+            if (sqlite3_step(s) != SQLITE_DONE)
+                return false;
+            if (sqlite3_changes(db_) > 0)
+                break;
+        }
+        ++txn_parts_;
+        return true;
+    });
 }
 
-// Groups ordered by the order text when it names a Group column, else by name.
-bool HeaderDatabase::GroupsQuery(const std::string& filter, const std::string& order, int64_t first,
-                                 int64_t count, std::vector<Group>& out) {
+// Groups in the query's order when it names a Group column; by name otherwise (in the
+// direction an attachment order gives).
+bool HeaderDatabase::GroupsQuery(const ViewQuery& query, int64_t first, int64_t count,
+                                 std::vector<Group>& out) {
     out.clear();
-    std::string canonical = CanonicalOrder(order, kGroupOrders);
-    if (canonical.empty())
-        canonical =
-            order.size() > 5 && order.substr(order.size() - 5) == " desc" ? "name desc" : "name";
-    std::string sql = std::string("SELECT ") + kGroupCols + " FROM \"Group\"" +
-                      (filter.empty() ? "" : " WHERE qs_contains(name, ?1)") +
+    std::string canonical = CanonicalOrder(query.order, kGroupOrders);
+    if (canonical.empty()) {
+        std::string accepted;
+        AcceptOrder(query.order, accepted);
+        canonical = accepted.ends_with(" desc") ? "name desc" : "name";
+    }
+    ViewSql v = ViewSqlFor(query);
+    std::string sql = std::string("SELECT ") + kGroupCols + " FROM \"Group\"" + v.where +
                       OrderClause(canonical) + " LIMIT ?2 OFFSET ?3";
     sqlite3_stmt* s = Stmt(sql);
     if (!s)
         return false;
     StmtScope scope{s};
-    if (!filter.empty())
-        BindText(s, 1, filter);
+    if (v.has_filter)
+        BindText(s, 1, v.filter);
     sqlite3_bind_int64(s, 2, count);
     sqlite3_bind_int64(s, 3, first);
     int rc;
@@ -1269,53 +1191,29 @@ bool HeaderDatabase::GroupsQuery(const std::string& filter, const std::string& o
     return rc == SQLITE_DONE;
 }
 
-bool HeaderDatabase::GroupAt(int64_t row, Group& out) {
-    std::map<int64_t, Group> rows;
-    if (!GroupsPage(row, 1, rows) || rows.empty())
+bool HeaderDatabase::GroupsPage(const ViewQuery& query, int64_t first, int64_t count,
+                                std::map<int64_t, Group>& rows) {
+    std::string canonical;
+    if (first < 0 || count <= 0 || kind_ != DbKind::Groups)
         return false;
-    out = rows.begin()->second;
-    return true;
-}
-
-bool HeaderDatabase::GroupsPage(int64_t first, int64_t count, std::map<int64_t, Group>& rows) {
-    if (first < 0 || count <= 0)
+    if (!AcceptOrder(query.order, canonical)) {
+        LogLine("Refused sort order \"%s\"\n", query.order.c_str());
         return false;
-    std::string filter, order;
-    {
-        std::lock_guard<std::mutex> cache(cache_mu_);
-        filter = filter_;
-        order = order_;
     }
     std::vector<Group> groups;
-    {
-        std::lock_guard<std::mutex> lock(db_mu_);
-        if (!db_)
-            return false;
-        if (!GroupsQuery(filter, order, first, count, groups))
-            return Fail("groups");
-        Finish(true);
-    }
+    if (!Run(Access::Read, "groups", [&] { return GroupsQuery(query, first, count, groups); }))
+        return false;
     for (size_t k = 0; k < groups.size(); ++k)
         rows[first + static_cast<int64_t>(k)] = std::move(groups[k]);
     return true;
 }
 
 bool HeaderDatabase::SubscribedGroups(std::vector<Group>& out) {
-    std::string canonical;
-    {
-        std::lock_guard<std::mutex> cache(cache_mu_);
-        canonical = CanonicalOrder(order_, kGroupOrders);
-    }
-    if (canonical.empty())
-        canonical = "name";
-    std::lock_guard<std::mutex> lock(db_mu_);
-    if (!db_)
-        return false;
-    sqlite3_stmt* s = Stmt(std::string("SELECT ") + kGroupCols + " FROM \"Group\" WHERE state=1" +
-                           OrderClause(canonical));
-    if (!s)
-        return Fail("prepare");
-    {
+    return Run(Access::Read, "subscribed", [&] {
+        sqlite3_stmt* s = Stmt(std::string("SELECT ") + kGroupCols +
+                               " FROM \"Group\" WHERE state=1 ORDER BY name");
+        if (!s)
+            return false;
         StmtScope scope{s};
         int rc;
         while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
@@ -1323,27 +1221,13 @@ bool HeaderDatabase::SubscribedGroups(std::vector<Group>& out) {
             ReadGroup(s, g);
             out.push_back(std::move(g));
         }
-        if (rc != SQLITE_DONE)
-            return Fail("subscribed");
-    }
-    Finish(true);
-    return true;
+        return rc == SQLITE_DONE;
+    });
 }
 
 bool HeaderDatabase::ClearSubscribedMarks() {
-    {
-        std::lock_guard<std::mutex> lock(db_mu_);
-        if (!db_)
-            return false;
-        if (!BeginWrite())
-            return Fail("begin");
-        if (!Exec("UPDATE \"Group\" SET state=0 WHERE state=1"))
-            return Fail("clear marks");
-        Finish(false);
-    }
-    std::lock_guard<std::mutex> cache(cache_mu_);
-    ClearCacheLocked();
-    return true;
+    return Run(Access::Write, "clear marks",
+               [&] { return Exec("UPDATE \"Group\" SET state=0 WHERE state=1"); });
 }
 
 int64_t HeaderDatabase::SumKilobytes() {
@@ -1357,7 +1241,7 @@ int64_t HeaderDatabase::SumKilobytes() {
 }
 
 // ---------------------------------------------------------------------------------------
-// Operations on the database a Group names
+// Opening the database a Group names
 
 bool OpenHeaderDatabase(Group& group, const DbEnv& env, const std::string& name) {
     if (group.db)
@@ -1373,73 +1257,5 @@ bool OpenHeaderDatabase(Group& group, const DbEnv& env, const std::string& name)
     group.name = use;
     return true;
 }
-
-bool EmptyHeaderDatabase(Group& group) {
-    if (!group.db || !group.db->Empty())
-        return false;
-    group.lastscanned = 0;
-    return true;
-}
-
-#define QS_FORWARD(call) \
-    auto db = group.db;  \
-    return db ? db->call : decltype(db->call){};
-
-bool StoreAttachment(Group& group, const MessageVars* part, const Attachment& attachment) {
-    QS_FORWARD(StoreAttachment(part, attachment))
-}
-bool SetAttachmentState(Group& group, const Attachment& attachment) {
-    QS_FORWARD(SetAttachmentState(attachment))
-}
-bool LoadParts(Group& group, Attachment& attachment) {
-    QS_FORWARD(LoadParts(attachment))
-}
-bool RemoveAttachment(Group& group, const Attachment& attachment) {
-    QS_FORWARD(RemoveAttachment(attachment))
-}
-bool RemoveAttachments(Group& group, const std::vector<Attachment>& attachments) {
-    QS_FORWARD(RemoveAttachments(attachments))
-}
-bool AttachmentAt(Group& group, int64_t row, Attachment& out) {
-    QS_FORWARD(AttachmentAt(row, out))
-}
-bool FillRowCache(Group& group, int64_t first, int64_t count){
-    QS_FORWARD(FillRowCache(first, count))} int64_t CountRows(Group& group) {
-    QS_FORWARD(CountRows())
-}
-bool SwapRows(Group& group, int64_t a, int64_t b) {
-    QS_FORWARD(SwapRows(a, b))
-}
-bool MoveRowToTop(Group& group, int64_t row) {
-    QS_FORWARD(MoveRowToTop(row))
-}
-bool SetFilter(Group& group, const std::string& text) {
-    QS_FORWARD(SetFilter(text))
-}
-bool SetOrder(Group& group, const std::string& text){QS_FORWARD(SetOrder(text))} int64_t
-    TotalKilobytes(Group& group){QS_FORWARD(TotalKilobytes())} int64_t
-    HighestArticleId(Group& group) {
-    QS_FORWARD(HighestArticleId())
-}
-bool ClearNewFlags(Group& group) {
-    QS_FORWARD(ClearNewFlags())
-}
-bool StoreGroup(Group& group, const Group& stored) {
-    QS_FORWARD(StoreGroup(stored))
-}
-bool GroupAt(Group& group, int64_t row, Group& out) {
-    QS_FORWARD(GroupAt(row, out))
-}
-bool GroupsPage(Group& group, int64_t first, int64_t count, std::map<int64_t, Group>& rows) {
-    QS_FORWARD(GroupsPage(first, count, rows))
-}
-bool SubscribedGroups(Group& group, std::vector<Group>& out) {
-    QS_FORWARD(SubscribedGroups(out))
-}
-bool ClearSubscribedMarks(Group& group) {
-    QS_FORWARD(ClearSubscribedMarks())
-}
-
-#undef QS_FORWARD
 
 }  // namespace qs

@@ -9,8 +9,8 @@
 // batch ends. The file is in WAL mode, so a killed process leaves it consistent and loses
 // at most the open batch.
 //
-// Locks: the cache lock (row cache, changed-id set) is always taken before the database
-// lock, never while the same thread holds the database lock.
+// The store keeps no list state: a list window or a command reads through its own
+// HeaderView (db/header_view.h), which asks ReadView and CountView with its own query.
 
 #include <atomic>
 #include <chrono>
@@ -20,7 +20,6 @@
 #include <mutex>
 #include <string>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 #include "db/records.h"
@@ -31,13 +30,21 @@ struct sqlite3_stmt;
 namespace qs {
 
 class Host;
-struct Settings;
 
 // What opening a database needs from the program around it.
 struct DbEnv {
-    std::string data_dir;                // the files are data_dir/<name>.db
-    Host* host = nullptr;                // messages about a failed open; may be null
-    const Settings* settings = nullptr;  // ShowIncomplete, SortDirection; null: defaults
+    std::string data_dir;  // the files are data_dir/<name>.db
+    Host* host = nullptr;  // messages about a failed open; may be null
+};
+
+// What a view selects. Only a newsgroup database filters and sorts; the queue and the log
+// always give every row in stored order (filter, order and hide_incomplete ignored there);
+// the groups database filters on the group name and sorts by its own columns.
+// (The initializers let a caller name only some fields: ViewQuery{.order = "date"}.)
+struct ViewQuery {
+    std::string filter{};          // substring of the file name (group name), any case
+    std::string order{};           // an order text ("bytes desc"); "" = stored order
+    bool hide_incomplete = false;  // leave out state 2 rows
 };
 
 enum class DbKind { Newsgroup, Queue, Log, Groups };
@@ -46,7 +53,6 @@ class HeaderDatabase {
   public:
     static constexpr int kBatchMaxParts = 50000;
     static constexpr int kBatchMaxMillis = 1000;
-    static constexpr size_t kRowCacheLimit = 20000;
 
     // Opens (creating when absent) data_dir/<name>.db. A file that cannot be opened is
     // reported, deleted and created afresh once; null when that fails too.
@@ -62,34 +68,49 @@ class HeaderDatabase {
     const std::string& path() const { return path_; }
     DbKind kind() const { return kind_; }
 
+    // Every write below returns false when it failed; a failed write changes nothing (its
+    // transaction, with the open batch, is rolled back).
+
     // Deletes every row of the three tables; the KB total becomes 0.
-    bool Empty();
+    [[nodiscard]] bool Empty();
     // Merges an attachment and optionally one scanned part into the database.
-    bool StoreAttachment(const MessageVars* part, const Attachment& attachment);
+    [[nodiscard]] bool StoreAttachment(const MessageVars* part, const Attachment& attachment);
     // Rewrites the state of the stored attachment with the same Id.
-    bool SetAttachmentState(const Attachment& attachment);
+    [[nodiscard]] bool SetAttachmentState(const Attachment& attachment);
     // Replaces attachment.partlist by its stored parts in partnum order.
-    bool LoadParts(Attachment& attachment);
-    bool RemoveAttachment(const Attachment& attachment);
-    bool RemoveAttachments(const std::vector<Attachment>& attachments);
+    [[nodiscard]] bool LoadParts(Attachment& attachment);
+    [[nodiscard]] bool RemoveAttachment(const Attachment& attachment);
+    [[nodiscard]] bool RemoveAttachments(const std::vector<Attachment>& attachments);
 
-    // The current view: for a newsgroup the attachments selected by the filter and
-    // ShowIncomplete in the order text's order; for queue and log all of them in stored order.
-    bool AttachmentAt(int64_t row, Attachment& out);
-    bool FillRowCache(int64_t first, int64_t count);
-    int64_t CountRows();
+    // Queue order: rows of stored order exchange their whole contents. False (nothing
+    // changed) when a row does not exist.
+    [[nodiscard]] bool SwapRows(int64_t a, int64_t b);
+    [[nodiscard]] bool MoveRowToTop(int64_t row);
 
-    // Queue order: rows of stored order exchange their whole contents.
-    bool SwapRows(int64_t a, int64_t b);
-    bool MoveRowToTop(int64_t row);
-
-    bool SetFilter(const std::string& text);
-    // "filename", "email", "bytes", "lines", "parts", "date" (and for the groups database
-    // "name", "first", "last", "amount", "state", "lastscanned"), optionally + " desc".
-    // Anything else is refused and the order kept.
-    bool SetOrder(const std::string& text);
-    std::string filter() const;
-    std::string order() const;
+    // Changes with every change this object makes to the attachment rows (store, state,
+    // remove, move, swap, empty, new flags; the group rows' writes move it too); views
+    // compare it to know when cached rows are stale. Writes through another connection to
+    // the same file do not move it.
+    uint64_t data_version() const { return data_version_.load(std::memory_order_acquire); }
+    // Rows first .. first+count-1 of the view `query` selects (fewer past the end); out is
+    // replaced. False when the query fails, first is negative, the order text is refused
+    // or this is the groups database.
+    [[nodiscard]] bool ReadView(const ViewQuery& query, int64_t first, int64_t count,
+                                std::vector<Attachment>& out);
+    // How many rows the view selects; -1 when the query fails.
+    int64_t CountView(const ViewQuery& query);
+    // Every stored row in stored order, first .. first+count-1 (count < 0: to the end).
+    [[nodiscard]] bool StoredRows(int64_t first, int64_t count, std::vector<Attachment>& out);
+    // The first `limit` stored rows (stored order) whose state is one of `states`
+    // (limit < 0: all of them); out is replaced.
+    [[nodiscard]] bool RowsInStates(const std::vector<int>& states, int64_t limit,
+                                    std::vector<Attachment>& out);
+    // "filename", "email", "bytes", "lines", "parts", "date", "state", "Id" (and for the
+    // groups database "name", "downloaddir", "first", "last", "amount", "state",
+    // "lastscanned"), any case, optionally + " desc"; "" is the stored order. True when
+    // `text` is an order a view of this database accepts; `canonical` gets its canonical
+    // form ("bytes desc").
+    static bool AcceptOrder(const std::string& text, std::string& canonical);
 
     // Recounted from the stored rows.
     int64_t TotalKilobytes();
@@ -97,14 +118,17 @@ class HeaderDatabase {
     int64_t kb_total() const { return kb_total_.load(std::memory_order_relaxed); }
     int64_t HighestArticleId();
     int64_t highest_article_id() const { return highest_seen_.load(std::memory_order_relaxed); }
-    bool ClearNewFlags();
+    [[nodiscard]] bool ClearNewFlags();
 
     // The groups database.
-    bool StoreGroup(const Group& group);
-    bool GroupAt(int64_t row, Group& out);
-    bool GroupsPage(int64_t first, int64_t count, std::map<int64_t, Group>& rows);
+    [[nodiscard]] bool StoreGroup(const Group& group);
+    // A page of the groups the query selects, in the query's order (a group column; an
+    // attachment order gives the name order in its direction): rows[first + k] for each.
+    [[nodiscard]] bool GroupsPage(const ViewQuery& query, int64_t first, int64_t count,
+                                  std::map<int64_t, Group>& rows);
+    // Appends the subscribed groups (state 1) by name.
     bool SubscribedGroups(std::vector<Group>& out);
-    bool ClearSubscribedMarks();
+    [[nodiscard]] bool ClearSubscribedMarks();
 
     void BeginBatch();
     void EndBatch();
@@ -118,6 +142,14 @@ class HeaderDatabase {
         int64_t partkey = 0;
         int stored_state = 0;
     };
+    // How an operation holds the database (see Run in header_db.cpp).
+    enum class Access {
+        Read,     // pending merges written first; may run inside an open batch
+        Write,    // pending merges written first, then committed at once
+        Merge,    // pending merges kept; commits with the open batch
+        Replace,  // pending merges dropped unwritten; committed at once
+    };
+    struct ViewSql;
 
     HeaderDatabase(const DbEnv& env, std::string name, std::string path);
     bool OpenFile();
@@ -129,41 +161,39 @@ class HeaderDatabase {
     sqlite3_stmt* Stmt(sqlite3_stmt*& slot, const std::string& sql);
     bool Fail(const char* what);
 
+    // The one way in for every operation: body runs with the database lock held (inside
+    // the write transaction unless access is Read) and returns false when it failed.
+    template <typename Body>
+    bool Run(Access access, const char* what, Body&& body);
+
     // All below run with db_mu_ held.
     bool BeginWrite();
-    void Finish(bool batchable);
+    bool Finish(bool batchable);
     bool Commit();
     bool FlushPending();
+    void Changed() { data_version_.fetch_add(1, std::memory_order_acq_rel); }
     bool LookupAttachment(const std::string& id, Pending& out);
     bool NextPartKey(int64_t& out);
     bool InsertPart(const MessageVars& part, int64_t partkey, const std::string& id,
                     bool* inserted);
-    struct ViewSpec;
-    ViewSpec CaptureViewLocked() const;  // cache lock held
-    bool ViewRowIds(const ViewSpec& view, int64_t first, int64_t count, std::vector<int64_t>& ids);
+    bool MergeLocked(const MessageVars* part, const Attachment& attachment);
+    ViewSql ViewSqlFor(const ViewQuery& query) const;
+    bool ViewRowIds(const ViewSql& view, int64_t first, int64_t count, std::vector<int64_t>& ids);
     bool StoredRowIds(int64_t first, int64_t count, std::vector<int64_t>& ids);
     bool ReadAttachmentByRowid(int64_t rowid, Attachment& out, int64_t* partkey);
     bool ReadRows(const std::vector<int64_t>& ids, std::vector<Attachment>& out,
                   std::vector<int64_t>* partkeys = nullptr);
+    bool SelectRows(sqlite3_stmt* s, std::vector<Attachment>& out);
     bool RewriteRows(const std::vector<int64_t>& ids, const std::vector<Attachment>& rows,
                      const std::vector<int64_t>& partkeys);
     bool RemoveLocked(const Attachment& attachment);
-    bool GroupsQuery(const std::string& filter, const std::string& order, int64_t first,
-                     int64_t count, std::vector<Group>& out);
+    bool GroupsQuery(const ViewQuery& query, int64_t first, int64_t count, std::vector<Group>& out);
     int64_t SumKilobytes();
-    void ClearCacheLocked() { row_cache_.clear(); }
 
     DbEnv env_;
     std::string name_;
     std::string path_;
     DbKind kind_;
-
-    // Cache lock: row cache, changed-id set, filter and order texts.
-    mutable std::mutex cache_mu_;
-    std::map<int64_t, Attachment> row_cache_;
-    std::unordered_set<std::string> changed_ids_;
-    std::string filter_;
-    std::string order_;
 
     // Database lock: the connection, statements, the open transaction and pending merges.
     std::mutex db_mu_;
@@ -185,6 +215,7 @@ class HeaderDatabase {
 
     std::atomic<int64_t> kb_total_{0};
     std::atomic<int64_t> highest_seen_{0};
+    std::atomic<uint64_t> data_version_{1};
 };
 
 // A batch for as long as it lives; does nothing on a closed database.
@@ -205,29 +236,9 @@ class DbBatch {
     std::shared_ptr<HeaderDatabase> db_;
 };
 
-// The operations on the database a Group object names. Each returns 0 / false and does
-// nothing while that database is not open.
+// Opens the database named `name` (the group's own name when empty) into group.db and
+// gives the group that name; true at once when group.db is open already. A missing name
+// is reported through env.host.
 bool OpenHeaderDatabase(Group& group, const DbEnv& env, const std::string& name = {});
-bool EmptyHeaderDatabase(Group& group);
-bool StoreAttachment(Group& group, const MessageVars* part, const Attachment& attachment);
-bool SetAttachmentState(Group& group, const Attachment& attachment);
-bool LoadParts(Group& group, Attachment& attachment);
-bool RemoveAttachment(Group& group, const Attachment& attachment);
-bool RemoveAttachments(Group& group, const std::vector<Attachment>& attachments);
-bool AttachmentAt(Group& group, int64_t row, Attachment& out);
-bool FillRowCache(Group& group, int64_t first, int64_t count);
-int64_t CountRows(Group& group);
-bool SwapRows(Group& group, int64_t a, int64_t b);
-bool MoveRowToTop(Group& group, int64_t row);
-bool SetFilter(Group& group, const std::string& text);
-bool SetOrder(Group& group, const std::string& text);
-int64_t TotalKilobytes(Group& group);
-int64_t HighestArticleId(Group& group);
-bool ClearNewFlags(Group& group);
-bool StoreGroup(Group& groups_db, const Group& group);
-bool GroupAt(Group& groups_db, int64_t row, Group& out);
-bool GroupsPage(Group& groups_db, int64_t first, int64_t count, std::map<int64_t, Group>& rows);
-bool SubscribedGroups(Group& groups_db, std::vector<Group>& out);
-bool ClearSubscribedMarks(Group& groups_db);
 
 }  // namespace qs

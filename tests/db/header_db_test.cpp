@@ -14,7 +14,7 @@
 #include <thread>
 
 #include "app/host.h"
-#include "app/settings.h"
+#include "db/header_view.h"
 #include "support/temp_dir.h"
 
 namespace qs {
@@ -88,51 +88,56 @@ class HeaderDbTest : public ::testing::Test {
         EXPECT_TRUE(OpenHeaderDatabase(g, Env()));
         return g;
     }
-    DbEnv Env() { return DbEnv{dir.File("data"), &host, &settings}; }
-    Attachment Row(Group& g, int64_t row) {
+    DbEnv Env() { return DbEnv{dir.File("data"), &host}; }
+    static Attachment Row(HeaderView& view, int64_t row) {
         Attachment a;
-        EXPECT_TRUE(AttachmentAt(g, row, a)) << "row " << row;
+        EXPECT_TRUE(view.AttachmentAt(row, a)) << "row " << row;
         return a;
     }
-    std::vector<std::string> Ids(Group& g) {
+    static std::vector<std::string> Ids(HeaderView& view) {
         std::vector<std::string> ids;
-        int64_t n = CountRows(g);
+        int64_t n = view.CountRows();
         for (int64_t r = 0; r < n; ++r)
-            ids.push_back(Row(g, r).Id);
+            ids.push_back(Row(view, r).Id);
         return ids;
+    }
+    // What a fresh view in stored order shows.
+    static std::vector<std::string> Ids(Group& g) {
+        HeaderView view(g.db);
+        return Ids(view);
     }
 
     TempDir dir;
     RecordingHost host;
-    Settings settings;
 };
 
 TEST_F(HeaderDbTest, ScannedPartsGrowAnAttachmentUntilComplete) {
     Group g = Open("alt.test");
+    HeaderView view(g.db);
     auto p1 = Part("<a1@x>", 101, 300000, 1), p2 = Part("<a2@x>", 102, 200000, 2),
          p3 = Part("<a3@x>", 103, 100000, 3);
-    ASSERT_TRUE(StoreAttachment(g, &p1, Att("file.rar", 3)));
-    ASSERT_TRUE(StoreAttachment(g, &p2, Att("file.rar", 3)));
-    Attachment a = Row(g, 0);
+    ASSERT_TRUE(g.db->StoreAttachment(&p1, Att("file.rar", 3)));
+    ASSERT_TRUE(g.db->StoreAttachment(&p2, Att("file.rar", 3)));
+    Attachment a = Row(view, 0);
     EXPECT_EQ(a.state, StateIncomplete);
     EXPECT_EQ(a.partcount, 2);
     EXPECT_EQ(a.bytes, 500000);
     EXPECT_EQ(a.lines, 5000);
-    ASSERT_TRUE(StoreAttachment(g, &p3, Att("file.rar", 3)));
-    EXPECT_EQ(CountRows(g), 1);
-    a = Row(g, 0);
+    ASSERT_TRUE(g.db->StoreAttachment(&p3, Att("file.rar", 3)));
+    EXPECT_EQ(view.CountRows(), 1);
+    a = Row(view, 0);
     EXPECT_EQ(a.state, StateComplete);
     EXPECT_EQ(a.partcount, 3);
     EXPECT_EQ(g.db->kb_total(), 300000 / 1024 + 200000 / 1024 + 100000 / 1024);
 
     // A single-part post is complete at once and keyed apart from a same-named one.
     auto s1 = Part("<s1@x>", 104, 5000);
-    ASSERT_TRUE(StoreAttachment(g, &s1, Att("<s1@x>", 1)));
-    EXPECT_EQ(CountRows(g), 2);
-    EXPECT_EQ(Row(g, 1).state, StateComplete);
-    EXPECT_EQ(HighestArticleId(g), 104);
+    ASSERT_TRUE(g.db->StoreAttachment(&s1, Att("<s1@x>", 1)));
+    EXPECT_EQ(view.CountRows(), 2);
+    EXPECT_EQ(Row(view, 1).state, StateComplete);
+    EXPECT_EQ(g.db->HighestArticleId(), 104);
 
-    ASSERT_TRUE(LoadParts(g, a));
+    ASSERT_TRUE(g.db->LoadParts(a));
     ASSERT_EQ(a.partlist.size(), 3u);
     EXPECT_EQ(a.partlist[0], (MessageVars{"<a1@x>", "file.rar", 101, 3000, 300000, 1}));
     EXPECT_EQ(a.partlist[2].partnum, 3);
@@ -140,48 +145,51 @@ TEST_F(HeaderDbTest, ScannedPartsGrowAnAttachmentUntilComplete) {
     // Everything survives a reopen, and the KB total is recounted from the rows.
     g.db.reset();
     Group again = Open("alt.test");
-    EXPECT_EQ(CountRows(again), 2);
+    EXPECT_EQ(again.db->CountView({}), 2);
     EXPECT_EQ(again.db->kb_total(), 600000 / 1024 + 5000 / 1024);
-    EXPECT_EQ(HighestArticleId(again), 104);
+    EXPECT_EQ(again.db->HighestArticleId(), 104);
 }
 
 TEST_F(HeaderDbTest, AnArticleStoredAlreadyIsNotCountedAgain) {
     Group g = Open("alt.test");
+    HeaderView view(g.db);
     auto p1 = Part("<a1@x>", 101, 300000, 1);
-    ASSERT_TRUE(StoreAttachment(g, &p1, Att("file.rar", 2)));
-    ASSERT_TRUE(StoreAttachment(g, &p1, Att("file.rar", 2, 0, 0)));
-    Attachment a = Row(g, 0);
+    ASSERT_TRUE(g.db->StoreAttachment(&p1, Att("file.rar", 2)));
+    ASSERT_TRUE(g.db->StoreAttachment(&p1, Att("file.rar", 2, 0, 0)));
+    Attachment a = Row(view, 0);
     EXPECT_EQ(a.partcount, 1);
     EXPECT_EQ(a.bytes, 300000);
     EXPECT_EQ(a.isnew, 1);  // a repeat changes nothing
     EXPECT_EQ(g.db->kb_total(), 300000 / 1024);
-    ASSERT_TRUE(LoadParts(g, a));
+    ASSERT_TRUE(g.db->LoadParts(a));
     EXPECT_EQ(a.partlist.size(), 1u);
 }
 
 TEST_F(HeaderDbTest, QueuedOrFinishedAttachmentsKeepTheirStateAgainstAScan) {
     Group g = Open("alt.test");
+    HeaderView view(g.db);
     auto p1 = Part("<a1@x>", 1, 1000, 1), p2 = Part("<a2@x>", 2, 1000, 2);
-    ASSERT_TRUE(StoreAttachment(g, &p1, Att("f", 2)));
+    ASSERT_TRUE(g.db->StoreAttachment(&p1, Att("f", 2)));
     Attachment queued = Att("f", 2, StateDownloading);
-    ASSERT_TRUE(SetAttachmentState(g, queued));
+    ASSERT_TRUE(g.db->SetAttachmentState(queued));
     // A scanned header carries state 0: the stored 4 stays.
-    ASSERT_TRUE(StoreAttachment(g, &p2, Att("f", 2, 0)));
-    Attachment a = Row(g, 0);
+    ASSERT_TRUE(g.db->StoreAttachment(&p2, Att("f", 2, 0)));
+    Attachment a = Row(view, 0);
     EXPECT_EQ(a.state, StateDownloading);
     EXPECT_EQ(a.partcount, 2);
     // The queue and log paths hand in the state they want.
-    ASSERT_TRUE(StoreAttachment(g, nullptr, Att("f", 2, StateFailed)));
-    EXPECT_EQ(Row(g, 0).state, StateFailed);
+    ASSERT_TRUE(g.db->StoreAttachment(nullptr, Att("f", 2, StateFailed)));
+    EXPECT_EQ(Row(view, 0).state, StateFailed);
     // Below 3 the state is recomputed, whatever comes in.
-    ASSERT_TRUE(SetAttachmentState(g, Att("f", 2, StateComplete)));
-    ASSERT_TRUE(StoreAttachment(g, nullptr, Att("f", 2, StateQueued)));
-    EXPECT_EQ(Row(g, 0).state, StateComplete);
+    ASSERT_TRUE(g.db->SetAttachmentState(Att("f", 2, StateComplete)));
+    ASSERT_TRUE(g.db->StoreAttachment(nullptr, Att("f", 2, StateQueued)));
+    EXPECT_EQ(Row(view, 0).state, StateComplete);
 }
 
 TEST_F(HeaderDbTest, QueueAndLogTakeAttachmentsWithTheirParts) {
     Group queue = Open("queue");
     Group log = Open("log");
+    HeaderView queue_view(queue.db), log_view(log.db);
     Attachment a = Att("movie", 3, StateQueued, 0);
     a.partcount = 3;
     a.bytes = 3 * 400000;
@@ -190,39 +198,44 @@ TEST_F(HeaderDbTest, QueueAndLogTakeAttachmentsWithTheirParts) {
         p.attachment = "movie";
         a.partlist.push_back(p);
     }
-    ASSERT_TRUE(StoreAttachment(queue, nullptr, a));
-    Attachment q = Row(queue, 0);
+    ASSERT_TRUE(queue.db->StoreAttachment(nullptr, a));
+    Attachment q = Row(queue_view, 0);
     EXPECT_EQ(q.state, StateQueued);
     EXPECT_EQ(q.partcount, 3);
     EXPECT_EQ(queue.db->kb_total(), 1200000 / 1024);
-    ASSERT_TRUE(LoadParts(queue, q));
+    ASSERT_TRUE(queue.db->LoadParts(q));
     ASSERT_EQ(q.partlist.size(), 3u);
     EXPECT_EQ(q.partlist[0].partnum, 1);
     EXPECT_EQ(q.partlist[2].MessageId, "<m3@x>");
 
     // Filed in the log as done; filed again it takes the new state, its parts once.
     q.state = StateDone;
-    ASSERT_TRUE(StoreAttachment(log, nullptr, q));
-    ASSERT_TRUE(RemoveAttachment(queue, q));
-    EXPECT_EQ(CountRows(queue), 0);
+    ASSERT_TRUE(log.db->StoreAttachment(nullptr, q));
+    ASSERT_TRUE(queue.db->RemoveAttachment(q));
+    EXPECT_EQ(queue_view.CountRows(), 0);
     EXPECT_EQ(queue.db->kb_total(), 0);
     q.state = StateFailed;
-    ASSERT_TRUE(StoreAttachment(log, nullptr, q));
-    EXPECT_EQ(CountRows(log), 1);
-    Attachment l = Row(log, 0);
+    ASSERT_TRUE(log.db->StoreAttachment(nullptr, q));
+    EXPECT_EQ(log_view.CountRows(), 1);
+    Attachment l = Row(log_view, 0);
     EXPECT_EQ(l.state, StateFailed);
-    ASSERT_TRUE(LoadParts(log, l));
+    ASSERT_TRUE(log.db->LoadParts(l));
     EXPECT_EQ(l.partlist.size(), 3u);
     Attachment gone = Att("movie", 3);
-    ASSERT_TRUE(LoadParts(queue, gone));
+    ASSERT_TRUE(queue.db->LoadParts(gone));
     EXPECT_TRUE(gone.partlist.empty());
 
-    // Neither filters nor (for the log) sorts.
-    ASSERT_TRUE(SetFilter(queue, "nothing matches"));
-    ASSERT_TRUE(StoreAttachment(queue, nullptr, a));
-    EXPECT_EQ(CountRows(queue), 1);
-    ASSERT_TRUE(SetOrder(log, "bytes desc"));
-    EXPECT_EQ(log.db->order(), "");
+    // Neither filters, sorts nor hides: every row in stored order, whatever the view asks.
+    queue_view.SetFilter("nothing matches");
+    queue_view.SetHideIncomplete(true);
+    ASSERT_TRUE(queue.db->StoreAttachment(nullptr, a));
+    ASSERT_TRUE(queue.db->StoreAttachment(nullptr, Att("incomplete", 2, StateIncomplete)));
+    EXPECT_EQ(queue_view.CountRows(), 2);
+    Attachment small = Att("small", 1, StateDone);
+    small.bytes = 10;
+    ASSERT_TRUE(log.db->StoreAttachment(nullptr, small));
+    ASSERT_TRUE(log_view.SetOrder("bytes"));
+    EXPECT_EQ(Ids(log_view), (std::vector<std::string>{"movie", "small"}));
 }
 
 class ViewTest : public HeaderDbTest {
@@ -245,114 +258,242 @@ class ViewTest : public HeaderDbTest {
             for (int p = 1; p <= r.present; ++p) {
                 ++article;
                 MessageVars part = Part("<" + std::to_string(article) + "@v>", article, r.bytes, p);
-                ASSERT_TRUE(StoreAttachment(g, &part, Att(r.name, r.parts)));
+                ASSERT_TRUE(g.db->StoreAttachment(&part, Att(r.name, r.parts)));
             }
     }
     Group g;
 };
 
 TEST_F(ViewTest, FilterIncompleteAndOrderSelectTheRows) {
-    ASSERT_TRUE(SetOrder(g, ""));
-    EXPECT_EQ(Ids(g), (std::vector<std::string>{"Holiday ABC.jpg", "zebra.rar", "xabcx.nfo",
+    HeaderView v(g.db);
+    EXPECT_EQ(Ids(v), (std::vector<std::string>{"Holiday ABC.jpg", "zebra.rar", "xabcx.nfo",
                                                 "Mixed.AbC.part", "plain.txt"}));
-    ASSERT_TRUE(SetOrder(g, "filename"));
-    EXPECT_EQ(Ids(g), (std::vector<std::string>{"Holiday ABC.jpg", "Mixed.AbC.part", "plain.txt",
+    ASSERT_TRUE(v.SetOrder("filename"));
+    EXPECT_EQ(Ids(v), (std::vector<std::string>{"Holiday ABC.jpg", "Mixed.AbC.part", "plain.txt",
                                                 "xabcx.nfo", "zebra.rar"}));
-    ASSERT_TRUE(SetOrder(g, "bytes desc"));
-    EXPECT_EQ(Row(g, 0).Id, "xabcx.nfo");
+    ASSERT_TRUE(v.SetOrder("bytes desc"));
+    EXPECT_EQ(Row(v, 0).Id, "xabcx.nfo");
 
     // The filter is a case-insensitive substring of the file name.
-    ASSERT_TRUE(SetFilter(g, "ABC"));
-    EXPECT_EQ(CountRows(g), 3);
-    EXPECT_EQ(Ids(g), (std::vector<std::string>{"xabcx.nfo", "Mixed.AbC.part", "Holiday ABC.jpg"}));
-    settings.ShowIncomplete = 0;
-    EXPECT_EQ(CountRows(g), 2);
-    ASSERT_TRUE(SetFilter(g, ""));
-    EXPECT_EQ(CountRows(g), 3);  // without a filter, only "state != 2"
-    settings.ShowIncomplete = 1;
+    v.SetFilter("ABC");
+    EXPECT_EQ(v.filter(), "abc");
+    EXPECT_EQ(v.CountRows(), 3);
+    EXPECT_EQ(Ids(v), (std::vector<std::string>{"xabcx.nfo", "Mixed.AbC.part", "Holiday ABC.jpg"}));
+    v.SetHideIncomplete(true);
+    EXPECT_EQ(v.CountRows(), 2);
+    EXPECT_EQ(Ids(v), (std::vector<std::string>{"xabcx.nfo", "Holiday ABC.jpg"}));
+    v.SetFilter("");
+    EXPECT_EQ(v.CountRows(), 3);  // without a filter, only "state != 2"
+    v.SetHideIncomplete(false);
+    // The store lowers a query's filter itself.
+    EXPECT_EQ(g.db->CountView(ViewQuery{.filter = "MIXED"}), 1);
 
     // Filter text is data, never query text.
-    ASSERT_TRUE(SetFilter(g, "%' OR 1=1 --"));
-    EXPECT_EQ(CountRows(g), 0);
-    ASSERT_TRUE(SetFilter(g, "_"));
-    EXPECT_EQ(CountRows(g), 0);
-    ASSERT_TRUE(SetFilter(g, ""));
+    v.SetFilter("%' OR 1=1 --");
+    EXPECT_EQ(v.CountRows(), 0);
+    v.SetFilter("_");
+    EXPECT_EQ(v.CountRows(), 0);
+    v.SetFilter("");
 
     // Beyond the end: not found, nothing cached.
     Attachment none;
-    EXPECT_FALSE(AttachmentAt(g, 5, none));
-    EXPECT_TRUE(FillRowCache(g, 3, 10));
-    EXPECT_EQ(Row(g, 4).Id, "plain.txt");
+    EXPECT_FALSE(v.AttachmentAt(5, none));
+    EXPECT_FALSE(v.AttachmentAt(-1, none));
+    EXPECT_TRUE(v.FillRowCache(3, 10));
+    EXPECT_EQ(Row(v, 4).Id, "plain.txt");
 }
 
 TEST_F(ViewTest, OnlyKnownOrderTextsAreAccepted) {
-    ASSERT_TRUE(SetOrder(g, "date"));
-    EXPECT_FALSE(SetOrder(g, "filename; DROP TABLE Attachment"));
-    EXPECT_FALSE(SetOrder(g, "bytes asc desc"));
-    EXPECT_FALSE(SetOrder(g, "partcount"));
-    EXPECT_EQ(g.db->order(), "date");
-    ASSERT_TRUE(SetOrder(g, "EMAIL DESC"));
-    EXPECT_EQ(g.db->order(), "email desc");
-    EXPECT_EQ(CountRows(g), 5);
+    HeaderView v(g.db);
+    ASSERT_TRUE(v.SetOrder("date"));
+    EXPECT_FALSE(v.SetOrder("filename; DROP TABLE Attachment"));
+    EXPECT_FALSE(v.SetOrder("bytes asc desc"));
+    EXPECT_FALSE(v.SetOrder("partcount"));
+    EXPECT_EQ(v.order(), "date");
+    ASSERT_TRUE(v.SetOrder("EMAIL DESC"));
+    EXPECT_EQ(v.order(), "email desc");
+    EXPECT_EQ(v.CountRows(), 5);
+    // A group column is an order a view accepts; on a newsgroup it is the stored order.
+    ASSERT_TRUE(v.SetOrder("lastscanned"));
+    EXPECT_EQ(Row(v, 0).Id, "Holiday ABC.jpg");
+
+    // Asked straight, the store refuses what a view would.
+    std::string canonical = "x";
+    EXPECT_TRUE(HeaderDatabase::AcceptOrder("  ", canonical));
+    EXPECT_EQ(canonical, "");
+    std::vector<Attachment> rows;
+    EXPECT_FALSE(g.db->ReadView(ViewQuery{.order = "bytes; DELETE FROM Attachment"}, 0, 5, rows));
+    EXPECT_EQ(g.db->CountView(ViewQuery{.order = "nonsense"}), -1);
+    EXPECT_EQ(g.db->CountView({}), 5);
 }
 
-TEST_F(ViewTest, CachedRowsFollowStateChangesAndAreDroppedOnRequest) {
-    ASSERT_TRUE(SetOrder(g, ""));
-    ASSERT_TRUE(FillRowCache(g, 0, 5));
-    Attachment a = Row(g, 1);
+TEST_F(ViewTest, CachedRowsFollowEveryWriteOfTheStore) {
+    HeaderView v(g.db);
+    ASSERT_TRUE(v.FillRowCache(0, 5));
+    Attachment a = Row(v, 1);
     ASSERT_EQ(a.Id, "zebra.rar");
     a.state = StateQueued;
-    ASSERT_TRUE(SetAttachmentState(g, a));
-    EXPECT_EQ(Row(g, 1).state, StateQueued);  // the changed Id is read again
+    ASSERT_TRUE(g.db->SetAttachmentState(a));
+    EXPECT_EQ(Row(v, 1).state, StateQueued);
 
-    // Removing empties the cache; the KB total follows.
+    // Removing moves the rows up; the KB total follows.
     int64_t kb = g.db->kb_total();
-    ASSERT_TRUE(RemoveAttachments(g, {Row(g, 0), Row(g, 2)}));
+    ASSERT_TRUE(g.db->RemoveAttachments({Row(v, 0), Row(v, 2)}));
     EXPECT_EQ(g.db->kb_total(), kb - 5000 / 1024 - 70000 / 1024);
-    EXPECT_EQ(Ids(g), (std::vector<std::string>{"zebra.rar", "Mixed.AbC.part", "plain.txt"}));
-    EXPECT_EQ(TotalKilobytes(g), 0 + 9000 / 1024 + 0);
+    EXPECT_EQ(Ids(v), (std::vector<std::string>{"zebra.rar", "Mixed.AbC.part", "plain.txt"}));
+    EXPECT_EQ(g.db->TotalKilobytes(), 0 + 9000 / 1024 + 0);
 
     // isnew marks go at the next scan.
-    EXPECT_EQ(Row(g, 0).isnew, 1);
-    ASSERT_TRUE(ClearNewFlags(g));
+    EXPECT_EQ(Row(v, 0).isnew, 1);
+    ASSERT_TRUE(g.db->ClearNewFlags());
     for (int64_t r = 0; r < 3; ++r)
-        EXPECT_EQ(Row(g, r).isnew, 0);
+        EXPECT_EQ(Row(v, r).isnew, 0);
 
-    g.lastscanned = 1234;
-    ASSERT_TRUE(EmptyHeaderDatabase(g));
-    EXPECT_EQ(g.lastscanned, 0);
-    EXPECT_EQ(CountRows(g), 0);
+    ASSERT_TRUE(g.db->Empty());
+    EXPECT_EQ(v.CountRows(), 0);
+    Attachment none;
+    EXPECT_FALSE(v.AttachmentAt(0, none));
     EXPECT_EQ(g.db->kb_total(), 0);
-    EXPECT_EQ(HighestArticleId(g), 0);
+    EXPECT_EQ(g.db->HighestArticleId(), 0);
+}
+
+// Each window owns its view: filters, orders and caches never leak between views, and a
+// write through the store reaches every view at its next read. A second connection to the
+// file writes behind the store's back: a row it changed that a view still shows the old way
+// was served from that view's cache.
+TEST_F(ViewTest, TwoViewsOverOneDatabaseKeepTheirOwnRowsAndCaches) {
+    using Names = std::vector<std::string>;
+    HeaderView files(g.db), big(g.db);
+    files.SetFilter("ABC");
+    ASSERT_TRUE(files.SetOrder("filename"));
+    ASSERT_TRUE(big.SetOrder("bytes desc"));
+    big.SetHideIncomplete(true);
+    EXPECT_EQ(Ids(files), (Names{"Holiday ABC.jpg", "Mixed.AbC.part", "xabcx.nfo"}));
+    EXPECT_EQ(Ids(big), (Names{"xabcx.nfo", "Holiday ABC.jpg", "plain.txt"}));
+    ASSERT_TRUE(files.FillRowCache(0, 3));
+    ASSERT_TRUE(big.FillRowCache(0, 3));
+
+    Group behind = Open("alt.view");
+    ASSERT_TRUE(behind.db->SetAttachmentState(Att("xabcx.nfo", 1, StateDone)));
+
+    // One view re-filters, counts and reads; the other's cache stays usable, through its
+    // own count too.
+    big.SetFilter("X");
+    EXPECT_EQ(big.CountRows(), 2);
+    EXPECT_EQ(Row(big, 0).state, StateDone);  // read afresh
+    EXPECT_EQ(files.CountRows(), 3);
+    EXPECT_EQ(Row(files, 2).Id, "xabcx.nfo");
+    EXPECT_EQ(Row(files, 2).state, StateComplete);  // cached
+    EXPECT_EQ(Row(big, 1).Id, "plain.txt");
+
+    // Writes through the store: both views read again, each with its own query.
+    ASSERT_TRUE(g.db->SetAttachmentState(Att("Holiday ABC.jpg", 1, StateQueued)));
+    auto part = Part("<new@v>", 99, 100000);
+    ASSERT_TRUE(g.db->StoreAttachment(&part, Att("xyz ABC.iso", 1)));
+    EXPECT_EQ(Ids(files), (Names{"Holiday ABC.jpg", "Mixed.AbC.part", "xabcx.nfo", "xyz ABC.iso"}));
+    EXPECT_EQ(Row(files, 0).state, StateQueued);
+    EXPECT_EQ(Row(files, 2).state, StateDone);
+    EXPECT_EQ(Ids(big), (Names{"xyz ABC.iso", "xabcx.nfo", "plain.txt"}));
+
+    // A cache filled at the first read stays in use until the next write.
+    ASSERT_TRUE(files.FillRowCache(0, 4));
+    ASSERT_TRUE(behind.db->SetAttachmentState(Att("xyz ABC.iso", 1, StateFailed)));
+    EXPECT_EQ(Row(files, 3).state, StateComplete);
+    files.Invalidate();
+    EXPECT_EQ(Row(files, 3).state, StateFailed);
+}
+
+// The write scope's failure path: a write the file refuses (here through triggers another
+// connection installs) reports false and rolls back all it began, an open batch included;
+// the database stays usable.
+TEST_F(ViewTest, AFailedWriteReportsFalseAndRollsBackItsBatch) {
+    sqlite3* raw = nullptr;
+    ASSERT_EQ(sqlite3_open(g.db->path().c_str(), &raw), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(raw,
+                           "CREATE TRIGGER refuse_done BEFORE UPDATE OF state ON Attachment "
+                           "WHEN NEW.state=5 BEGIN SELECT RAISE(ABORT,'refused'); END;"
+                           "CREATE TRIGGER keep_plain BEFORE DELETE ON Attachment "
+                           "WHEN OLD.Id='plain.txt' BEGIN SELECT RAISE(ABORT,'kept'); END;",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(raw);
+
+    HeaderView v(g.db);
+    ASSERT_TRUE(v.FillRowCache(0, 5));
+    const int64_t kb = g.db->kb_total();
+    {
+        DbBatch batch(g.db);
+        auto part = Part("<batched@v>", 50, 400000);
+        ASSERT_TRUE(g.db->StoreAttachment(&part, Att("batched.bin", 1)));
+        EXPECT_EQ(v.CountRows(), 6);
+        EXPECT_FALSE(g.db->SetAttachmentState(Att("zebra.rar", 3, StateDone)));
+    }
+    EXPECT_EQ(v.CountRows(), 5);
+    EXPECT_EQ(g.db->kb_total(), kb);
+    EXPECT_EQ(Row(v, 1).state, StateIncomplete);
+
+    EXPECT_FALSE(g.db->RemoveAttachments({Att("xabcx.nfo", 1), Att("plain.txt", 1)}));
+    EXPECT_EQ(Ids(v), (std::vector<std::string>{"Holiday ABC.jpg", "zebra.rar", "xabcx.nfo",
+                                                "Mixed.AbC.part", "plain.txt"}));
+    EXPECT_EQ(g.db->kb_total(), kb);
+
+    ASSERT_TRUE(g.db->SetAttachmentState(Att("zebra.rar", 3, StateQueued)));
+    EXPECT_EQ(Row(v, 1).state, StateQueued);
+    ExpectConsistentFile(g.db->path());
 }
 
 TEST_F(HeaderDbTest, SwapAndMoveToTopReorderTheQueueWithTheirParts) {
     Group q = Open("queue");
+    HeaderView view(q.db);
     for (const char* id : {"a", "b", "c", "d"}) {
         Attachment a = Att(id, 1, StateQueued);
         MessageVars p = Part(std::string("<") + id + "@q>", 1, 1024);
         p.attachment = id;
         a.partlist.push_back(p);
         a.bytes = 1024;
-        ASSERT_TRUE(StoreAttachment(q, nullptr, a));
+        ASSERT_TRUE(q.db->StoreAttachment(nullptr, a));
     }
-    ASSERT_TRUE(FillRowCache(q, 0, 4));
-    ASSERT_TRUE(SwapRows(q, 0, 2));
-    EXPECT_EQ(Ids(q), (std::vector<std::string>{"c", "b", "a", "d"}));
-    ASSERT_TRUE(MoveRowToTop(q, 3));
-    EXPECT_EQ(Ids(q), (std::vector<std::string>{"d", "c", "b", "a"}));
-    EXPECT_FALSE(SwapRows(q, 1, 9));
-    EXPECT_FALSE(MoveRowToTop(q, 4));
+    ASSERT_TRUE(view.FillRowCache(0, 4));
+    ASSERT_TRUE(q.db->SwapRows(0, 2));
+    EXPECT_EQ(Ids(view), (std::vector<std::string>{"c", "b", "a", "d"}));
+    ASSERT_TRUE(q.db->MoveRowToTop(3));
+    EXPECT_EQ(Ids(view), (std::vector<std::string>{"d", "c", "b", "a"}));
+    EXPECT_FALSE(q.db->SwapRows(1, 9));
+    EXPECT_FALSE(q.db->MoveRowToTop(4));
+    EXPECT_EQ(Ids(view), (std::vector<std::string>{"d", "c", "b", "a"}));
     for (int64_t r = 0; r < 4; ++r) {
-        Attachment a = Row(q, r);
-        ASSERT_TRUE(LoadParts(q, a));
+        Attachment a = Row(view, r);
+        ASSERT_TRUE(q.db->LoadParts(a));
         ASSERT_EQ(a.partlist.size(), 1u);
         EXPECT_EQ(a.partlist[0].MessageId, "<" + a.Id + "@q>");
     }
+
+    // The workers' reads: stored rows by position, and the first rows in some states.
+    ASSERT_TRUE(q.db->SetAttachmentState(Att("c", 1, StateDownloading)));
+    ASSERT_TRUE(q.db->SetAttachmentState(Att("a", 1, StateScanJob)));
+    std::vector<Attachment> rows;
+    ASSERT_TRUE(q.db->StoredRows(1, 2, rows));
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].Id, "c");
+    EXPECT_EQ(rows[0].state, StateDownloading);
+    EXPECT_EQ(rows[1].Id, "b");
+    ASSERT_TRUE(q.db->RowsInStates({StateScanJob, StateQueued}, 2, rows));
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].Id, "d");
+    EXPECT_EQ(rows[1].Id, "b");
+    ASSERT_TRUE(q.db->RowsInStates({StateScanJob}, -1, rows));
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].Id, "a");
+    ASSERT_TRUE(q.db->RowsInStates({StateFailed}, 5, rows));
+    EXPECT_TRUE(rows.empty());
+
     // A new entry still goes to the end, and the order survives a reopen.
-    ASSERT_TRUE(StoreAttachment(q, nullptr, Att("e", 1, StateQueued)));
+    ASSERT_TRUE(q.db->StoreAttachment(nullptr, Att("e", 1, StateQueued)));
     q.db.reset();
     Group again = Open("queue");
+    ASSERT_TRUE(again.db->StoredRows(3, -1, rows));
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[1].Id, "e");
     EXPECT_EQ(Ids(again), (std::vector<std::string>{"d", "c", "b", "a", "e"}));
 }
 
@@ -365,33 +506,33 @@ TEST_F(HeaderDbTest, PartsStayWithTheirAttachmentAcrossConnectionsRemovalAndReus
         Group& g = n % 2 ? b : a;
         std::string id = "f" + std::to_string(n);
         auto p = Part("<" + id + "@x>", n + 1, 2048, 1);
-        ASSERT_TRUE(StoreAttachment(g, &p, Att(id, 2)));
+        ASSERT_TRUE(g.db->StoreAttachment(&p, Att(id, 2)));
     }
     {
         DbBatch batch(a.db);  // numbers handed out inside an open batch, then a reader
         auto p = Part("<f6@x>", 7, 2048, 1);
-        ASSERT_TRUE(StoreAttachment(a, &p, Att("f6", 2)));
+        ASSERT_TRUE(a.db->StoreAttachment(&p, Att("f6", 2)));
         auto q = Part("<f6.2@x>", 8, 2048, 2);
-        ASSERT_TRUE(StoreAttachment(a, &q, Att("f6", 2)));
+        ASSERT_TRUE(a.db->StoreAttachment(&q, Att("f6", 2)));
     }
     auto p = Part("<f7@x>", 9, 2048, 1);
-    ASSERT_TRUE(StoreAttachment(b, &p, Att("f7", 2)));
+    ASSERT_TRUE(b.db->StoreAttachment(&p, Att("f7", 2)));
     // Removed and stored again: a fresh attachment without the old parts.
-    ASSERT_TRUE(RemoveAttachment(a, Att("f3", 2)));
+    ASSERT_TRUE(a.db->RemoveAttachment(Att("f3", 2)));
     auto again = Part("<f3.again@x>", 10, 4096, 2);
-    ASSERT_TRUE(StoreAttachment(b, &again, Att("f3", 2)));
+    ASSERT_TRUE(b.db->StoreAttachment(&again, Att("f3", 2)));
     // A part handed along with a foreign attachment field belongs to the one stored.
     Attachment q = Att("f8", 1, StateQueued);
     MessageVars foreign = Part("<f8@x>", 11, 1024);
     foreign.attachment = "f0";
     q.partlist.push_back(foreign);
-    ASSERT_TRUE(StoreAttachment(a, nullptr, q));
+    ASSERT_TRUE(a.db->StoreAttachment(nullptr, q));
 
     for (Group* g : {&a, &b}) {
-        ASSERT_EQ(CountRows(*g), 9);
+        ASSERT_EQ(g->db->CountView({}), 9);
         for (int n = 0; n <= 8; ++n) {
             Attachment att = Att("f" + std::to_string(n), 2);
-            ASSERT_TRUE(LoadParts(*g, att));
+            ASSERT_TRUE(g->db->LoadParts(att));
             std::vector<std::string> ids;
             for (const auto& part : att.partlist) {
                 ids.push_back(part.MessageId);
@@ -443,21 +584,21 @@ INSERT INTO MessageVars VALUES('<a2@x>','a.rar',12,10,2048,2),('<a1@x>','a.rar',
     ASSERT_NE(g.db, nullptr);
     EXPECT_TRUE(host.messages.empty());
     EXPECT_EQ(g.db->kb_total(), 4);
-    EXPECT_EQ(HighestArticleId(g), 13);
+    EXPECT_EQ(g.db->HighestArticleId(), 13);
     auto p3 = Part("<a3@x>", 14, 1024, 3);
-    ASSERT_TRUE(StoreAttachment(g, &p3, Att("a.rar", 3)));
+    ASSERT_TRUE(g.db->StoreAttachment(&p3, Att("a.rar", 3)));
     auto c1 = Part("<c1@x>", 15, 1024, 1);
-    ASSERT_TRUE(StoreAttachment(g, &c1, Att("c.rar", 2)));
+    ASSERT_TRUE(g.db->StoreAttachment(&c1, Att("c.rar", 2)));
     Attachment a = Att("a.rar", 3);
-    ASSERT_TRUE(LoadParts(g, a));
+    ASSERT_TRUE(g.db->LoadParts(a));
     ASSERT_EQ(a.partlist.size(), 3u);
     EXPECT_EQ(a.partlist[0], (MessageVars{"<a1@x>", "a.rar", 11, 20, 1024, 1}));
     Attachment c = Att("c.rar", 2);
-    ASSERT_TRUE(LoadParts(g, c));
+    ASSERT_TRUE(g.db->LoadParts(c));
     ASSERT_EQ(c.partlist.size(), 1u);
     g.db.reset();
     Group again = Open("alt.old");  // converted once: opening again changes nothing
-    EXPECT_EQ(CountRows(again), 3);
+    EXPECT_EQ(again.db->CountView({}), 3);
     EXPECT_TRUE(host.messages.empty());
     ExpectConsistent(again, again.db->path());
 }
@@ -470,42 +611,47 @@ TEST_F(HeaderDbTest, GroupsDatabaseStoresFindsAndPagesGroups) {
         g.first = 10;
         g.last = 110;
         g.amount = 100;
-        ASSERT_TRUE(StoreGroup(groups, g));
+        ASSERT_TRUE(groups.db->StoreGroup(g));
     }
     Group sub;
     sub.name = "comp.lang.c";
     sub.downloaddir = "/dl/c";
     sub.state = 1;
     sub.last = 5000;
-    ASSERT_TRUE(StoreGroup(groups, sub));  // replaces, does not add
-    EXPECT_EQ(CountRows(groups), 4);
+    sub.amount = 4990;
+    ASSERT_TRUE(groups.db->StoreGroup(sub));  // replaces, does not add
+    EXPECT_EQ(groups.db->CountView({}), 4);
 
-    ASSERT_TRUE(SetOrder(groups, "name"));
-    Group out;
-    ASSERT_TRUE(GroupAt(groups, 0, out));
-    EXPECT_EQ(out.name, "alt.binaries.a");
-    ASSERT_TRUE(SetFilter(groups, "O'B"));
-    EXPECT_EQ(CountRows(groups), 1);
-    ASSERT_TRUE(GroupAt(groups, 0, out));
-    EXPECT_EQ(out.name, "alt.o'brien");
-    EXPECT_FALSE(GroupAt(groups, 1, out));
-
-    ASSERT_TRUE(SetFilter(groups, "binaries"));
-    ASSERT_TRUE(SetOrder(groups, "name desc"));
     std::map<int64_t, Group> page;
-    ASSERT_TRUE(GroupsPage(groups, 0, 10, page));
+    ASSERT_TRUE(groups.db->GroupsPage(ViewQuery{}, 0, 1, page));  // by name unless told
+    EXPECT_EQ(page.at(0).name, "alt.binaries.a");
+    ViewQuery obrien{.filter = "O'B", .order = "name"};
+    EXPECT_EQ(groups.db->CountView(obrien), 1);
+    page.clear();
+    ASSERT_TRUE(groups.db->GroupsPage(obrien, 0, 2, page));
+    ASSERT_EQ(page.size(), 1u);
+    EXPECT_EQ(page.at(0).name, "alt.o'brien");
+
+    // Pages gather in the caller's map under their row numbers.
+    ViewQuery binaries{.filter = "binaries", .order = "name desc"};
+    page.clear();
+    ASSERT_TRUE(groups.db->GroupsPage(binaries, 1, 10, page));
+    ASSERT_TRUE(groups.db->GroupsPage(binaries, 0, 1, page));
     ASSERT_EQ(page.size(), 2u);
-    EXPECT_EQ(page[0].name, "alt.binaries.b");
-    EXPECT_EQ(page[1].name, "alt.binaries.a");
+    EXPECT_EQ(page.at(0).name, "alt.binaries.b");
+    EXPECT_EQ(page.at(1).name, "alt.binaries.a");
+    ASSERT_TRUE(groups.db->GroupsPage(ViewQuery{.order = "amount desc"}, 0, 1, page));
+    EXPECT_EQ(page.at(0).name, "comp.lang.c");
+    EXPECT_FALSE(groups.db->GroupsPage(ViewQuery{.order = "name; DROP TABLE x"}, 0, 1, page));
 
     std::vector<Group> subscribed;
-    ASSERT_TRUE(SubscribedGroups(groups, subscribed));
+    ASSERT_TRUE(groups.db->SubscribedGroups(subscribed));
     ASSERT_EQ(subscribed.size(), 1u);
     EXPECT_EQ(subscribed[0].downloaddir, "/dl/c");
     EXPECT_EQ(subscribed[0].last, 5000);
-    ASSERT_TRUE(ClearSubscribedMarks(groups));
+    ASSERT_TRUE(groups.db->ClearSubscribedMarks());
     subscribed.clear();
-    ASSERT_TRUE(SubscribedGroups(groups, subscribed));
+    ASSERT_TRUE(groups.db->SubscribedGroups(subscribed));
     EXPECT_TRUE(subscribed.empty());
 }
 
@@ -515,8 +661,7 @@ TEST_F(HeaderDbTest, OpeningNeedsANameAndResetsADamagedFile) {
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_EQ(host.messages[0], "SQL error: No group");
     EXPECT_EQ(host.icons[0], Host::Icon::Stop);
-    EXPECT_EQ(CountRows(nameless), 0);
-    EXPECT_FALSE(StoreAttachment(nameless, nullptr, Att("x", 1)));
+    EXPECT_EQ(nameless.db, nullptr);
 
     // Opening an open database succeeds at once; the name given wins over the own name.
     Group g;
@@ -525,7 +670,7 @@ TEST_F(HeaderDbTest, OpeningNeedsANameAndResetsADamagedFile) {
     EXPECT_EQ(g.name, "alt.damaged");
     EXPECT_TRUE(OpenHeaderDatabase(g, Env()));
     auto p = Part("<p@x>", 1, 10);
-    ASSERT_TRUE(StoreAttachment(g, &p, Att("<p@x>", 1)));
+    ASSERT_TRUE(g.db->StoreAttachment(&p, Att("<p@x>", 1)));
     std::string path = g.db->path();
     g.db.reset();
 
@@ -536,20 +681,19 @@ TEST_F(HeaderDbTest, OpeningNeedsANameAndResetsADamagedFile) {
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_EQ(host.messages[0],
               "Possible database corruption.\nResetting the group and retrying...");
-    EXPECT_EQ(CountRows(reset), 0);
-    ASSERT_TRUE(StoreAttachment(reset, &p, Att("<p@x>", 1)));
-    EXPECT_EQ(CountRows(reset), 1);
+    EXPECT_EQ(reset.db->CountView({}), 0);
+    ASSERT_TRUE(reset.db->StoreAttachment(&p, Att("<p@x>", 1)));
+    EXPECT_EQ(reset.db->CountView({}), 1);
 }
 
 TEST_F(HeaderDbTest, AFailedResetLeavesTheDatabaseClosed) {
     test::WriteFile(dir.File("notadir"), "x");
     Group g;
     g.name = "alt.test";
-    EXPECT_FALSE(OpenHeaderDatabase(g, DbEnv{dir.File("notadir"), &host, &settings}));
+    EXPECT_FALSE(OpenHeaderDatabase(g, DbEnv{dir.File("notadir"), &host}));
     ASSERT_EQ(host.messages.size(), 2u);
     EXPECT_EQ(host.messages[1], "Sorry, didn't work out. Please restart Quillstream ASAP...");
-    EXPECT_EQ(CountRows(g), 0);
-    EXPECT_EQ(HighestArticleId(g), 0);
+    EXPECT_EQ(g.db, nullptr);
 }
 
 TEST_F(HeaderDbTest, GroupNamesStayInsideTheDataDirectory) {
@@ -574,12 +718,12 @@ TEST_F(HeaderDbTest, CopiesOfAGroupNeverShareTheOpenDatabase) {
 void ExpectConsistent(Group& g, const std::string& path) {
     ExpectConsistentFile(path);
 
-    int64_t rows = CountRows(g);
+    std::vector<Attachment> rows;
+    ASSERT_TRUE(g.db->StoredRows(0, -1, rows));
+    EXPECT_EQ(static_cast<int64_t>(rows.size()), g.db->CountView({}));
     int64_t kb = 0;
-    for (int64_t r = 0; r < rows; ++r) {
-        Attachment a;
-        ASSERT_TRUE(AttachmentAt(g, r, a));
-        ASSERT_TRUE(LoadParts(g, a));
+    for (Attachment& a : rows) {
+        ASSERT_TRUE(g.db->LoadParts(a));
         int64_t bytes = 0;
         for (const auto& p : a.partlist)
             bytes += p.bytes;
@@ -606,7 +750,7 @@ TEST_F(HeaderDbTest, AProcessKilledInTheMiddleOfABatchLeavesAConsistentDatabase)
         for (int n = 0;; ++n) {
             std::string id = "file" + std::to_string(n / 30 % 1000000) + ".rar";
             auto p = Part("<" + std::to_string(n) + "@crash>", n, 1000 + n % 4096, n % 30 + 1);
-            StoreAttachment(g, &p, Att(id, 30));
+            (void)g.db->StoreAttachment(&p, Att(id, 30));
             if (n == 20000) {
                 g.db->Flush();
                 test::WriteFile(marker, "1");
@@ -624,7 +768,7 @@ TEST_F(HeaderDbTest, AProcessKilledInTheMiddleOfABatchLeavesAConsistentDatabase)
 
     Group g = Open("alt.crash");
     ASSERT_TRUE(host.messages.empty());
-    EXPECT_GE(CountRows(g), 20000 / 30);
+    EXPECT_GE(g.db->CountView({}), 20000 / 30);
     ExpectConsistent(g, g.db->path());
 }
 
@@ -632,16 +776,22 @@ TEST_F(HeaderDbTest, SeveralMergingThreadsAndAReaderShareOneDatabase) {
     Group g = Open("alt.threads");
     constexpr int kWriters = 4, kFiles = 50, kParts = 8;
     std::atomic<bool> done{false};
-    std::thread reader([&] {
+    // Two windows' views, each on its own thread, read while the writers merge.
+    auto read = [&](const std::string& filter, const std::string& order) {
+        HeaderView view(g.db);
+        view.SetFilter(filter);
+        EXPECT_TRUE(view.SetOrder(order));
         while (!done) {
-            int64_t n = CountRows(g);
-            FillRowCache(g, 0, 20);
+            int64_t n = view.CountRows();
+            view.FillRowCache(0, 20);
             Attachment a;
-            if (n > 0 && AttachmentAt(g, n - 1, a))
-                LoadParts(g, a);
+            if (n > 0 && view.AttachmentAt(n - 1, a))
+                (void)g.db->LoadParts(a);
             g.db->kb_total();
         }
-    });
+    };
+    std::thread reader(read, "", "");
+    std::thread filtered_reader(read, "1", "bytes desc");
     std::vector<std::thread> writers;
     for (int w = 0; w < kWriters; ++w)
         writers.emplace_back([&, w] {
@@ -653,17 +803,19 @@ TEST_F(HeaderDbTest, SeveralMergingThreadsAndAReaderShareOneDatabase) {
                     auto part =
                         Part("<" + std::to_string(f) + "." + std::to_string(partnum) + "@t>",
                              partnum, 2048, partnum);
-                    ASSERT_TRUE(
-                        StoreAttachment(g, &part, Att("f" + std::to_string(f), kWriters * kParts)));
+                    ASSERT_TRUE(g.db->StoreAttachment(
+                        &part, Att("f" + std::to_string(f), kWriters * kParts)));
                 }
         });
     for (auto& t : writers)
         t.join();
     done = true;
     reader.join();
-    ASSERT_EQ(CountRows(g), kFiles);
+    filtered_reader.join();
+    HeaderView view(g.db);
+    ASSERT_EQ(view.CountRows(), kFiles);
     for (int64_t r = 0; r < kFiles; ++r) {
-        Attachment a = Row(g, r);
+        Attachment a = Row(view, r);
         EXPECT_EQ(a.partcount, kWriters * kParts);
         EXPECT_EQ(a.state, StateComplete);
     }

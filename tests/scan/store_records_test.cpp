@@ -7,6 +7,7 @@
 #include <string>
 
 #include "db/header_db.h"
+#include "db/header_view.h"
 #include "scan/overview_line.h"
 #include "support/temp_dir.h"
 
@@ -39,15 +40,16 @@ TEST(StoreScannedLines, PartsJoinIntoOneAttachment) {
     for (const char* line : lines) {
         ParseOverviewFields(SplitOverviewLine(line), record);
         if (BuildScanRecords(record, group, out)) {
-            ASSERT_TRUE(StoreAttachment(group, &out.part, out.attachment));
+            ASSERT_TRUE(group.db->StoreAttachment(&out.part, out.attachment));
         }
     }
 
-    ASSERT_EQ(CountRows(group), 4);
+    HeaderView view(group.db);
+    ASSERT_EQ(view.CountRows(), 4);
     std::map<std::string, Attachment> by_id;
     for (int64_t row = 0; row < 4; ++row) {
         Attachment a;
-        ASSERT_TRUE(AttachmentAt(group, row, a));
+        ASSERT_TRUE(view.AttachmentAt(row, a));
         by_id[a.Id] = a;
     }
     ASSERT_EQ(by_id.count("movie.mkv yEnc "), 1u);
@@ -66,13 +68,13 @@ TEST(StoreScannedLines, PartsJoinIntoOneAttachment) {
     EXPECT_EQ(by_id["<c@x>"].filename, "cover.jpg ");
     EXPECT_EQ(by_id["<c@x>"].state, StateComplete);
 
-    ASSERT_TRUE(LoadParts(group, by_id["movie.mkv yEnc "]));
+    ASSERT_TRUE(group.db->LoadParts(by_id["movie.mkv yEnc "]));
     const auto& parts = by_id["movie.mkv yEnc "].partlist;
     ASSERT_EQ(parts.size(), 3u);
     EXPECT_EQ(parts[0].MessageId, "<p1@x>");
     EXPECT_EQ(parts[0].ArticleId, 11);
     EXPECT_EQ(parts[2].partnum, 3);
-    EXPECT_EQ(HighestArticleId(group), 16);
+    EXPECT_EQ(group.db->HighestArticleId(), 16);
 }
 
 }  // namespace

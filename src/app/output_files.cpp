@@ -182,6 +182,10 @@ bool CreateDirectoryTree(std::string_view path) {
 }
 
 bool EnsureDirectory(std::string_view directory, const Settings& settings, Host& host) {
+    return EnsureDirectory(directory, settings.AutoCreateDirs == 0, host);
+}
+
+bool EnsureDirectory(std::string_view directory, bool ask_first, Host& host) {
     std::string dir;
     for (char c : directory) {
         if (c == '/' && !dir.empty() && dir.back() == '/')
@@ -192,7 +196,7 @@ bool EnsureDirectory(std::string_view directory, const Settings& settings, Host&
         dir += '/';
     if (IsDirectory(dir))
         return true;
-    if (!settings.AutoCreateDirs &&
+    if (ask_first &&
         !host.AskYesNo("Directory does not exist:\n" + dir + "\nCreate it?"))
         return false;
     if (!CreateDirectoryTree(dir)) {

@@ -37,6 +37,8 @@ void SmartRename(std::string& path);
 // missing: after asking through `host` unless `AutoCreateDirs` is set. "Failed!" is shown
 // when the creation fails. True when the directory exists afterwards.
 bool EnsureDirectory(std::string_view directory, const Settings& settings, Host& host);
+// The same with the choice made by the caller: ask first, or create without asking.
+bool EnsureDirectory(std::string_view directory, bool ask_first, Host& host);
 
 // Creates every missing directory of `path`; true when all of them exist afterwards.
 bool CreateDirectoryTree(std::string_view path);

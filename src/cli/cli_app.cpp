@@ -62,6 +62,9 @@ int RunCli(int argc, char** argv) {
     } catch (const UsageError& e) {
         std::cerr << "quillstream-cli: " << e.what() << "\n";
         return kExitUsage;
+    } catch (const TaskFailed& e) {
+        std::cerr << "quillstream-cli: " << e.what() << "\n";
+        return kExitTaskFailed;
     }
 }
 

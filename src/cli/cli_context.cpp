@@ -4,12 +4,22 @@ namespace qs::cli {
 
 void CliContext::Begin(const char* argv0) {
     startup = BeginApplication(explicit_home, argv0, {});
-    settings = LoadSettings(startup.settings_path);
 }
 
-void CliContext::SaveOrThrow() const {
-    if (!SaveSettings(settings, startup.settings_path))
-        throw UsageError("cannot write the settings file " + startup.settings_path);
+Engine& CliContext::engine() {
+    if (!engine_) {
+        host_ = std::make_unique<CliHost>(yes);
+        engine_ = std::make_unique<Engine>(startup, *host_);
+        if (!engine_->Open())
+            throw TaskFailed("cannot open the databases in " + startup.home_dir);
+    }
+    return *engine_;
+}
+
+const CommandResult& CliContext::OrUsageError(const CommandResult& result) {
+    if (!result.ok)
+        throw UsageError(result.message);
+    return result;
 }
 
 }  // namespace qs::cli

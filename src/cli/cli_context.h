@@ -1,10 +1,12 @@
 #pragma once
 
+#include <memory>
 #include <stdexcept>
 #include <string>
 
-#include "app/settings.h"
 #include "app/startup.h"
+#include "cli/cli_host.h"
+#include "engine/engine.h"
 
 namespace qs::cli {
 
@@ -18,17 +20,27 @@ struct UsageError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-// What every command reaches: the home directory and the settings it holds.
+// A task that could not even start (the engine did not open): exit status 1.
+struct TaskFailed : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// What every command reaches: the home directory and the engine over it.
 struct CliContext {
     std::string explicit_home;
     bool yes = false;
     StartupContext startup;
-    Settings settings;
 
-    // Runs the shared start-up steps and loads the settings; called once before a command.
+    // Runs the shared start-up steps; called once before a command.
     void Begin(const char* argv0);
-    // Saves the settings; a failed write is a configuration error.
-    void SaveOrThrow() const;
+    // The engine over the home, opened on first use.
+    Engine& engine();
+    // A failed command's message as a usage error, else its result.
+    static const CommandResult& OrUsageError(const CommandResult& result);
+
+  private:
+    std::unique_ptr<CliHost> host_;
+    std::unique_ptr<Engine> engine_;
 };
 
 }  // namespace qs::cli

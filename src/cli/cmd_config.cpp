@@ -1,6 +1,7 @@
 #include <iostream>
 #include <memory>
 
+#include "app/ini_file.h"
 #include "cli/commands.h"
 
 namespace qs::cli {
@@ -8,7 +9,8 @@ namespace qs::cli {
 namespace {
 
 int RunConfig(CliContext& context, const std::vector<std::string>& args) {
-    IniFile ini = SettingsToIni(context.settings);
+    Engine& engine = context.engine();
+    IniFile ini = SettingsToIni(*engine.settings());
     if (args.empty()) {
         std::cout << ini.Serialize();
         return kExitOk;
@@ -24,8 +26,7 @@ int RunConfig(CliContext& context, const std::vector<std::string>& args) {
         return kExitOk;
     }
     ini.SetString(section, key, args[2]);
-    context.settings = SettingsFromIni(ini);
-    context.SaveOrThrow();
+    CliContext::OrUsageError(engine.ApplySettings(SettingsFromIni(ini)));
     return kExitOk;
 }
 

@@ -3,10 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "cli/cli_host.h"
 #include "cli/commands.h"
 #include "cli/worker_progress.h"
-#include "engine/engine.h"
 
 namespace qs::cli {
 
@@ -21,30 +19,24 @@ struct NzbArgs {
     std::vector<std::string> files;
 };
 
-// Queues the group's view; -1 (after a message) when that is not possible.
-int Enqueue(Engine& engine, const EnqueueArgs& args) {
-    int queued = engine.EnqueueAttachments(args.group, args.filter, false);
-    if (queued < 0)
-        throw UsageError("not subscribed to " + args.group);
-    std::cout << queued << " attachments queued\n";
-    return queued;
+void RequireServer(Engine& engine) {
+    if (engine.settings()->servers.empty())
+        throw UsageError("no news server is configured (servers add HOST)");
 }
 
-// Runs the workers until the queue holds nothing they can take.
-int Download(Engine& engine) {
-    if (engine.settings().servers.empty())
-        throw UsageError("no news server is configured (servers add HOST)");
-    DownloadShared& downloads = engine.downloads();
-    downloads.ResetCounters();
-    if (engine.StartDownloads() == 0) {
-        std::cerr << "no thread slot is enabled\n";
-        return kExitTaskFailed;
-    }
-    RunWorkersWithProgress(engine);
-    int done = downloads.entries_done.load();
-    int failed = downloads.entries_failed.load();
-    int unreached = downloads.entries_unreached.load();
-    int incomplete = downloads.entries_incomplete.load();
+int Enqueue(Engine& engine, const EnqueueArgs& args) {
+    CommandResult queued = CliContext::OrUsageError(engine.Enqueue(args.group, args.filter, false));
+    std::cout << queued.count << " attachments queued\n";
+    return queued.count;
+}
+
+// "N downloaded (k with missing parts), f failed, u left queued (no server reached)", and
+// the exit status the outcomes call for.
+int Summarise(const CliEvents& events) {
+    const int done = events.count(EntryOutcome::Done) + events.count(EntryOutcome::Incomplete);
+    const int incomplete = events.count(EntryOutcome::Incomplete);
+    const int failed = events.count(EntryOutcome::Failed) + events.count(EntryOutcome::Stopped);
+    const int unreached = events.count(EntryOutcome::Unreachable);
     std::cerr << done << " downloaded";
     if (incomplete > 0)
         std::cerr << " (" << incomplete << " with missing parts)";
@@ -57,46 +49,67 @@ int Download(Engine& engine) {
                                                                           : kExitOk;
 }
 
-int RunEnqueue(CliContext& context, const EnqueueArgs& args) {
-    CliHost host(context.yes);
-    Engine engine(context.startup, host);
-    if (!engine.Open())
+// Runs the workers until the queue holds nothing they can take.
+int Download(Engine& engine) {
+    RequireServer(engine);
+    CliEvents events;
+    engine.SetListener(&events);
+    CommandResult started = engine.StartDownloads();
+    if (!started.ok || started.count == 0) {
+        engine.SetListener(nullptr);
+        std::cerr << "no thread slot is enabled\n";
         return kExitTaskFailed;
-    Enqueue(engine, args);
+    }
+    RunWorkersWithProgress(engine, events);
+    engine.SetListener(nullptr);
+    return Summarise(events);
+}
+
+int RunEnqueue(CliContext& context, const EnqueueArgs& args) {
+    Enqueue(context.engine(), args);
     return kExitOk;
 }
 
 int RunNzb(CliContext& context, const NzbArgs& args) {
-    CliHost host(context.yes);
-    Engine engine(context.startup, host);
-    if (!engine.Open())
-        return kExitTaskFailed;
+    Engine& engine = context.engine();
     bool all_ok = true;
     for (const std::string& file : args.files) {
-        NzbImportResult result = engine.ImportNzb(file);
-        std::cout << file << ": " << result.files << " files queued\n";
-        all_ok = all_ok && !result.error;
+        CommandResult result = engine.ImportNzb(file);
+        std::cout << file << ": " << result.count << " files queued\n";
+        all_ok = all_ok && result.ok;
     }
     return all_ok ? kExitOk : kExitTaskFailed;
 }
 
 int RunDownload(CliContext& context) {
-    CliHost host(context.yes);
-    Engine engine(context.startup, host);
-    if (!engine.Open())
-        return kExitTaskFailed;
-    return Download(engine);
+    return Download(context.engine());
 }
 
 int RunGrab(CliContext& context, const EnqueueArgs& args) {
-    CliHost host(context.yes);
-    Engine engine(context.startup, host);
-    if (!engine.Open())
-        return kExitTaskFailed;
-    if (engine.settings().servers.empty())
-        throw UsageError("no news server is configured (servers add HOST)");
+    Engine& engine = context.engine();
+    RequireServer(engine);
     Enqueue(engine, args);
     return Download(engine);
+}
+
+int RunAutograb(CliContext& context) {
+    Engine& engine = context.engine();
+    RequireServer(engine);
+    if (engine.settings()->groups.empty())
+        throw UsageError("no group is subscribed");
+    CliEvents events;
+    engine.SetListener(&events);
+    CliContext::OrUsageError(engine.StartAutograb(engine.settings()->AutoScanOnly != 0));
+    RunWorkersWithProgress(engine, events);
+    engine.SetListener(nullptr);
+    bool scanned = true;
+    for (const ScanReport& report : events.scans()) {
+        std::cerr << report.group << ": " << report.servers_scanned() << " servers scanned, "
+                  << report.servers_failed() << " failed\n";
+        scanned = scanned && report.servers_scanned() > 0;
+    }
+    int status = Summarise(events);
+    return scanned ? status : kExitTaskFailed;
 }
 
 }  // namespace
@@ -129,6 +142,10 @@ void AddDownloadCommands(CLI::App& app, CommandSlot chosen) {
     grab->callback([chosen, grab_args] {
         *chosen = [grab_args](CliContext& c) { return RunGrab(c, *grab_args); };
     });
+
+    CLI::App* autograb = app.add_subcommand(
+        "autograb", "Scan every subscribed group in turn, queue and download what each found");
+    autograb->callback([chosen] { *chosen = [](CliContext& c) { return RunAutograb(c); }; });
 }
 
 }  // namespace qs::cli

@@ -1,9 +1,7 @@
-#include <algorithm>
 #include <iostream>
 #include <memory>
 
 #include "cli/commands.h"
-#include "app/output_files.h"
 
 namespace qs::cli {
 
@@ -14,42 +12,22 @@ struct SubscribeArgs {
     std::string dir;
 };
 
-void CheckGroupName(const std::string& name) {
-    if (name.empty() || name.find_first_of(" \t\r\n/\\") != std::string::npos || name[0] == '.')
-        throw UsageError("invalid group name '" + name + "'");
-}
-
 int Subscribe(CliContext& context, const SubscribeArgs& args) {
-    CheckGroupName(args.group);
-    auto& groups = context.settings.groups;
-    auto it = std::find_if(groups.begin(), groups.end(),
-                           [&](const auto& g) { return g.name == args.group; });
-    if (it != groups.end()) {
-        if (args.dir.empty()) {
-            std::cerr << "Already subscribed to " << args.group << "\n";
-            return kExitOk;
-        }
-        it->downloaddir = args.dir;
-    } else {
-        std::string dir =
-            args.dir.empty() ? DownloadDirFor(args.group, context.settings) : args.dir;
-        groups.push_back({args.group, dir, 0});
-    }
-    context.SaveOrThrow();
+    const CommandResult& result =
+        CliContext::OrUsageError(context.engine().Subscribe(args.group, args.dir));
+    if (!result.message.empty())
+        std::cerr << result.message << "\n";
     return kExitOk;
 }
 
 int Unsubscribe(CliContext& context, const std::string& group) {
-    auto& groups = context.settings.groups;
-    if (std::erase_if(groups, [&](const auto& g) { return g.name == group; }) == 0)
-        throw UsageError("not subscribed to " + group);
-    context.SaveOrThrow();
+    CliContext::OrUsageError(context.engine().Unsubscribe(group));
     return kExitOk;
 }
 
 int ListSubscribed(CliContext& context) {
     std::cout << "group\tdirectory\tlastscanned\n";
-    for (const auto& g : context.settings.groups)
+    for (const auto& g : context.engine().settings()->groups)
         std::cout << g.name << '\t' << g.downloaddir << '\t' << g.lastscanned << '\n';
     return kExitOk;
 }

@@ -1,7 +1,6 @@
 #include <iostream>
 #include <memory>
 
-#include "cli/cli_host.h"
 #include "cli/commands.h"
 #include "engine/engine.h"
 
@@ -31,16 +30,14 @@ std::string Field(const std::string& text) {
 int RunList(CliContext& context, const ListArgs& args) {
     if (args.offset < 0)
         throw UsageError("--offset must not be negative");
-    CliHost host(context.yes);
-    Engine engine(context.startup, host);
-    if (!engine.Open())
-        return kExitTaskFailed;
-    std::shared_ptr<HeaderDatabase> db = engine.ViewDatabase(args.view);
-    if (!db) {
-        if (!engine.FindGroup(args.view))
+    Engine& engine = context.engine();
+    std::unique_ptr<HeaderView> view = engine.OpenView(args.view);
+    if (!view) {
+        if (!engine.IsSubscribed(args.view))
             throw UsageError("not subscribed to " + args.view);
         return kExitTaskFailed;
     }
+    HeaderView* db = view.get();
     if (!args.filter.empty())
         db->SetFilter(args.filter);
     if (!args.order.empty() && !db->SetOrder(args.order + (args.desc ? " desc" : "")))

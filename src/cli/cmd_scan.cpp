@@ -1,10 +1,8 @@
 #include <iostream>
 #include <memory>
 
-#include "cli/cli_host.h"
 #include "cli/commands.h"
 #include "cli/worker_progress.h"
-#include "engine/engine.h"
 
 namespace qs::cli {
 
@@ -15,48 +13,43 @@ struct ScanArgs {
     bool all = false;
 };
 
-void ReportGroup(Engine& engine, const std::string& group) {
-    std::shared_ptr<HeaderDatabase> db = engine.ViewDatabase(group);
-    const ScanShared& scans = engine.scans();
-    std::cerr << group << ": " << (db ? db->CountRows() : 0) << " attachments ("
-              << scans.servers_scanned.load() << " servers scanned, " << scans.servers_failed.load()
+// "group: N attachments (k servers scanned, f failed)"; true when a server was read.
+bool ReportScan(Engine& engine, const ScanReport& report) {
+    std::unique_ptr<HeaderView> view = engine.OpenView(report.group);
+    std::cerr << report.group << ": " << (view ? view->CountRows() : 0) << " attachments ("
+              << report.servers_scanned() << " servers scanned, " << report.servers_failed()
               << " failed)\n";
+    return report.servers_scanned() > 0;
 }
 
 int RunScan(CliContext& context, const ScanArgs& args) {
     if (args.all == !args.group.empty())
         throw UsageError("scan needs GROUP or --all");
-    CliHost host(context.yes);
-    Engine engine(context.startup, host);
-    if (!engine.Open())
-        return kExitTaskFailed;
-    if (engine.settings().servers.empty())
+    Engine& engine = context.engine();
+    if (engine.settings()->servers.empty())
         throw UsageError("no news server is configured (servers add HOST)");
+    CliEvents events;
+    engine.SetListener(&events);
 
-    bool all_ok = true;
-    auto wait = [&engine] { RunWorkersWithProgress(engine); };
     if (args.all) {
-        if (engine.settings().groups.empty())
+        if (engine.settings()->groups.empty())
             throw UsageError("no group is subscribed");
-        engine.Autograb(true, wait, [&](const std::string& group, bool ok) {
-            ReportGroup(engine, group);
-            all_ok = all_ok && ok;
-        });
+        CliContext::OrUsageError(engine.StartAutograb(true));
     } else {
-        if (!engine.FindGroup(args.group))
+        if (!engine.IsSubscribed(args.group))
             throw UsageError("not subscribed to " + args.group);
-        engine.scans().servers_scanned.store(0);
-        engine.scans().servers_failed.store(0);
-        if (engine.StartScan(args.group) <= 0) {
+        CommandResult started = CliContext::OrUsageError(engine.StartScan(args.group));
+        if (started.count == 0) {
             std::cerr << args.group << ": no thread slot is enabled\n";
-            all_ok = false;
-        } else {
-            wait();
-            ReportGroup(engine, args.group);
-            all_ok = engine.scans().servers_scanned.load() > 0;
+            engine.SetListener(nullptr);
+            return kExitTaskFailed;
         }
     }
-    engine.SaveSettings();  // the groups' scan times
+    RunWorkersWithProgress(engine, events);
+    engine.SetListener(nullptr);
+    bool all_ok = !events.scans().empty();
+    for (const ScanReport& report : events.scans())
+        all_ok = ReportScan(engine, report) && all_ok;
     return all_ok && !Interrupted() ? kExitOk : kExitTaskFailed;
 }
 

@@ -1,4 +1,3 @@
-#include <algorithm>
 #include <iostream>
 #include <memory>
 
@@ -17,43 +16,26 @@ struct AddArgs {
 };
 
 int ListServers(CliContext& context) {
+    std::shared_ptr<const Settings> settings = context.engine().settings();
     std::cout << "host\tport\tuser\tstate\n";
     auto print = [](const ServerEntry& s, const char* state) {
         std::cout << s.host << '\t' << s.port << '\t' << s.user << '\t' << state << '\n';
     };
-    for (const auto& s : context.settings.servers)
+    for (const auto& s : settings->servers)
         print(s, "enabled");
-    for (const auto& s : context.settings.disabled_servers)
+    for (const auto& s : settings->disabled_servers)
         print(s, "disabled");
     return kExitOk;
 }
 
 int AddServer(CliContext& context, const AddArgs& args) {
-    if (args.host.empty() || args.host.find_first_of(" \t\r\n") != std::string::npos)
-        throw UsageError("invalid host name '" + args.host + "'");
-    if (args.port < 1 || args.port > 65535)
-        throw UsageError("port must be between 1 and 65535");
-    Settings& s = context.settings;
-    auto same = [&](const ServerEntry& e) { return e.host == args.host && e.port == args.port; };
-    if (std::any_of(s.servers.begin(), s.servers.end(), same) ||
-        std::any_of(s.disabled_servers.begin(), s.disabled_servers.end(), same))
-        throw UsageError("server " + args.host + ":" + std::to_string(args.port) +
-                         " is already configured");
     ServerEntry entry{args.host, args.user, args.password, args.disabled ? 1 : 0, args.port};
-    (args.disabled ? s.disabled_servers : s.servers).push_back(std::move(entry));
-    context.SaveOrThrow();
+    CliContext::OrUsageError(context.engine().AddServer(std::move(entry)));
     return kExitOk;
 }
 
 int RemoveServer(CliContext& context, const std::string& host) {
-    Settings& s = context.settings;
-    auto matches = [&](const ServerEntry& e) { return e.host == host; };
-    size_t before = s.servers.size() + s.disabled_servers.size();
-    std::erase_if(s.servers, matches);
-    std::erase_if(s.disabled_servers, matches);
-    if (before == s.servers.size() + s.disabled_servers.size())
-        throw UsageError("no server " + host + " is configured");
-    context.SaveOrThrow();
+    CliContext::OrUsageError(context.engine().RemoveServer(host));
     return kExitOk;
 }
 

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
@@ -24,27 +25,26 @@ void OnInterrupt(int) {
 // Redraws the slot lines in place: up to the previous line count, then the new lines.
 class SlotLines {
   public:
-    void Draw(Engine& engine, int64_t bytes_per_second) {
+    void Draw(const EngineStatus& status) {
         std::string out;
         for (int i = 0; i < lines_; ++i)
             out += "\033[A";
         int count = 0;
         for (int i = 0; i < kThreadSlots; ++i) {
-            ThreadSlot& slot = engine.workers().slot(i);
-            if (!slot.busy.load())
+            const SlotStatus& slot = status.slots[static_cast<size_t>(i)];
+            if (!slot.alive)
                 continue;
-            int range = slot.progress_range.load(), position = slot.progress.load();
             // Appended piece by piece: GCC 12 at -O3 misreads "literal" + std::string (-Wrestrict).
             out.append("\r\033[KThread ").append(std::to_string(i + 1)).append(": ");
-            out.append(slot.status.Get());
-            if (range > 0)
+            out.append(slot.status);
+            if (slot.progress_range > 0)
                 out.append(" ")
-                    .append(std::to_string(std::min(100, position * 100 / range)))
+                    .append(std::to_string(std::min(100, slot.progress * 100 / slot.progress_range)))
                     .append("%");
             out.append("\n");
             ++count;
         }
-        out.append("\r\033[K").append(std::to_string(bytes_per_second / 1024)).append(" KB/s\n");
+        out.append("\r\033[K").append(std::to_string(status.speed)).append(" KB/s\n");
         ++count;
         for (int i = count; i < lines_; ++i)
             out += "\r\033[K\n";
@@ -73,53 +73,49 @@ class SlotLines {
     int lines_ = 0;
 };
 
-// What the workers report as going wrong ("Connect Failed!! 481 ...", "Error Setting
-// Group...", " Error!!"): collected on the workers' threads, printed by the waiting one.
-class FailureTexts {
-  public:
-    static bool LooksLikeFailure(const std::string& text) {
-        return text.find("Error") != std::string::npos || text.find("error") != std::string::npos ||
-               text.find("Failed") != std::string::npos ||
-               text.find("could not") != std::string::npos;
-    }
-
-    void Listen(Engine& engine) {
-        for (int i = 0; i < kThreadSlots; ++i) {
-            engine.workers().slot(i).status.SetListener([this, i](const std::string& text) {
-                if (!LooksLikeFailure(text))
-                    return;
-                std::string line = "Thread " + std::to_string(i + 1) + ": " + text;
-                while (!line.empty() && (line.back() == '\r' || line.back() == '\n'))
-                    line.pop_back();
-                std::lock_guard lock(mutex_);
-                if (line != last_[i])
-                    pending_.push_back(line);
-                last_[i] = line;
-            });
-        }
-    }
-    void Stop(Engine& engine) {
-        for (int i = 0; i < kThreadSlots; ++i)
-            engine.workers().slot(i).status.SetListener(nullptr);
-    }
-    std::vector<std::string> Take() {
-        std::lock_guard lock(mutex_);
-        return std::exchange(pending_, {});
-    }
-
-  private:
-    std::mutex mutex_;
-    std::vector<std::string> pending_;
-    std::string last_[kThreadSlots];
-};
-
 }  // namespace
 
 bool Interrupted() {
     return g_interrupted.load();
 }
 
-void RunWorkersWithProgress(Engine& engine) {
+void CliEvents::OnEntryFiled(const FiledEntry& entry) {
+    std::lock_guard lock(mutex_);
+    ++counts_[entry.outcome];
+    if (entry.outcome == EntryOutcome::Failed || entry.outcome == EntryOutcome::Stopped ||
+        (entry.still_queued && entry.outcome != EntryOutcome::Unreachable))
+        lines_.push_back(entry.filename + ": " + OutcomeName(entry.outcome) +
+                         (entry.reason.empty() ? "" : ": " + entry.reason));
+    else if (entry.outcome == EntryOutcome::Unreachable)
+        lines_.push_back(entry.filename + ": left queued: " + entry.reason);
+}
+
+void CliEvents::OnScanEnded(const ScanReport& report) {
+    std::lock_guard lock(mutex_);
+    scans_.push_back(report);
+    for (const ServerScan& server : report.servers) {
+        if (!server.complete)
+            lines_.push_back(report.group + ": " + server.host + ": " + server.error);
+    }
+}
+
+std::vector<std::string> CliEvents::TakeLines() {
+    std::lock_guard lock(mutex_);
+    return std::exchange(lines_, {});
+}
+
+int CliEvents::count(EntryOutcome outcome) const {
+    std::lock_guard lock(mutex_);
+    auto it = counts_.find(outcome);
+    return it == counts_.end() ? 0 : it->second;
+}
+
+std::vector<ScanReport> CliEvents::scans() const {
+    std::lock_guard lock(mutex_);
+    return scans_;
+}
+
+void RunWorkersWithProgress(Engine& engine, CliEvents& events) {
     struct sigaction action {
     }, previous{};
     action.sa_handler = OnInterrupt;
@@ -128,31 +124,28 @@ void RunWorkersWithProgress(Engine& engine) {
 
     const bool terminal = ::isatty(STDERR_FILENO);
     SlotLines lines;
-    FailureTexts failures;
-    failures.Listen(engine);
     bool stopped = false;
     int ticks = 0;
-    auto print_failures = [&] {
-        for (const std::string& text : failures.Take())
+    auto print_lines = [&] {
+        for (const std::string& text : events.TakeLines())
             lines.Print(terminal, text);
     };
-    while (engine.WorkersAlive()) {
+    while (engine.Busy()) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         if (g_interrupted.load() && !stopped) {
             lines.Print(terminal, "Stopping...");
-            engine.Stop();
+            engine.StopAll();
             stopped = true;
         }
-        print_failures();
+        print_lines();
         if (++ticks % 10 == 0) {
-            int64_t bytes = engine.Tick();
+            EngineStatus status = engine.Tick();
             if (terminal)
-                lines.Draw(engine, bytes);
+                lines.Draw(status);
         }
     }
     engine.WaitForWorkers();
-    failures.Stop(engine);
-    print_failures();
+    print_lines();
     ::sigaction(SIGINT, &previous, nullptr);
 }
 

@@ -1,230 +1,318 @@
 #include "download/download_queue.h"
 
-#include <chrono>
+#include <algorithm>
+#include <ctime>
 
 #include "app/debug_log.h"
-#include "app/thread_priority.h"
-#include "download/part_retrieval.h"
 
 namespace qs {
 
 namespace {
 
-void Refresh(WorkerState& state) {
-    if (Host* host = state.host())
-        host->Refresh();
-}
-
-// The first entry a worker may take: queued (3) or a scan (8), and not being downloaded by
-// another worker. Queue lock held.
-bool FirstTakeable(DownloadShared& shared, Attachment& out) {
-    HeaderDatabase& queue = *shared.queue();
-    for (int64_t row = 0; queue.AttachmentAt(row, out); ++row) {
-        if ((out.state == StateQueued || out.state == StateScanJob) && !shared.active.count(out.Id))
-            return true;
+int LogState(EntryOutcome outcome) {
+    switch (outcome) {
+        case EntryOutcome::Done:
+        case EntryOutcome::Incomplete:
+            return StateDone;
+        case EntryOutcome::Scanned:
+            return StateScanJob;
+        case EntryOutcome::Failed:
+        case EntryOutcome::Stopped:
+        case EntryOutcome::Unreachable:
+            break;
     }
-    return false;
-}
-
-void SetGroupState(const std::shared_ptr<HeaderDatabase>& group_db, const Attachment& entry) {
-    if (group_db)
-        group_db->SetAttachmentState(entry);
+    return StateFailed;
 }
 
 }  // namespace
 
-void DownloadShared::AddOpenAfter(const std::string& id) {
+DownloadQueue::DownloadQueue(std::shared_ptr<HeaderDatabase> queue,
+                             std::shared_ptr<HeaderDatabase> log, EventListener* events)
+    : queue_(std::move(queue)), log_(std::move(log)), events_(events) {}
+
+void DownloadQueue::RowsChanged(const std::string& database, std::vector<std::string> ids) {
+    if (events_)
+        events_->OnRowsChanged(database, ids);
+}
+
+bool DownloadQueue::Add(Attachment entry, bool at_top) {
+    entry.state = StateQueued;
+    std::lock_guard lock(mutex_);
+    if (!queue_->StoreAttachment(nullptr, entry))
+        return false;
+    queue_->Flush();
+    if (at_top && !MoveToTopLocked({entry.Id}))
+        return false;
+    RowsChanged("queue", {entry.Id});
+    return true;
+}
+
+bool DownloadQueue::AddScanEntry(const std::string& group) {
+    Attachment entry;
+    entry.state = StateScanJob;
+    entry.Id = entry.filename = entry.newsgroup = group;
+    entry.date = static_cast<int64_t>(std::time(nullptr));
+    std::lock_guard lock(mutex_);
+    if (!queue_->StoreAttachment(nullptr, entry))
+        return false;
+    queue_->Flush();
+    if (!MoveToTopLocked({entry.Id}))
+        return false;
+    RowsChanged("queue", {entry.Id});
+    return true;
+}
+
+int DownloadQueue::EnqueueView(HeaderView& view, const std::string& group,
+                               const std::string& default_dir, bool open_after) {
+    std::vector<Attachment> rows;
+    constexpr int64_t kPage = 500;
+    const int64_t count = view.CountRows();
+    for (int64_t row = 0; row < count; ++row) {
+        if (row % kPage == 0)
+            view.FillRowCache(row, std::min(kPage, count - row));
+        Attachment a;
+        if (!view.AttachmentAt(row, a))
+            break;
+        rows.push_back(std::move(a));
+    }
+    int queued = EnqueueRows(std::move(rows), *view.db(), group, default_dir, open_after);
+    view.Invalidate();
+    return queued;
+}
+
+int DownloadQueue::EnqueueRows(std::vector<Attachment> rows, HeaderDatabase& source,
+                               const std::string& group, const std::string& default_dir,
+                               bool open_after) {
+    std::vector<std::string> queued_ids;
+    bool refused = false;
+    {
+        std::lock_guard lock(mutex_);
+        DbBatch batch(queue_);
+        for (Attachment& a : rows) {
+            if (open_after)
+                AddOpenAfter(a.Id);
+            if (a.state == StateQueued || a.state == StateDownloading)
+                continue;
+            a.state = StateQueued;
+            if (!source.LoadParts(a)) {
+                refused = true;
+                break;
+            }
+            if (a.dir.empty())
+                a.dir = default_dir;
+            if (a.newsgroup.empty())
+                a.newsgroup = group;
+            if (!queue_->StoreAttachment(nullptr, a)) {
+                refused = true;
+                break;
+            }
+            queued_ids.push_back(a.Id);
+            // The group's row shows it queued only once the queue holds it.
+            if (!source.SetAttachmentState(a)) {
+                refused = true;
+                break;
+            }
+        }
+        queue_->Flush();
+        // Each new entry goes to the head as it comes, as the user's Grab And Open of one
+        // row after another would put them.
+        for (const std::string& id : open_after ? queued_ids : std::vector<std::string>{})
+            refused = !MoveToTopLocked({id}) || refused;
+    }
+    if (!queued_ids.empty()) {
+        RowsChanged("queue", queued_ids);
+        RowsChanged(group, queued_ids);
+    }
+    return refused ? -1 : static_cast<int>(queued_ids.size());
+}
+
+std::optional<Attachment> DownloadQueue::Take() {
+    std::lock_guard lock(mutex_);
+    std::vector<Attachment> candidates;
+    // At most one entry per worker is held, so this many rows always hold a free one.
+    if (!queue_->RowsInStates({StateQueued, StateScanJob},
+                              static_cast<int64_t>(active_.size()) + 1, candidates))
+        return std::nullopt;
+    for (Attachment& entry : candidates) {
+        if (active_.count(entry.Id))
+            continue;
+        // A scan entry stays queued, untouched, until its scan has run, so a crash
+        // cannot lose it.
+        if (entry.state != StateScanJob) {
+            if (!queue_->LoadParts(entry))
+                return std::nullopt;
+            entry.state = StateDownloading;
+            if (!queue_->SetAttachmentState(entry))
+                return std::nullopt;
+        }
+        active_.insert(entry.Id);
+        RowsChanged("queue", {entry.Id});
+        return std::move(entry);
+    }
+    return std::nullopt;
+}
+
+void DownloadQueue::Release(const std::string& id) {
+    std::lock_guard lock(mutex_);
+    active_.erase(id);
+}
+
+void DownloadQueue::PutBack(Attachment entry, EntryOutcome outcome, const std::string& reason) {
+    if (entry.state != StateScanJob) {
+        entry.state = StateQueued;
+        if (!queue_->SetAttachmentState(entry))
+            LogLine("Could not queue %s again\n", entry.Id.c_str());
+    }
+    Release(entry.Id);
+    RowsChanged("queue", {entry.Id});
+    if (events_) {
+        FiledEntry filed{entry.Id, entry.filename, entry.newsgroup, outcome, reason, {}, true};
+        events_->OnEntryFiled(filed);
+    }
+}
+
+FiledEntry DownloadQueue::File(Attachment entry, EntryOutcome outcome, const std::string& reason,
+                               const std::string& output_path, bool back_in_queue) {
+    FiledEntry filed{entry.Id,  entry.filename, entry.newsgroup, outcome,
+                     reason,    output_path,    back_in_queue};
+    entry.state = LogState(outcome);
+    // Filed in the log first, then taken out of the queue: a crash in between leaves it in
+    // both, never in neither.
+    bool logged = log_ && log_->StoreAttachment(nullptr, entry);
+    if (logged)
+        log_->Flush();
+    {
+        std::lock_guard lock(mutex_);
+        if (!logged) {
+            // Kept in the queue in its final state, so no worker takes it again.
+            if (entry.state == StateScanJob)
+                entry.state = StateFailed;
+            if (!queue_->SetAttachmentState(entry))
+                LogLine("Could not mark %s in the queue either\n", entry.Id.c_str());
+            filed.still_queued = true;
+            filed.reason = (reason.empty() ? "" : reason + "; ") +
+                           "not filed in the log (the log database refused the write): it " +
+                           "stays in the queue";
+            LogLine("%s: %s\n", entry.Id.c_str(), filed.reason.c_str());
+        } else if (!queue_->RemoveAttachment(entry)) {
+            LogLine("Could not take %s out of the queue\n", entry.Id.c_str());
+        } else if (back_in_queue) {
+            Attachment again = entry;
+            again.state = StateQueued;
+            if (!queue_->StoreAttachment(nullptr, again))
+                LogLine("Could not queue %s again\n", entry.Id.c_str());
+        }
+        active_.erase(entry.Id);
+    }
+    RowsChanged("queue", {entry.Id});
+    if (logged)
+        RowsChanged("log", {entry.Id});
+    if (events_)
+        events_->OnEntryFiled(filed);
+    return filed;
+}
+
+int DownloadQueue::RequeueInterrupted() {
+    std::lock_guard lock(mutex_);
+    std::vector<Attachment> interrupted;
+    if (!queue_->RowsInStates({StateDownloading}, -1, interrupted))
+        return 0;
+    int count = 0;
+    for (Attachment& entry : interrupted) {
+        if (active_.count(entry.Id))
+            continue;
+        entry.state = StateQueued;
+        if (queue_->SetAttachmentState(entry)) {
+            LogLine("Interrupted download queued again: %s\n", entry.Id.c_str());
+            ++count;
+        }
+    }
+    return count;
+}
+
+void DownloadQueue::AddOpenAfter(const std::string& id) {
     std::lock_guard lock(open_after_mutex_);
     open_after_.insert(id);
 }
 
-bool DownloadShared::TakeOpenAfter(const std::string& id) {
+bool DownloadQueue::TakeOpenAfter(const std::string& id) {
     std::lock_guard lock(open_after_mutex_);
     return open_after_.erase(id) > 0;
 }
 
-bool DownloadShared::IsOpenAfter(const std::string& id) const {
+bool DownloadQueue::IsOpenAfter(const std::string& id) const {
     std::lock_guard lock(open_after_mutex_);
     return open_after_.count(id) > 0;
 }
 
-void DownloadWorker(DownloadShared& shared, int slot_index) {
-    WorkerState& state = shared.state();
-    ThreadSlot& slot = state.slot(slot_index);
-    const Settings& settings = state.settings();
-    std::unique_ptr<NntpSocket> connection;
-    bool unreachable = false;
-    slot.stop_requested.store(false);
-
-    while (slot.enabled.load()) {
-        if (!state.downloading())
-            break;
-        if (state.paused() && !state.WaitWhilePaused(slot_index))
-            break;  // stopped while paused
-
-        Attachment entry;
-        std::shared_ptr<HeaderDatabase> group_db;
-        {
-            std::lock_guard lock(state.queue_mutex());
-            if (!shared.queue() || !FirstTakeable(shared, entry))
-                break;
-            // A scan entry stays queued, untouched, until its scan has run, so a crash
-            // cannot lose it.
-            if (entry.state != StateScanJob) {
-                shared.queue()->LoadParts(entry);
-                entry.state = StateDownloading;
-                shared.queue()->SetAttachmentState(entry);
-            }
-            shared.active.insert(entry.Id);
-            if (shared.group_database)
-                group_db = shared.group_database(entry.newsgroup);
+int DownloadQueue::Remove(const std::vector<std::string>& ids) {
+    std::vector<Attachment> gone;
+    {
+        std::lock_guard lock(mutex_);
+        for (const std::string& id : ids) {
+            if (active_.count(id))
+                continue;
+            Attachment a;
+            a.Id = id;
+            gone.push_back(std::move(a));
         }
-
-        if (entry.state == StateScanJob) {
-            slot.stop_requested.store(false);
-            std::optional<ScanTarget> target;
-            if (shared.scan_target)
-                target = shared.scan_target(entry.newsgroup);
-            if (target)
-                Scanproc(shared.scans(), slot_index, *target);
-            else
-                LogLine("Scan entry for %s: the group is not subscribed\n",
-                        entry.newsgroup.c_str());
-            if (shared.log())
-                shared.log()->StoreAttachment(nullptr, entry);
-            {
-                std::lock_guard lock(state.queue_mutex());
-                shared.queue()->RemoveAttachment(entry);
-                shared.active.erase(entry.Id);
-            }
-            Refresh(state);
-            continue;
-        }
-
-        Refresh(state);
-        LogLine("Download attachment: %s\n", entry.Id.c_str());
-        auto release = [&] {
-            std::lock_guard lock(state.queue_mutex());
-            shared.active.erase(entry.Id);
-        };
-
-        if (!state.downloading()) {
-            // Stopped meanwhile: the entry stays where it was, queued again.
-            entry.state = StateQueued;
-            shared.queue()->SetAttachmentState(entry);
-            SetGroupState(group_db, entry);
-            release();
-            continue;
-        }
-
-        SetGroupState(group_db, entry);
-        DownloadResult result = DownloadAttachment(shared, slot_index, entry, connection);
-        LogLine("Retval=%d\n", result.success ? 1 : 0);
-
-        if (result.unreachable) {
-            // No server answered: the entry waits in the queue for a later run.
-            entry.state = StateQueued;
-            shared.queue()->SetAttachmentState(entry);
-            SetGroupState(group_db, entry);
-            release();
-            shared.entries_unreached.fetch_add(1);
-            unreachable = true;
-            break;
-        }
-
-        // Stopped (the slot's stop, or Stop for all): with CancelledBackInQueue the entry is
-        // queued again at the end besides being filed as failed.
-        const bool stopped = slot.stop_requested.load() || !state.downloading();
-        const bool back_in_queue = stopped && !result.success && settings.CancelledBackInQueue;
-        if (result.success) {
-            entry.state = StateDone;
-            shared.entries_done.fetch_add(1);
-            if (result.parts_missing > 0) {
-                // Done as the user asked ("Continue after missing part"), but not whole.
-                shared.entries_incomplete.fetch_add(1);
-                if (Host* host = state.host())
-                    host->ShowMessage(entry.filename + ": " + std::to_string(result.parts_missing) +
-                                          " of " + std::to_string(entry.parts) +
-                                          " parts missing, the file is incomplete",
-                                      Host::Icon::Exclamation);
-            }
-        } else {
-            slot.status.Set("Error Downloading Attachment...It's not going to workout...");
-            if (state.downloading())
-                state.SleepUnlessStopped(slot_index, shared.timings.failed_entry_pause);
-            connection.reset();
-            entry.state = StateFailed;
-            shared.entries_failed.fetch_add(1);
-        }
-        slot.stop_requested.store(false);
-
-        // Filed in the log first, then taken out of the queue: a crash in between leaves
-        // it in both, never in neither.
-        if (shared.log())
-            shared.log()->StoreAttachment(nullptr, entry);
-        shared.queue()->RemoveAttachment(entry);
-        if (back_in_queue) {
-            Attachment again = entry;
-            again.state = StateQueued;
-            shared.queue()->StoreAttachment(nullptr, again);
-        }
-        release();
-        Attachment shown = entry;
-        if (back_in_queue)
-            shown.state = StateQueued;
-        SetGroupState(group_db, shown);
-        Refresh(state);
+        if (gone.empty() || !queue_->RemoveAttachments(gone))
+            return 0;
     }
-
-    slot.status.Set(unreachable ? "No news server could be reached" : "Ready...");
-    connection.reset();
-    slot.progress.store(0);
-    Refresh(state);
+    RowsChanged("queue", {});
+    return static_cast<int>(gone.size());
 }
 
-bool StartDownloadWorker(DownloadShared& shared, int i) {
-    WorkerState& state = shared.state();
-    ThreadSlot& slot = state.slot(i);
-    if (!slot.enabled.load() || slot.busy.load())
+bool DownloadQueue::MoveToTopLocked(const std::vector<std::string>& ids) {
+    std::vector<Attachment> rows;
+    if (!queue_->StoredRows(0, -1, rows))
         return false;
-    if (slot.worker.joinable())
-        slot.worker.join();  // a finished worker of an earlier task
-    slot.stop_requested.store(false);
-    slot.busy.store(true);
-    slot.worker = std::thread([&shared, i] {
-        LowerThreadPriority();
-        DownloadWorker(shared, i);
-        shared.state().slot(i).busy.store(false);
-    });
+    // The last of them first, so that they end up at the head in their own order.
+    for (auto id = ids.rbegin(); id != ids.rend(); ++id) {
+        auto it = std::find_if(rows.begin(), rows.end(),
+                               [&](const Attachment& a) { return a.Id == *id; });
+        if (it == rows.end())
+            continue;
+        if (!queue_->MoveRowToTop(it - rows.begin()))
+            return false;
+        std::rotate(rows.begin(), it, it + 1);
+    }
     return true;
 }
 
-int StartDownloadWorkers(DownloadShared& shared) {
-    WorkerState& state = shared.state();
-    state.SetDownloading(true);
-    state.StartInterval();
-    int started = 0;
-    for (int i = 0; i < kThreadSlots; ++i) {
-        state.slot(i).stop_requested.store(false);
-        if (StartDownloadWorker(shared, i))
-            ++started;
+bool DownloadQueue::MoveToTop(const std::vector<std::string>& ids) {
+    bool ok;
+    {
+        std::lock_guard lock(mutex_);
+        ok = MoveToTopLocked(ids);
     }
-    return started;
+    RowsChanged("queue", {});
+    return ok;
 }
 
-int RequeueInterrupted(HeaderDatabase& queue) {
-    std::vector<Attachment> interrupted;
-    Attachment a;
-    for (int64_t row = 0; queue.AttachmentAt(row, a); ++row) {
-        if (a.state == StateDownloading)
-            interrupted.push_back(a);
+bool DownloadQueue::Clear() {
+    std::vector<Attachment> rows;
+    {
+        std::lock_guard lock(mutex_);
+        if (!queue_->StoredRows(0, -1, rows))
+            return false;
+        std::erase_if(rows, [&](const Attachment& a) { return active_.count(a.Id) > 0; });
+        if (!rows.empty() && !queue_->RemoveAttachments(rows))
+            return false;
     }
-    for (Attachment& entry : interrupted) {
-        entry.state = StateQueued;
-        queue.SetAttachmentState(entry);
-        LogLine("Interrupted download queued again: %s\n", entry.Id.c_str());
-    }
-    return static_cast<int>(interrupted.size());
+    RowsChanged("queue", {});
+    return true;
+}
+
+bool DownloadQueue::ClearLog() {
+    if (!log_ || !log_->Empty())
+        return false;
+    RowsChanged("log", {});
+    return true;
+}
+
+int64_t DownloadQueue::Count() {
+    return queue_ ? std::max<int64_t>(0, queue_->CountView(ViewQuery{})) : 0;
 }
 
 }  // namespace qs

@@ -1,105 +1,105 @@
 #pragma once
 
-#include <atomic>
-#include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
+#include "app/events.h"
 #include "db/header_db.h"
+#include "db/header_view.h"
 #include "db/records.h"
-#include "nntp/worker_state.h"
-#include "scan/scan_task.h"
 
 namespace qs {
 
-// Pauses of the download side; tests shorten them.
-struct DownloadTimings {
-    std::chrono::milliseconds retry_pause{2000};         // after each failed part fetch
-    std::chrono::milliseconds reply_error_pause{1000};   // after a BODY reply other than 22x
-    std::chrono::milliseconds failed_entry_pause{2000};  // after an attachment failed
-};
-
-// What every download worker shares: the worker state, the scan side (for scan entries),
-// the queue and log databases, the subscribed groups and the open-after-download set.
-class DownloadShared {
+// The download queue and the log behind it: every way an entry comes in (a group's rows,
+// an NZB file, a scan request), the hand-over to workers, the filing of what they did, and
+// the user's edits. Any thread may call it.
+//
+// Filing is failure-safe: an entry leaves the queue only after its log record is written.
+// When the log refuses the record, the entry stays in the queue in its final state (5 or
+// 6, which no worker takes again) and the reason says why; nothing is lost.
+class DownloadQueue {
   public:
-    // The header database of the subscribed group of that exact name, or null. Called
-    // under the queue lock.
-    using GroupDatabaseFn = std::function<std::shared_ptr<HeaderDatabase>(const std::string&)>;
-    // The scan target of a subscribed group, or nothing when it is not subscribed.
-    using ScanTargetFn = std::function<std::optional<ScanTarget>(const std::string&)>;
-    // Imports a downloaded NZB file (Grab And Open of a ".nzb" result).
-    using ImportFn = std::function<void(const std::string& path)>;
+    // `events` hears rows changed and entries filed; may be null.
+    DownloadQueue(std::shared_ptr<HeaderDatabase> queue, std::shared_ptr<HeaderDatabase> log,
+                  EventListener* events);
 
-    DownloadShared(WorkerState& state, ScanShared& scans, std::shared_ptr<HeaderDatabase> queue,
-                   std::shared_ptr<HeaderDatabase> log)
-        : state_(state), scans_(scans), queue_(std::move(queue)), log_(std::move(log)) {}
+    const std::shared_ptr<HeaderDatabase>& queue_db() const { return queue_; }
+    const std::shared_ptr<HeaderDatabase>& log_db() const { return log_; }
 
-    WorkerState& state() { return state_; }
-    ScanShared& scans() { return scans_; }
-    const std::shared_ptr<HeaderDatabase>& queue() const { return queue_; }
-    const std::shared_ptr<HeaderDatabase>& log() const { return log_; }
+    // --- Coming in ---
 
-    GroupDatabaseFn group_database;
-    ScanTargetFn scan_target;
-    ImportFn import_nzb;
-    DownloadTimings timings;
+    // Stores the entry, with its parts, as queued (3) at the end, or at the head. False
+    // when the queue database refused it.
+    [[nodiscard]] bool Add(Attachment entry, bool at_top);
+    // A request to scan `group`, at the head of the queue (state 8).
+    [[nodiscard]] bool AddScanEntry(const std::string& group);
 
-    // Grab And Open: attachments whose file is opened once downloaded.
+    // Queues every row of `view` (a group's view) that is not queued or downloading yet,
+    // with its parts, in `default_dir` when the row names none, and marks it queued in the
+    // group's database. With open_after every row's file is also opened once downloaded,
+    // and the new entries go to the head of the queue. Returns how many were queued; -1
+    // when a database refused a write (what was queued before stays queued).
+    int EnqueueView(HeaderView& view, const std::string& group, const std::string& default_dir,
+                    bool open_after);
+    // The same for rows the caller read from `source` (a group's database).
+    int EnqueueRows(std::vector<Attachment> rows, HeaderDatabase& source, const std::string& group,
+                    const std::string& default_dir, bool open_after);
+
+    // --- Workers ---
+
+    // The first queued (3) or scan (8) entry that no worker holds, now held by the caller.
+    // A download entry is marked downloading (4) and comes with its parts; a scan entry
+    // stays as it is until filed.
+    std::optional<Attachment> Take();
+    // Gives a held entry back unfiled, queued (3) again: stopped before it began, or no
+    // server could be reached.
+    void PutBack(Attachment entry, EntryOutcome outcome, const std::string& reason);
+    // Files a held entry in the log with its outcome, then takes it out of the queue; with
+    // back_in_queue it is queued again at the end as well (CancelledBackInQueue).
+    FiledEntry File(Attachment entry, EntryOutcome outcome, const std::string& reason,
+                    const std::string& output_path, bool back_in_queue);
+    // Entries a killed run left downloading (4) are queued (3) again. Returns how many.
+    int RequeueInterrupted();
+
+    // Grab And Open: files opened once downloaded.
     void AddOpenAfter(const std::string& id);
-    // True (and the Id forgotten) when the attachment was grabbed to be opened.
     bool TakeOpenAfter(const std::string& id);
     bool IsOpenAfter(const std::string& id) const;
 
-    // Set by a worker that queued new entries (an imported NZB file); the controlling
-    // thread starts workers on the free slots when it sees it.
-    std::atomic<bool> start_requested{false};
+    // --- The user's edits (entries a worker holds are left alone) ---
 
-    // Entries of this run: filed as downloaded, filed as failed, put back unreached.
-    std::atomic<int> entries_done{0};
-    std::atomic<int> entries_failed{0};
-    std::atomic<int> entries_unreached{0};
-    // Downloaded entries (counted in entries_done too) with parts given up under SkipMissing.
-    std::atomic<int> entries_incomplete{0};
-    void ResetCounters() {
-        entries_done = 0;
-        entries_incomplete = 0;
-        entries_failed = 0;
-        entries_unreached = 0;
-    }
+    // Removes the entries; returns how many went.
+    int Remove(const std::vector<std::string>& ids);
+    // Moves the entries to the head of the queue, keeping their order among themselves.
+    bool MoveToTop(const std::vector<std::string>& ids);
+    // Empties the queue but for the entries being downloaded.
+    bool Clear();
+    // Empties the log.
+    bool ClearLog();
 
-    // Ids a worker is downloading now (queue lock held), so a merge that sets one back to
-    // queued never hands it to a second worker.
-    std::set<std::string> active;
+    // The status bar's figures: entries in the queue and their size.
+    int64_t Count();
+    int64_t kb_total() const { return queue_ ? queue_->kb_total() : 0; }
 
   private:
-    WorkerState& state_;
-    ScanShared& scans_;
+    void Release(const std::string& id);
+    void RowsChanged(const std::string& database, std::vector<std::string> ids);
+    bool MoveToTopLocked(const std::vector<std::string>& ids);
+
     std::shared_ptr<HeaderDatabase> queue_;
     std::shared_ptr<HeaderDatabase> log_;
+    EventListener* events_;
+    // Held while entries are taken, put back or edited, and over `active`.
+    std::mutex mutex_;
+    std::set<std::string> active_;  // entries workers hold
     mutable std::mutex open_after_mutex_;
     std::set<std::string> open_after_;
 };
-
-// The worker loop of one slot: takes the first queued entry (state 3) or scan entry
-// (state 8), downloads or scans it and files it in the log, until the queue holds no more,
-// the work is stopped or the slot is disabled. A download entry stays in the queue, marked
-// downloading (4), until it is filed, so a crash never loses it.
-void DownloadWorker(DownloadShared& shared, int slot);
-
-// Starts a worker on every enabled slot that has none; returns how many started. Sets the
-// downloading flag and starts the speed interval. Controlling thread only.
-int StartDownloadWorkers(DownloadShared& shared);
-
-// Starts a worker on one slot when it is enabled and has none. Controlling thread only.
-bool StartDownloadWorker(DownloadShared& shared, int slot);
-
-// Entries left marked downloading by a run that ended without filing them go back to
-// queued. Returns how many.
-int RequeueInterrupted(HeaderDatabase& queue);
 
 }  // namespace qs

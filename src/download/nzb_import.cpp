@@ -63,7 +63,7 @@ std::string NzbBaseName(std::string_view path) {
     return SanitizeFileName(out);
 }
 
-NzbImportResult ImportNzbFile(const std::string& path, HeaderDatabase* queue,
+NzbImportResult ImportNzbFile(const std::string& path, DownloadQueue* queue,
                               const Settings& settings, Host& host) {
     NzbImportResult result;
     if (path.empty())
@@ -144,8 +144,14 @@ NzbImportResult ImportNzbFile(const std::string& path, HeaderDatabase* queue,
             entry.partlist.push_back(std::move(part));
         }
         entry.partcount = static_cast<int>(entry.partlist.size());
-        if (queue && queue->StoreAttachment(nullptr, entry))
-            ++result.files;
+        if (!queue)
+            continue;
+        if (!queue->Add(entry, false)) {
+            LogLine("The queue refused %s\n", entry.Id.c_str());
+            result.error = true;
+            break;
+        }
+        ++result.files;
     }
     if (result.error)
         host.ShowMessage(kNzbError, Host::Icon::Stop);

@@ -5,7 +5,7 @@
 
 #include "app/host.h"
 #include "app/settings.h"
-#include "db/header_db.h"
+#include "download/download_queue.h"
 
 namespace qs {
 
@@ -27,7 +27,7 @@ std::string NzbBaseName(std::string_view path);
 // after the NZB file. The content is untrusted: names become single path components, and
 // group names and message-ids that would break a command line are refused. Files read
 // before an error stay queued; one "Error reading NZB file." message reports any error.
-NzbImportResult ImportNzbFile(const std::string& path, HeaderDatabase* queue,
+NzbImportResult ImportNzbFile(const std::string& path, DownloadQueue* queue,
                               const Settings& settings, Host& host);
 
 }  // namespace qs

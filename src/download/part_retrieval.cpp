@@ -15,14 +15,6 @@ namespace qs {
 
 namespace {
 
-std::string ServerHost(WorkerState& state, int slot) {
-    const auto& servers = state.settings().servers;
-    int index = state.slot(slot).server_index.load();
-    if (index < 0 || index >= static_cast<int>(servers.size()))
-        return {};
-    return servers[static_cast<size_t>(index)].host;
-}
-
 void AppendStatus(ThreadSlot& slot, std::string_view text) {
     slot.status.Set(slot.status.Get() + std::string(text));
 }
@@ -38,105 +30,117 @@ bool FitsInCommand(std::string_view text) {
     return true;
 }
 
-// The speed limit over all slots: while the average rate of this interval and the smoothed
-// speed is above the limit, wait a little.
 bool EndsWithNoCase(std::string_view text, std::string_view tail) {
     if (text.size() < tail.size())
         return false;
     return FindNoCase(text.substr(text.size() - tail.size()), tail) == 0;
 }
 
+// The reply line without its line end, for status texts and reasons.
+std::string Chomp(std::string line) {
+    while (!line.empty() && (line.back() == '\r' || line.back() == '\n'))
+        line.pop_back();
+    return line;
+}
+
+PartOutcome RefusalOutcome(int code) {
+    return code == 423 || code == 430 ? PartOutcome::NotFound : PartOutcome::Refused;
+}
+
 }  // namespace
 
-FetchResult FetchPart(DownloadShared& shared, int slot_index, const Attachment& entry,
-                      const MessageVars& part, std::unique_ptr<NntpSocket>& connection,
-                      LineList& lines) {
+PartOutcome FetchPart(DownloadShared& shared, int slot_index, ServerRotation& rotation,
+                      const Attachment& entry, const MessageVars& part,
+                      SlotConnection& connection, LineList& lines, std::string& reply) {
     WorkerState& state = shared.state();
     ThreadSlot& slot = state.slot(slot_index);
-    const Settings& settings = state.settings();
+    // Each part takes the settings anew: a changed speed limit applies from the next part.
+    const std::shared_ptr<const Settings> settings = state.settings();
+    lines.clear();
+    reply.clear();
 
     if (!connection) {
         LogLine("Connecting...\n");
-        connection = ConnectToServer(state, slot_index, &slot.status, false);
+        connection = ConnectToServer(state, slot_index, rotation, &slot.status, false);
         if (!connection) {
             LogLine("Connect FAILED!\n");
-            lines.clear();
-            return FetchResult::Unreachable;
+            return state.ShouldContinue(slot_index) ? PartOutcome::Unreachable
+                                                    : PartOutcome::Stopped;
         }
-        if (settings.SetGroup) {
-            std::string host = ServerHost(state, slot_index);
+        if (settings->SetGroup) {
+            std::string host = rotation.host();
             slot.status.Set(host + ":Setting Group...");
             LogLine("Setting group\n");
             if (!SelectGroup(*connection, entry.newsgroup)) {
                 slot.status.Set(host + ":Error Setting Group...Retrying...");
+                reply = "GROUP " + entry.newsgroup + " refused";
                 connection.reset();
-                lines.clear();
-                return FetchResult::Failed;
+                return PartOutcome::Refused;
             }
         }
     }
-    if (connection->fail() || connection->eof()) {
-        lines.clear();
-        return FetchResult::Failed;
-    }
+    if (connection->fail() || connection->eof())
+        return PartOutcome::ConnectionLost;
 
     LogLine("Connect OK!\n");
     char counter[64];
     std::snprintf(counter, sizeof counter, " (%d/%d)", part.partnum, entry.parts);
-    slot.status.Set(ServerHost(state, slot_index) + ":" + entry.filename + counter);
+    slot.status.Set(rotation.host() + ":" + entry.filename + counter);
 
     std::string command = "BODY ";
-    if (settings.UseArticleId) {
+    if (settings->UseArticleId) {
         if (part.ArticleId == 0) {
             AppendStatus(slot, " No article number known");
-            lines.clear();
-            return FetchResult::Failed;
+            reply = "no article number known";
+            return PartOutcome::NotFound;
         }
         command += std::to_string(part.ArticleId);
     } else {
         if (!FitsInCommand(part.MessageId)) {
             AppendStatus(slot, " Invalid message-id");
-            lines.clear();
-            return FetchResult::Failed;
+            reply = "invalid message-id";
+            return PartOutcome::NotFound;
         }
         command += part.MessageId;
     }
     connection->SendCommand(command);
 
-    std::string reply;
-    connection->ReadLine(reply);
-    int code = ReplyCode(reply);
+    std::string line;
+    connection->ReadLine(line);
+    int code = ReplyCode(line);
     LogLine("Body requested\n");
     if (code / 10 * 10 != 220) {
-        while (!reply.empty() && (reply.back() == '\r' || reply.back() == '\n'))
-            reply.pop_back();
+        if (code < 0) {
+            reply = "no reply";
+            return PartOutcome::ConnectionLost;
+        }
+        reply = Chomp(line);
         AppendStatus(slot, " " + reply);
         if (state.downloading())
             state.SleepUnlessStopped(slot_index, shared.timings.reply_error_pause);
-        lines.clear();
-        return FetchResult::Failed;
+        return RefusalOutcome(code);
     }
 
     // The line strings are reused from part to part, so a steady download allocates little.
-    const int limit_kbps = state.speed_limit_kbps.load();
+    const int limit_kbps = settings->SpeedUse ? settings->SpeedVal : 0;
     size_t count = 0;
     bool complete = false;
     for (;;) {
         if (count == lines.size())
             lines.emplace_back();
-        std::string& line = lines[count];
-        if (!connection->ReadLine(line, kReplyBufferSize, LineMode::Whole))
+        std::string& body_line = lines[count];
+        if (!connection->ReadLine(body_line, kReplyBufferSize, LineMode::Whole))
             break;  // the connection ended or failed; a piece of a line is not kept
-        if ((line.size() == 2 && line[0] == '.' && line[1] == '\r') ||
-            (line.size() == 1 && line[0] == '.')) {
+        if ((body_line.size() == 2 && body_line[0] == '.' && body_line[1] == '\r') ||
+            (body_line.size() == 1 && body_line[0] == '.')) {
             complete = true;
             break;
         }
         ++count;
-        slot.received_bytes.fetch_add(static_cast<int64_t>(line.size()) + 1,
+        slot.received_bytes.fetch_add(static_cast<int64_t>(body_line.size()) + 1,
                                       std::memory_order_relaxed);
         if (limit_kbps > 0)
-            state.ThrottleIfOverLimit(slot_index);
+            state.ThrottleIfOverLimit(slot_index, limit_kbps);
         if (state.paused())
             state.WaitWhilePaused(slot_index);
         if (!state.downloading())
@@ -145,31 +149,50 @@ FetchResult FetchPart(DownloadShared& shared, int slot_index, const Attachment& 
     lines.resize(count);
 
     if (!state.downloading())
-        return FetchResult::Good;  // stopped: the caller ends at its next test
+        return PartOutcome::Stopped;
     if (!complete) {
         LogLine("Body ended without its closing line after %zu lines\n", count);
-        return FetchResult::Failed;
+        reply = "the connection ended inside the body";
+        return PartOutcome::ConnectionLost;
     }
     LogLine("Download part complete.\n");
     LogLine("Returning OK from part retrieval function!\n");
-    return FetchResult::Good;
+    return PartOutcome::Written;
 }
 
-DownloadResult DownloadAttachment(DownloadShared& shared, int slot_index, const Attachment& entry,
-                                  std::unique_ptr<NntpSocket>& connection) {
+namespace {
+
+// "part 3 of 10: not found (430 No such article)"
+std::string PartReason(const MessageVars& part, const Attachment& entry, PartOutcome outcome,
+                       const std::string& detail) {
+    std::string text = "part " + std::to_string(part.partnum) + " of " +
+                       std::to_string(entry.parts) + ": " + OutcomeName(outcome);
+    if (!detail.empty())
+        text += " (" + detail + ")";
+    return text;
+}
+
+}  // namespace
+
+EntryResult DownloadAttachment(DownloadShared& shared, int slot_index, const Attachment& entry,
+                               SlotConnection& connection) {
     WorkerState& state = shared.state();
     ThreadSlot& slot = state.slot(slot_index);
-    const Settings& settings = state.settings();
-    DownloadResult result;
+    // The attachment keeps one snapshot for its server order, budget and file naming.
+    const std::shared_ptr<const Settings> settings = state.settings();
+    ServerRotation rotation(slot, settings);
+    EntryResult result;
 
     slot.ResetProgress(entry.parts);
     LogLine("Parts %d\n", entry.parts);
-    const int servers = std::max(1, static_cast<int>(settings.servers.size()));
-    const int full_budget = servers * std::max(0, settings.ConnectionRetries);
+    const int full_budget = rotation.part_retries();
     int tries = full_budget;
-    bool success = true;
-    AttachmentDecoder decoder(entry, settings);
+    bool given_up = false;  // a part could not be had and SkipMissing is off
+    bool stopped = false;
+    std::string failure;  // the reason of the last part given up
+    AttachmentDecoder decoder(entry, *settings);
     LineList lines;
+    std::string reply;
 
     const int count = static_cast<int>(entry.partlist.size());
     for (int p = 0; p < count; ++p) {
@@ -179,32 +202,40 @@ DownloadResult DownloadAttachment(DownloadShared& shared, int slot_index, const 
             state.WaitWhilePaused(slot_index);
         const MessageVars& part = entry.partlist[static_cast<size_t>(p)];
         LogLine("Download message id: %s\n", part.MessageId.c_str());
-        FetchResult fetched = FetchPart(shared, slot_index, entry, part, connection, lines);
+        PartOutcome outcome =
+            FetchPart(shared, slot_index, rotation, entry, part, connection, lines, reply);
         LogLine("Download part really complete\n");
-        if (fetched == FetchResult::Unreachable) {
-            result.unreachable = state.downloading() && !slot.stop_requested.load();
-            success = false;
+        if (outcome == PartOutcome::Unreachable) {
+            result.outcome = EntryOutcome::Unreachable;
+            result.reason = "no news server could be reached";
+            if (!rotation.last_error().empty())
+                result.reason += " (" + rotation.last_error() + ")";
+            return result;
+        }
+        if (outcome == PartOutcome::Stopped || slot.stop_requested()) {
+            stopped = true;
             break;
         }
 
-        bool good = fetched == FetchResult::Good;
         bool decoded = false;
         bool held = false;
-        if (good && state.downloading()) {
+        if (outcome == PartOutcome::Written) {
             held = decoder.Decode(lines);
             decoded = true;
-            good = !held;
+            if (held) {
+                outcome = PartOutcome::CrcFailed;
+                reply.clear();
+            }
         }
 
-        if (good) {
+        if (outcome == PartOutcome::Written) {
             slot.StepProgress();
             tries = full_budget;
         } else {
             char retry[48];
             std::snprintf(retry, sizeof retry, " Error!! Retrying (%d)...", tries + 1);
             AppendStatus(slot, retry);
-            int next = slot.server_index.load() + 1;
-            slot.server_index.store(next >= static_cast<int>(settings.servers.size()) ? 0 : next);
+            rotation.Next();
             connection.reset();
             if (state.downloading())
                 state.SleepUnlessStopped(slot_index, shared.timings.retry_pause);
@@ -214,39 +245,63 @@ DownloadResult DownloadAttachment(DownloadShared& shared, int slot_index, const 
             } else {
                 // Used up: give the attachment up, or go on without this part.
                 tries = full_budget;
-                if (settings.SkipMissing)
+                failure = PartReason(part, entry, outcome, reply);
+                if (!settings->SkipMissing) {
+                    given_up = true;
+                } else {
                     ++result.parts_missing;
-                if (!settings.SkipMissing) {
-                    slot.stop_requested.store(true);
-                } else if (held) {
-                    decoder.KeepBadParts();
-                } else if (!decoded && !lines.empty() && state.downloading()) {
-                    if (decoder.Decode(lines))
+                    if (held) {
                         decoder.KeepBadParts();
+                    } else if (!decoded && !lines.empty() && state.downloading()) {
+                        if (decoder.Decode(lines))
+                            decoder.KeepBadParts();
+                    }
                 }
             }
         }
-        if (slot.stop_requested.load()) {
-            success = false;
+        if (given_up)
+            break;
+        if (slot.stop_requested()) {
+            stopped = true;
             break;
         }
-        if (good && settings.UseFirstServer == 1 && slot.server_index.load() != 0) {
+        if (outcome == PartOutcome::Written && rotation.BackToFirst(1))
             connection.reset();
-            slot.server_index.store(0);
-        }
     }
 
     decoder.Finish();
     result.output_path = decoder.output_path();
-    if (!state.downloading()) {
-        success = false;
-    } else if (success && (decoder.errors() != 0 || !decoder.recognised() ||
-                           decoder.write_failed())) {
-        // Nothing recognised (a text post, or every part missing), or the file not written.
+    if (stopped || !state.downloading()) {
+        result.outcome = EntryOutcome::Stopped;
+        result.reason = "stopped";
+    } else if (given_up) {
+        result.outcome = EntryOutcome::Failed;
+        result.reason = failure;
+    } else if (!decoder.output_error().empty() || decoder.write_failed()) {
+        result.outcome = EntryOutcome::Failed;
+        result.reason = "Cannot write " + decoder.output_error();
+    } else if (!decoder.recognised()) {
+        // A text post, or every part missing.
+        result.outcome = EntryOutcome::Failed;
+        result.reason = result.parts_missing > 0 ? failure : "no yEnc, UU or MIME data to decode";
+    } else if (decoder.errors() != 0) {
+        result.outcome = EntryOutcome::Failed;
+        result.reason = "a part held no yEnc data";
+    } else {
+        result.outcome =
+            result.parts_missing > 0 ? EntryOutcome::Incomplete : EntryOutcome::Done;
+        if (result.parts_missing > 0)
+            result.reason = std::to_string(result.parts_missing) + " of " +
+                            std::to_string(entry.parts) + " parts missing (last: " + failure +
+                            ")";
+    }
+
+    if (result.outcome == EntryOutcome::Failed && !given_up) {
         AppendStatus(slot, " Error!!");
-        success = false;
         state.SleepUnlessStopped(slot_index, shared.timings.failed_entry_pause);
-    } else if (success && !result.output_path.empty() && shared.TakeOpenAfter(entry.Id)) {
+    }
+    if ((result.outcome == EntryOutcome::Done || result.outcome == EntryOutcome::Incomplete) &&
+        !result.output_path.empty() && shared.queue().TakeOpenAfter(entry.Id)) {
         if (EndsWithNoCase(result.output_path, "nzb")) {
             if (shared.import_nzb)
                 shared.import_nzb(result.output_path);
@@ -255,22 +310,18 @@ DownloadResult DownloadAttachment(DownloadShared& shared, int slot_index, const 
             host->OpenFile(result.output_path);
         }
     }
-    if (tries == -1)
-        success = false;
-    if (!success) {
+    if (result.outcome == EntryOutcome::Failed || result.outcome == EntryOutcome::Stopped) {
         std::string error = decoder.output_error();
         if (!error.empty() && state.host())
             state.host()->ShowMessage("Cannot write " + error, Host::Icon::Stop);
     }
-    if (settings.UseFirstServer == 2 && slot.server_index.load() != 0) {
+    if (rotation.BackToFirst(2))
         connection.reset();
-        slot.server_index.store(0);
-    }
-    if (!success && settings.DeleteIncomplete && !result.output_path.empty()) {
+    if ((result.outcome == EntryOutcome::Failed || result.outcome == EntryOutcome::Stopped) &&
+        settings->DeleteIncomplete && !result.output_path.empty()) {
         if (::unlink(result.output_path.c_str()) == 0)
             LogLine("Deleted incomplete file %s\n", result.output_path.c_str());
     }
-    result.success = success;
     return result;
 }
 

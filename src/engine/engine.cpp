@@ -1,273 +1,715 @@
 #include "engine/engine.h"
 
 #include <algorithm>
-#include <chrono>
-#include <optional>
+#include <atomic>
+#include <ctime>
+#include <map>
+#include <mutex>
+#include <thread>
 
 #include "app/debug_log.h"
+#include "app/file_lock.h"
 #include "app/home_dir.h"
 #include "app/output_files.h"
+#include "db/header_db.h"
+#include "download/download_queue.h"
+#include "download/download_worker.h"
+#include "download/nzb_import.h"
+#include "engine/event_hub.h"
+#include "nntp/worker_state.h"
+#include "scan/scan_task.h"
 
 namespace qs {
 
-Engine::Engine(StartupContext startup, Host& host)
-    : startup_(std::move(startup)), host_(host), workers_(settings_, &host_) {}
+namespace {
 
-Engine::~Engine() {
-    Stop();
-    WaitForWorkers();
+std::vector<std::string> Hosts(const Settings& settings) {
+    std::vector<std::string> hosts;
+    for (const ServerEntry& s : settings.servers)
+        hosts.push_back(s.host);
+    return hosts;
 }
+
+bool ValidGroupName(const std::string& name) {
+    return !name.empty() && name.find_first_of(" \t\r\n/\\") == std::string::npos &&
+           name[0] != '.';
+}
+
+}  // namespace
+
+class Engine::Impl {
+  public:
+    Impl(StartupContext startup, Host& host)
+        : startup_(std::move(startup)), host_(host), workers_(nullptr, &host) {}
+
+    ~Impl() {
+        StopAll();
+        if (autograb_.joinable())
+            autograb_.join();
+        workers_.JoinAll();
+    }
+
+    // --- Opening ---
+
+    bool Open() {
+        workers_.SetSettings(std::make_shared<const Settings>(LoadSettings(startup_.settings_path)));
+        workers_.SetStatusListener(
+            [this](int slot, const std::string& text) { events_.OnSlotStatus(slot, text); });
+        db_env_.data_dir = JoinPath(startup_.home_dir, "data");
+        db_env_.host = &host_;
+        if (!MakeDirectories(db_env_.data_dir, 0700)) {
+            host_.ShowMessage("Cannot create the data directory " + db_env_.data_dir,
+                              Host::Icon::Stop);
+            return false;
+        }
+        std::shared_ptr<HeaderDatabase> queue_db = HeaderDatabase::Open(db_env_, "queue");
+        std::shared_ptr<HeaderDatabase> log_db = HeaderDatabase::Open(db_env_, "log");
+        if (!queue_db || !log_db)
+            return false;
+        queue_ = std::make_unique<DownloadQueue>(queue_db, log_db, &events_);
+        downloads_ = std::make_unique<DownloadShared>(workers_, *queue_);
+        downloads_->group_database = [this](const std::string& name) { return GroupDatabase(name); };
+        downloads_->run_scan_entry = [this](const std::string& group, int slot) {
+            std::shared_ptr<ScanJob> job = PrepareScan(group, true);
+            if (!job)
+                return false;
+            job->AddWorker();
+            job->Seal();
+            Scanproc(workers_, slot, *job);
+            return true;
+        };
+        downloads_->import_nzb = [this](const std::string& path) { ImportNzb(path); };
+        // Entries a killed run left marked downloading are queued again, but only by the
+        // one engine that owns the queue: another process on the same home may be
+        // downloading them.
+        if (queue_owner_.TryLock(JoinPath(startup_.home_dir, "queue.lock")))
+            queue_->RequeueInterrupted();
+        return true;
+    }
+
+    // --- Settings ---
+
+    std::shared_ptr<const Settings> settings() const { return workers_.settings(); }
+
+    // Applies a change to a copy of the snapshot, swaps it in and saves the file.
+    template <typename Change>
+    CommandResult UpdateSettings(Change change) {
+        std::lock_guard lock(settings_mutex_);
+        Settings next = *workers_.settings();
+        CommandResult result = change(next);
+        if (!result.ok)
+            return result;
+        return Commit(std::move(next), result);
+    }
+
+    CommandResult Commit(Settings next, CommandResult result) {
+        const bool groups_changed = [&] {
+            const auto& before = workers_.settings()->groups;
+            if (before.size() != next.groups.size())
+                return true;
+            for (size_t i = 0; i < before.size(); ++i)
+                if (before[i].name != next.groups[i].name ||
+                    before[i].downloaddir != next.groups[i].downloaddir)
+                    return true;
+            return false;
+        }();
+        workers_.SetSettings(std::make_shared<const Settings>(next));
+        if (!SaveSettings(next, startup_.settings_path))
+            return CommandResult::Failed("Cannot write the settings file " +
+                                         startup_.settings_path);
+        if (groups_changed)
+            events_.OnGroupListChanged();
+        return result;
+    }
+
+    CommandResult ApplySettings(Settings settings) {
+        std::lock_guard lock(settings_mutex_);
+        return Commit(std::move(settings), CommandResult::Done());
+    }
+
+    // --- Groups ---
+
+    bool IsSubscribed(const std::string& name) const {
+        std::shared_ptr<const Settings> s = settings();
+        return std::any_of(s->groups.begin(), s->groups.end(),
+                           [&](const GroupListEntry& g) { return g.name == name; });
+    }
+
+    std::shared_ptr<HeaderDatabase> GroupDatabase(const std::string& name) {
+        if (!IsSubscribed(name))
+            return nullptr;
+        std::lock_guard lock(groups_mutex_);
+        std::shared_ptr<HeaderDatabase>& db = group_dbs_[name];
+        if (!db) {
+            Group group;
+            group.name = name;
+            if (OpenHeaderDatabase(group, db_env_))
+                db = group.db;
+        }
+        return db;
+    }
+
+    std::shared_ptr<HeaderDatabase> Database(const std::string& name) {
+        if (name == "queue")
+            return queue_->queue_db();
+        if (name == "log")
+            return queue_->log_db();
+        return GroupDatabase(name);
+    }
+
+    std::unique_ptr<HeaderView> OpenView(const std::string& name) {
+        std::shared_ptr<HeaderDatabase> db = Database(name);
+        if (!db)
+            return nullptr;
+        auto view = std::make_unique<HeaderView>(db);
+        std::shared_ptr<const Settings> s = settings();
+        if (db->kind() == DbKind::Newsgroup) {
+            if (!view->SetOrder(s->SortDirection ? "filename desc" : "filename"))
+                LogLine("Default order refused\n");
+            view->SetHideIncomplete(s->ShowIncomplete == 0);
+        }
+        return view;
+    }
+
+    // --- Scans ---
+
+    // Prepares the scan of a subscribed group: stamps its scan time, ensures its download
+    // directory, clears its new marks. Null when it is not subscribed or has no database.
+    std::shared_ptr<ScanJob> PrepareScan(const std::string& name, bool ask_first) {
+        std::shared_ptr<HeaderDatabase> db = GroupDatabase(name);
+        if (!db)
+            return nullptr;
+        ScanTarget target;
+        const int64_t now = static_cast<int64_t>(std::time(nullptr));
+        UpdateSettings([&](Settings& s) {
+            for (GroupListEntry& g : s.groups) {
+                if (g.name == name) {
+                    g.lastscanned = now;
+                    target.group.name = g.name;
+                    target.group.downloaddir = g.downloaddir;
+                    target.group.lastscanned = now;
+                    target.group.state = 1;
+                }
+            }
+            return CommandResult::Done();
+        });
+        target.db = db;
+        target.start_article = db->HighestArticleId();
+        EnsureDirectory(target.group.downloaddir, ask_first, host_);
+        if (!db->ClearNewFlags())
+            LogLine("Could not clear the new marks of %s\n", name.c_str());
+        events_.OnRowsChanged(name, {});
+        return std::make_shared<ScanJob>(std::move(target), Hosts(*settings()), &events_);
+    }
+
+    CommandResult StartScan(const std::string& name, bool ask_first) {
+        if (!IsSubscribed(name))
+            return CommandResult::Failed("not subscribed to " + name);
+        if (settings()->servers.empty())
+            return CommandResult::Failed("No newsservers selected, go to Options->News Servers!");
+        std::shared_ptr<ScanJob> job = PrepareScan(name, ask_first);
+        if (!job)
+            return CommandResult::Failed("Cannot open the header database of " + name);
+        workers_.SetDownloading(true);
+        bool any_enabled = false;
+        for (int i = 0; i < kThreadSlots; ++i)
+            any_enabled = any_enabled || workers_.slot(i).enabled.load();
+        if (!any_enabled)
+            host_.ShowMessage("No threads enabled.", Host::Icon::Stop);
+        workers_.StartInterval();
+        int started = 0;
+        for (int i = 0; i < kThreadSlots; ++i) {
+            if (!workers_.slot(i).enabled.load() || workers_.slot(i).busy.load())
+                continue;
+            job->AddWorker();
+            if (workers_.Launch(i, [this, job, i] { Scanproc(workers_, i, *job); }))
+                ++started;
+            else
+                job->Leave();
+        }
+        if (started > 0) {
+            job->Seal();
+            return CommandResult::Done(started);
+        }
+        if (!queue_->AddScanEntry(name))
+            return CommandResult::Failed("The queue refused the scan of " + name);
+        return CommandResult::Done(0, "No thread slot is free: the scan waits in the queue");
+    }
+
+    // --- Queue ---
+
+    CommandResult EnqueueView(const std::string& group, HeaderView& view, bool open_after) {
+        std::shared_ptr<const Settings> s = settings();
+        std::string dir = DownloadDirFor(group, *s);
+        int queued = queue_->EnqueueView(view, group, dir, open_after);
+        if (queued < 0)
+            return CommandResult::Failed("A database refused a write while queueing " + group);
+        return CommandResult::Done(queued);
+    }
+
+    CommandResult Enqueue(const std::string& group, const std::string& filter, bool open_after) {
+        if (!IsSubscribed(group))
+            return CommandResult::Failed("not subscribed to " + group);
+        std::unique_ptr<HeaderView> view = OpenView(group);
+        if (!view)
+            return CommandResult::Failed("Cannot open the header database of " + group);
+        view->SetFilter(filter);
+        return EnqueueView(group, *view, open_after);
+    }
+
+    int StartDownloadWorkers() {
+        workers_.SetDownloading(true);
+        workers_.StartInterval();
+        int started = 0;
+        for (int i = 0; i < kThreadSlots; ++i)
+            started += StartDownloadWorker(i) ? 1 : 0;
+        return started;
+    }
+
+    bool StartDownloadWorker(int slot) {
+        if (!workers_.slot(slot).enabled.load() || workers_.slot(slot).busy.load())
+            return false;
+        return workers_.Launch(slot, [this, slot] { DownloadWorker(*downloads_, slot); });
+    }
+
+    CommandResult StartDownloads() {
+        if (settings()->servers.empty())
+            return CommandResult::Failed("No newsservers selected, go to Options->News Servers!");
+        downloads_->start_requested.store(false);
+        int started = StartDownloadWorkers();
+        if (started == 0 && !workers_.AnyAlive())
+            return CommandResult::Failed("No thread slot is enabled");
+        return CommandResult::Done(started);
+    }
+
+    CommandResult ImportNzb(const std::string& path) {
+        NzbImportResult result = ImportNzbFile(path, queue_.get(), *settings(), host_);
+        if (result.error)
+            return {false, "Error reading NZB file.", result.files};
+        return CommandResult::Done(result.files);
+    }
+
+    // --- Autograb ---
+
+    CommandResult StartAutograb(bool scan_only) {
+        if (autograb_running_.load() || workers_.AnyAlive())
+            return CommandResult::Failed("Workers are still running");
+        if (settings()->servers.empty())
+            return CommandResult::Failed("No newsservers selected, go to Options->News Servers!");
+        if (autograb_.joinable())
+            autograb_.join();
+        autograb_running_.store(true);
+        workers_.SetDownloading(true);
+        autograb_ = std::thread([this, scan_only] {
+            RunAutograb(scan_only);
+            autograb_running_.store(false);
+        });
+        return CommandResult::Done();
+    }
+
+    void WaitForSlots() {
+        while (!workers_.WaitIdle(std::chrono::milliseconds(200))) {
+        }
+    }
+
+    void RunAutograb(bool scan_only) {
+        std::vector<std::string> names;
+        for (const GroupListEntry& g : settings()->groups)
+            names.push_back(g.name);
+        for (const std::string& name : names) {
+            if (!workers_.downloading())
+                break;
+            host_.ShowGroup(name);
+            // Each group's scan ends before the next starts: workers still busy with one
+            // group would otherwise take the servers of the next.
+            StartScan(name, false);
+            WaitForSlots();
+            if (!workers_.downloading())
+                break;
+            if (!scan_only) {
+                CommandResult queued = Enqueue(name, "", false);
+                if (queued.ok && queued.count > 0) {
+                    StartDownloadWorkers();
+                    WaitForSlots();
+                }
+            }
+        }
+    }
+
+    // --- Status ---
+
+    EngineStatus Status() const {
+        EngineStatus status;
+        for (int i = 0; i < kThreadSlots; ++i) {
+            const ThreadSlot& slot = workers_.slot(i);
+            SlotStatus& out = status.slots[static_cast<size_t>(i)];
+            out.enabled = slot.enabled.load();
+            out.alive = slot.busy.load();
+            out.status = slot.status.Get();
+            out.progress_range = slot.progress_range.load();
+            out.progress = slot.progress.load();
+            out.bytes = slot.received_bytes.load();
+        }
+        status.paused = workers_.paused();
+        status.downloading = workers_.downloading();
+        status.busy = Busy();
+        status.speed = workers_.smoothed_speed.load();
+        status.received_total = received_total_.load();
+        status.tasks = queue_ ? queue_->Count() : 0;
+        status.queued_kb = queue_ ? queue_->kb_total() : 0;
+        status.eta_minutes = eta_minutes_.load();
+        return status;
+    }
+
+    EngineStatus Tick() {
+        int64_t bytes = 0;
+        for (int i = 0; i < kThreadSlots; ++i)
+            bytes += workers_.slot(i).received_bytes.exchange(0);
+        received_total_.fetch_add(bytes);
+        int64_t now = WorkerState::NowMillis();
+        int64_t elapsed = now - workers_.interval_start_ms.exchange(now);
+        if (elapsed > 0) {
+            int speed = static_cast<int>(bytes / elapsed);  // bytes per millisecond, about KB/s
+            workers_.smoothed_speed.store((workers_.smoothed_speed.load() + speed) / 2);
+        }
+        if (!Busy())
+            workers_.smoothed_speed.store(0);
+        const int speed = workers_.smoothed_speed.load();
+        const int64_t kb = queue_ ? queue_->kb_total() : 0;
+        eta_minutes_.store(speed > 0
+                               ? static_cast<int>((kb / speed / 60 + eta_minutes_.load()) / 2)
+                               : 0);
+        if (downloads_ && downloads_->start_requested.exchange(false) && workers_.downloading())
+            StartDownloadWorkers();
+        return Status();
+    }
+
+    bool Busy() const { return workers_.AnyAlive() || autograb_running_.load(); }
+
+    bool WaitIdle(std::chrono::milliseconds bound) {
+        const auto end = std::chrono::steady_clock::now() + bound;
+        while (autograb_running_.load()) {
+            if (std::chrono::steady_clock::now() >= end)
+                return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        if (autograb_.joinable())
+            autograb_.join();
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            end - std::chrono::steady_clock::now());
+        return workers_.WaitIdle(std::max(left, std::chrono::milliseconds(0)));
+    }
+
+    void StopAll() { workers_.StopAll(); }
+
+    StartupContext startup_;
+    Host& host_;
+    EventHub events_;
+    WorkerState workers_;
+    DbEnv db_env_;
+    std::unique_ptr<DownloadQueue> queue_;
+    std::unique_ptr<DownloadShared> downloads_;
+    std::mutex settings_mutex_;  // one settings change at a time
+    std::mutex groups_mutex_;    // opening group databases from several workers
+    std::map<std::string, std::shared_ptr<HeaderDatabase>> group_dbs_;
+    FileLock queue_owner_;  // held by the engine that may requeue interrupted entries
+    std::thread autograb_;
+    std::atomic<bool> autograb_running_{false};
+    std::atomic<int64_t> received_total_{0};
+    std::atomic<int> eta_minutes_{0};
+};
+
+// ---------------------------------------------------------------------------------------
+
+Engine::Engine(StartupContext startup, Host& host)
+    : impl_(std::make_unique<Impl>(std::move(startup), host)) {}
+
+Engine::~Engine() = default;
 
 bool Engine::Open() {
-    settings_ = LoadSettings(startup_.settings_path);
-    workers_.ApplySettings();
-    db_env_.data_dir = JoinPath(startup_.home_dir, "data");
-    db_env_.host = &host_;
-    db_env_.settings = &settings_;
-    if (!MakeDirectories(db_env_.data_dir, 0700)) {
-        host_.ShowMessage("Cannot create the data directory " + db_env_.data_dir, Host::Icon::Stop);
-        return false;
-    }
-    queue_ = HeaderDatabase::Open(db_env_, "queue");
-    log_ = HeaderDatabase::Open(db_env_, "log");
-    if (!queue_ || !log_)
-        return false;
-    scans_ = std::make_unique<ScanShared>(workers_, queue_);
-    LoadGroups();
+    return impl_->Open();
+}
 
-    downloads_ = std::make_unique<DownloadShared>(workers_, *scans_, queue_, log_);
-    downloads_->group_database =
-        [this](const std::string& name) -> std::shared_ptr<HeaderDatabase> {
-        Group* group = FindGroup(name);
-        return group ? GroupDatabase(*group) : nullptr;
-    };
-    downloads_->scan_target = [this](const std::string& name) -> std::optional<ScanTarget> {
-        Group* group = FindGroup(name);
-        if (!group)
-            return std::nullopt;
-        ScanTarget target;
-        target.db = GroupDatabase(*group);
-        target.group = *group;
-        target.start_article = target.db ? target.db->HighestArticleId() : 0;
-        // A scan queued by an earlier run finds an empty server work list.
-        std::lock_guard lock(workers_.queue_mutex());
-        if (scans_->servers.empty()) {
-            for (size_t i = 0; i < settings_.servers.size(); ++i)
-                scans_->servers.push_back(static_cast<int>(i));
+void Engine::SetListener(EventListener* listener) {
+    impl_->events_.SetListener(listener);
+}
+
+const StartupContext& Engine::startup() const {
+    return impl_->startup_;
+}
+
+Host& Engine::host() {
+    return impl_->host_;
+}
+
+std::shared_ptr<const Settings> Engine::settings() const {
+    return impl_->settings();
+}
+
+CommandResult Engine::ApplySettings(Settings settings) {
+    return impl_->ApplySettings(std::move(settings));
+}
+
+CommandResult Engine::Subscribe(const std::string& group, const std::string& dir) {
+    if (!ValidGroupName(group))
+        return CommandResult::Failed("invalid group name '" + group + "'");
+    return impl_->UpdateSettings([&](Settings& s) {
+        auto it = std::find_if(s.groups.begin(), s.groups.end(),
+                               [&](const GroupListEntry& g) { return g.name == group; });
+        if (it != s.groups.end()) {
+            if (dir.empty())
+                return CommandResult::Done(0, "Already subscribed to " + group);
+            it->downloaddir = dir;
+            return CommandResult::Done(1);
         }
-        return target;
-    };
-    downloads_->import_nzb = [this](const std::string& path) { ImportNzb(path); };
-    // Entries a killed run left marked downloading are queued again, but only by the one
-    // engine that owns the queue: another process on the same home may be downloading them.
-    if (queue_owner_.TryLock(JoinPath(startup_.home_dir, "queue.lock")))
-        RequeueInterrupted(*queue_);
-    return true;
+        s.groups.push_back({group, dir.empty() ? DownloadDirFor(group, s) : dir, 0});
+        return CommandResult::Done(1);
+    });
 }
 
-void Engine::LoadGroups() {
-    groups_.clear();
-    for (const auto& entry : settings_.groups) {
-        auto group = std::make_unique<Group>();
-        group->name = entry.name;
-        group->downloaddir = entry.downloaddir;
-        group->lastscanned = entry.lastscanned;
-        group->state = 1;
-        groups_.push_back(std::move(group));
-    }
+CommandResult Engine::Unsubscribe(const std::string& group) {
+    return impl_->UpdateSettings([&](Settings& s) {
+        if (std::erase_if(s.groups, [&](const GroupListEntry& g) { return g.name == group; }) == 0)
+            return CommandResult::Failed("not subscribed to " + group);
+        return CommandResult::Done(1);
+    });
 }
 
-Group* Engine::FindGroup(const std::string& name) {
-    for (auto& g : groups_) {
-        if (g->name == name)
-            return g.get();
-    }
-    return nullptr;
+bool Engine::IsSubscribed(const std::string& group) const {
+    return impl_->IsSubscribed(group);
 }
 
-std::shared_ptr<HeaderDatabase> Engine::GroupDatabase(Group& group) {
-    std::lock_guard lock(groups_mutex_);
-    if (!group.db)
-        OpenHeaderDatabase(group, db_env_);
-    return group.db;
-}
-
-std::shared_ptr<HeaderDatabase> Engine::ViewDatabase(const std::string& name) {
-    if (name == "queue")
-        return queue_;
-    if (name == "log")
-        return log_;
-    Group* group = FindGroup(name);
-    return group ? GroupDatabase(*group) : nullptr;
-}
-
-int Engine::StartScan(const std::string& name) {
-    Group* group = FindGroup(name);
-    if (!group)
-        return -1;
-    std::shared_ptr<HeaderDatabase> db = GroupDatabase(*group);
+CommandResult Engine::ResetGroup(const std::string& group) {
+    std::shared_ptr<HeaderDatabase> db = impl_->GroupDatabase(group);
     if (!db)
-        return 0;
-    return qs::StartScan(*scans_, *group, db);
+        return CommandResult::Failed("not subscribed to " + group);
+    if (!db->Empty())
+        return CommandResult::Failed("Cannot empty the header database " + db->path());
+    impl_->events_.OnRowsChanged(group, {});
+    return impl_->UpdateSettings([&](Settings& s) {
+        for (GroupListEntry& g : s.groups)
+            if (g.name == group)
+                g.lastscanned = 0;
+        return CommandResult::Done();
+    });
 }
 
-int Engine::EnqueueAttachments(const std::string& name, const std::string& filter,
-                               bool open_after) {
-    Group* group = FindGroup(name);
-    if (!group)
-        return -1;
-    std::shared_ptr<HeaderDatabase> db = GroupDatabase(*group);
-    if (!db || !queue_)
-        return 0;
-    // The view's own filter is what the user sees; it comes back once the rows are read.
-    const std::string shown_filter = db->filter();
-    db->SetFilter(filter);
-    std::vector<Attachment> rows;
-    const int64_t count = db->CountRows();
-    for (int64_t row = 0; row < count; ++row) {
-        if (row % 500 == 0)
-            db->FillRowCache(row, std::min<int64_t>(500, count - row));
-        Attachment a;
-        if (!db->AttachmentAt(row, a))
-            break;
-        rows.push_back(std::move(a));
-    }
-    db->SetFilter(shown_filter);
-    int queued = 0;
-    {
-        DbBatch queue_batch(queue_);
-        for (Attachment& a : rows) {
-            if (open_after)
-                downloads_->AddOpenAfter(a.Id);
-            if (a.state == StateQueued || a.state == StateDownloading)
+CommandResult Engine::AddServer(ServerEntry entry) {
+    if (entry.host.empty() || entry.host.find_first_of(" \t\r\n") != std::string::npos)
+        return CommandResult::Failed("invalid host name '" + entry.host + "'");
+    if (entry.port < 1 || entry.port > 65535)
+        return CommandResult::Failed("port must be between 1 and 65535");
+    return impl_->UpdateSettings([&](Settings& s) {
+        auto same = [&](const ServerEntry& e) { return e.host == entry.host && e.port == entry.port; };
+        if (std::any_of(s.servers.begin(), s.servers.end(), same) ||
+            std::any_of(s.disabled_servers.begin(), s.disabled_servers.end(), same))
+            return CommandResult::Failed("server " + entry.host + ":" +
+                                         std::to_string(entry.port) + " is already configured");
+        entry.disabled = entry.disabled ? 1 : 0;
+        (entry.disabled ? s.disabled_servers : s.servers).push_back(entry);
+        return CommandResult::Done(1);
+    });
+}
+
+CommandResult Engine::RemoveServer(const std::string& host) {
+    return impl_->UpdateSettings([&](Settings& s) {
+        auto matches = [&](const ServerEntry& e) { return e.host == host; };
+        size_t gone = std::erase_if(s.servers, matches) + std::erase_if(s.disabled_servers, matches);
+        if (gone == 0)
+            return CommandResult::Failed("no server " + host + " is configured");
+        return CommandResult::Done(static_cast<int>(gone));
+    });
+}
+
+CommandResult Engine::MoveServer(const std::string& host, int delta) {
+    return impl_->UpdateSettings([&](Settings& s) {
+        auto it = std::find_if(s.servers.begin(), s.servers.end(),
+                               [&](const ServerEntry& e) { return e.host == host; });
+        if (it == s.servers.end())
+            return CommandResult::Failed("no enabled server " + host);
+        const int from = static_cast<int>(it - s.servers.begin());
+        const int to = std::clamp(from + delta, 0, static_cast<int>(s.servers.size()) - 1);
+        ServerEntry moved = *it;
+        s.servers.erase(it);
+        s.servers.insert(s.servers.begin() + to, moved);
+        return CommandResult::Done(from == to ? 0 : 1);
+    });
+}
+
+CommandResult Engine::EnableServer(const std::string& host, bool enabled) {
+    return impl_->UpdateSettings([&](Settings& s) {
+        auto& from = enabled ? s.disabled_servers : s.servers;
+        auto& to = enabled ? s.servers : s.disabled_servers;
+        int moved = 0;
+        for (auto it = from.begin(); it != from.end();) {
+            if (it->host != host) {
+                ++it;
                 continue;
-            a.state = StateQueued;
-            db->LoadParts(a);
-            if (a.dir.empty())
-                a.dir = group->downloaddir.empty() ? DownloadDirFor(a.newsgroup, settings_)
-                                                   : group->downloaddir;
-            if (a.newsgroup.empty())
-                a.newsgroup = group->name;
-            queue_->StoreAttachment(nullptr, a);
-            if (open_after) {
-                queue_->Flush();
-                queue_->MoveRowToTop(queue_->CountRows() - 1);
             }
-            db->SetAttachmentState(a);
-            ++queued;
+            ServerEntry e = *it;
+            e.disabled = enabled ? 0 : 1;
+            to.push_back(e);
+            it = from.erase(it);
+            ++moved;
         }
+        if (moved == 0)
+            return CommandResult::Failed("no " + std::string(enabled ? "disabled" : "enabled") +
+                                         " server " + host);
+        return CommandResult::Done(moved);
+    });
+}
+
+std::unique_ptr<HeaderView> Engine::OpenView(const std::string& name) {
+    return impl_->OpenView(name);
+}
+
+CommandResult Engine::StartScan(const std::string& group) {
+    return impl_->StartScan(group, impl_->settings()->AutoCreateDirs == 0);
+}
+
+CommandResult Engine::Enqueue(const std::string& group, const std::string& filter,
+                              bool open_after) {
+    return impl_->Enqueue(group, filter, open_after);
+}
+
+CommandResult Engine::EnqueueRows(const std::string& group, HeaderView& view,
+                                  const std::vector<int64_t>& rows, bool open_after) {
+    if (!impl_->IsSubscribed(group))
+        return CommandResult::Failed("not subscribed to " + group);
+    std::vector<Attachment> picked;
+    for (int64_t row : rows) {
+        Attachment a;
+        if (view.AttachmentAt(row, a))
+            picked.push_back(std::move(a));
     }
-    queue_->Flush();
-    host_.Refresh();
-    return queued;
+    int queued = impl_->queue_->EnqueueRows(std::move(picked), *view.db(), group,
+                                            DownloadDirFor(group, *impl_->settings()), open_after);
+    view.Invalidate();
+    if (queued < 0)
+        return CommandResult::Failed("A database refused a write while queueing " + group);
+    return CommandResult::Done(queued);
 }
 
-void Engine::Autograb(bool scan_only, const std::function<void()>& wait_for_workers,
-                      const std::function<void(const std::string&, bool)>& group_done) {
-    const int auto_create = settings_.AutoCreateDirs;
-    settings_.AutoCreateDirs = 1;
-    workers_.SetDownloading(true);
-    std::vector<std::string> names;
-    for (const auto& g : groups_)
-        names.push_back(g->name);
-    for (const std::string& name : names) {
-        for (int i = 0; i < kThreadSlots; ++i)
-            workers_.slot(i).stop_requested.store(false);
-        host_.ShowGroup(name);
-        scans_->servers_scanned.store(0);
-        scans_->servers_failed.store(0);
-        // Each group's scan ends before the next starts: workers still busy with one group
-        // would otherwise take the servers queued for the next and scan their own again.
-        StartScan(name);
-        wait_for_workers();
-        if (group_done)
-            group_done(name, scans_->servers_scanned.load() > 0);
-        if (!workers_.downloading())
-            break;
-        if (!scan_only && EnqueueAttachments(name, "", false) > 0) {
-            host_.Refresh();
-            StartDownloads();
-            wait_for_workers();
-        }
-        if (!workers_.downloading())
-            break;
+CommandResult Engine::StartDownloads() {
+    return impl_->StartDownloads();
+}
+
+CommandResult Engine::Grab(const std::string& group, const std::string& filter, bool open_after) {
+    CommandResult queued = impl_->Enqueue(group, filter, open_after);
+    if (!queued.ok)
+        return queued;
+    CommandResult started = impl_->StartDownloads();
+    if (!started.ok)
+        return started;
+    return CommandResult::Done(queued.count);
+}
+
+CommandResult Engine::StartAutograb(bool scan_only) {
+    return impl_->StartAutograb(scan_only);
+}
+
+CommandResult Engine::ImportNzb(const std::string& path) {
+    return impl_->ImportNzb(path);
+}
+
+void Engine::TogglePause() {
+    WorkerState& w = impl_->workers_;
+    const bool pause = !w.paused();
+    w.SetPaused(pause);
+    if (!pause)
+        return;
+    for (int i = 0; i < kThreadSlots; ++i) {
+        if (w.slot(i).busy.load())
+            w.slot(i).status.Set("Paused...");
     }
-    settings_.AutoCreateDirs = auto_create;
 }
 
-int Engine::StartDownloads() {
-    if (!downloads_)
-        return 0;
-    downloads_->start_requested.store(false);
-    return StartDownloadWorkers(*downloads_);
+void Engine::StopAll() {
+    impl_->StopAll();
 }
 
-NzbImportResult Engine::ImportNzb(const std::string& path) {
-    NzbImportResult result = ImportNzbFile(path, queue_.get(), settings_, host_);
-    host_.Refresh();
+void Engine::StopSlot(int slot) {
+    if (slot >= 0 && slot < kThreadSlots)
+        impl_->workers_.RequestStop(slot);
+}
+
+CommandResult Engine::SetSlotEnabled(int slot, bool enabled) {
+    if (slot < 0 || slot >= kThreadSlots)
+        return CommandResult::Failed("no thread slot " + std::to_string(slot + 1));
+    CommandResult result = impl_->UpdateSettings([&](Settings& s) {
+        s.Thread[slot] = enabled ? 1 : 0;
+        return CommandResult::Done();
+    });
+    if (enabled && impl_->workers_.AnyAlive() && impl_->workers_.downloading())
+        impl_->StartDownloadWorker(slot);
     return result;
 }
 
-void Engine::SetSlotEnabled(int slot, bool enabled) {
-    if (slot < 0 || slot >= kThreadSlots)
-        return;
-    settings_.Thread[slot] = enabled ? 1 : 0;
-    workers_.slot(slot).enabled.store(enabled);
-    if (enabled && downloads_ && WorkersAlive() && workers_.downloading())
-        StartDownloadWorker(*downloads_, slot);
+CommandResult Engine::RemoveFromQueue(const std::vector<std::string>& ids) {
+    return CommandResult::Done(impl_->queue_->Remove(ids));
 }
 
-void Engine::PauseTasks() {
-    bool pause = !workers_.paused();
-    workers_.SetPaused(pause);
-    if (pause) {
-        for (int i = 0; i < kThreadSlots; ++i) {
-            if (workers_.slot(i).busy.load())
-                workers_.slot(i).status.Set("Paused...");
-        }
+CommandResult Engine::RemoveFromList(const std::string& group,
+                                     const std::vector<std::string>& ids) {
+    std::shared_ptr<HeaderDatabase> db = impl_->Database(group);
+    if (!db)
+        return CommandResult::Failed("not subscribed to " + group);
+    if (db->kind() == DbKind::Queue)
+        return RemoveFromQueue(ids);
+    std::vector<Attachment> rows;
+    for (const std::string& id : ids) {
+        Attachment a;
+        a.Id = id;
+        rows.push_back(std::move(a));
     }
+    if (!db->RemoveAttachments(rows))
+        return CommandResult::Failed("Cannot remove rows from " + db->path());
+    impl_->events_.OnRowsChanged(group, {});
+    return CommandResult::Done(static_cast<int>(rows.size()));
 }
 
-bool Engine::WorkersAlive() {
-    for (int i = 0; i < kThreadSlots; ++i) {
-        if (workers_.slot(i).busy.load())
-            return true;
-    }
-    return false;
+CommandResult Engine::MoveToTop(const std::vector<std::string>& ids) {
+    if (!impl_->queue_->MoveToTop(ids))
+        return CommandResult::Failed("Cannot reorder the queue");
+    return CommandResult::Done(static_cast<int>(ids.size()));
+}
+
+CommandResult Engine::ClearQueue() {
+    if (!impl_->queue_->Clear())
+        return CommandResult::Failed("Cannot empty the queue");
+    return CommandResult::Done();
+}
+
+CommandResult Engine::ClearLog() {
+    if (!impl_->queue_->ClearLog())
+        return CommandResult::Failed("Cannot empty the log");
+    return CommandResult::Done();
+}
+
+EngineStatus Engine::Tick() {
+    return impl_->Tick();
+}
+
+EngineStatus Engine::Status() const {
+    return impl_->Status();
+}
+
+bool Engine::Busy() const {
+    return impl_->Busy();
+}
+
+bool Engine::WaitIdle(std::chrono::milliseconds bound) {
+    return impl_->WaitIdle(bound);
 }
 
 void Engine::WaitForWorkers() {
-    for (int i = 0; i < kThreadSlots; ++i) {
-        ThreadSlot& slot = workers_.slot(i);
-        if (slot.worker.joinable())
-            slot.worker.join();
+    while (!impl_->WaitIdle(std::chrono::milliseconds(1000))) {
     }
 }
 
-void Engine::Stop() {
-    workers_.StopAll();
-}
-
-int64_t Engine::Tick() {
-    int64_t bytes = 0;
-    for (int i = 0; i < kThreadSlots; ++i)
-        bytes += workers_.slot(i).received_bytes.exchange(0);
-    int64_t now = WorkerState::NowMillis();
-    int64_t elapsed = now - workers_.interval_start_ms.exchange(now);
-    if (elapsed <= 0)
-        elapsed = 1;
-    int speed = static_cast<int>(bytes / elapsed);  // bytes per millisecond, about KB/s
-    workers_.smoothed_speed.store((workers_.smoothed_speed.load() + speed) / 2);
-    if (downloads_ && downloads_->start_requested.exchange(false) && workers_.downloading())
-        StartDownloadWorkers(*downloads_);
-    return bytes;
-}
-
-bool Engine::SaveSettings() {
-    settings_.groups.clear();
-    for (const auto& g : groups_)
-        settings_.groups.push_back({g->name, g->downloaddir, g->lastscanned});
-    return qs::SaveSettings(settings_, startup_.settings_path);
+void Engine::ShortenPausesForTests() {
+    DownloadTimings& t = impl_->downloads_->timings;
+    t.retry_pause = t.reply_error_pause = t.failed_entry_pause = std::chrono::milliseconds(1);
 }
 
 }  // namespace qs

@@ -1,27 +1,63 @@
 #pragma once
 
+#include <array>
+#include <chrono>
 #include <cstdint>
-#include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
-#include "app/file_lock.h"
+#include "app/events.h"
 #include "app/host.h"
 #include "app/settings.h"
 #include "app/startup.h"
-#include "db/header_db.h"
-#include "download/download_queue.h"
-#include "download/nzb_import.h"
-#include "nntp/worker_state.h"
-#include "scan/scan_task.h"
+#include "db/header_view.h"
+#include "db/records.h"
 
 namespace qs {
 
-// The state every worker reaches and the commands a user gives, without a toolkit. Each
-// front end owns one engine: settings, server lists, slots and flags (WorkerState), the
-// subscribed groups with their header databases, and the queue and log databases.
+// What a command reports to the front end.
+struct CommandResult {
+    bool ok = true;
+    std::string message;  // what to tell the user; empty when there is nothing to say
+    int count = 0;        // how many things it touched: rows queued, workers started, ...
+
+    static CommandResult Done(int count = 0, std::string message = {}) {
+        return {true, std::move(message), count};
+    }
+    static CommandResult Failed(std::string message) { return {false, std::move(message), 0}; }
+};
+
+// One thread slot as the front end shows it.
+struct SlotStatus {
+    bool enabled = true;
+    bool alive = false;  // a worker runs on it
+    std::string status;
+    int progress_range = 100;
+    int progress = 0;
+    int64_t bytes = 0;  // received since the last tick
+};
+
+// The picture a front end polls once a second (Engine::Tick).
+struct EngineStatus {
+    std::array<SlotStatus, kThreadSlots> slots;
+    bool paused = false;
+    bool downloading = false;
+    bool busy = false;           // a worker or Autograb runs
+    int speed = 0;               // the smoothed speed shown as KB/s (bytes per millisecond)
+    int64_t received_total = 0;  // bytes received since the engine started
+    int64_t tasks = 0;           // queue entries, downloads and scans alike
+    int64_t queued_kb = 0;       // their size
+    int eta_minutes = 0;         // smoothed; 0 while the speed is 0
+};
+
+// The one door of the core for every front end: the user's commands, the status snapshot,
+// the settings snapshot and the events. Each front end owns one engine over a home
+// directory: settings, server lists, the six slots and their workers, the subscribed
+// groups with their header databases, and the queue and log.
+//
+// Commands may be called from the front end's thread; events come through the one
+// listener, on the threads app/events.h names.
 class Engine {
   public:
     Engine(StartupContext startup, Host& host);
@@ -32,81 +68,105 @@ class Engine {
     // Loads the settings and opens the queue and log databases. False (with a message
     // through the host) when the data directory or a database cannot be opened.
     bool Open();
+    // The listener of every event; null for none. Set before work starts.
+    void SetListener(EventListener* listener);
 
-    const StartupContext& startup() const { return startup_; }
-    Settings& settings() { return settings_; }
-    WorkerState& workers() { return workers_; }
-    Host& host() { return host_; }
-    const DbEnv& db_env() const { return db_env_; }
-    const std::shared_ptr<HeaderDatabase>& queue() const { return queue_; }
-    const std::shared_ptr<HeaderDatabase>& log() const { return log_; }
-    ScanShared& scans() { return *scans_; }
-    DownloadShared& downloads() { return *downloads_; }
+    const StartupContext& startup() const;
+    Host& host();
 
-    // The subscribed group of that exact name, or null.
-    Group* FindGroup(const std::string& name);
-    // The group's header database, opened on first use; null when it cannot be opened.
-    std::shared_ptr<HeaderDatabase> GroupDatabase(Group& group);
-    // A database by view name: "queue", "log" or a subscribed group; null when unknown.
-    std::shared_ptr<HeaderDatabase> ViewDatabase(const std::string& name);
+    // --- Settings ---
 
-    // Scan one subscribed group on every enabled free slot (or queue it as a scan entry).
-    // Returns the workers started, or -1 when the group is not subscribed.
-    int StartScan(const std::string& group);
+    // The current snapshot; never changes under the caller.
+    std::shared_ptr<const Settings> settings() const;
+    // Makes `settings` the snapshot workers take from their next operation on, and saves
+    // the file.
+    CommandResult ApplySettings(Settings settings);
 
-    // Scans every subscribed group in turn and, unless scan_only, queues and downloads what
-    // each scan found before going on. `wait_for_workers` is how the front end waits for
-    // the workers of one step (it may show progress and turn Ctrl-C into Stop);
-    // `group_done` hears each group's name and whether any of its servers was read.
-    // Download directories are created without asking while it runs.
-    void Autograb(bool scan_only, const std::function<void()>& wait_for_workers,
-                  const std::function<void(const std::string&, bool)>& group_done = {});
+    // --- The group list ---
 
-    // Queues every attachment of the group's view (with `filter` when not empty) that is
-    // not queued or downloading yet, with its parts, and marks it queued in the group's
-    // database. With open_after each is also opened once downloaded (and moved to the
-    // head of the queue). Returns how many were queued, or -1 when the group is not
-    // subscribed.
-    int EnqueueAttachments(const std::string& group, const std::string& filter, bool open_after);
-    // Starts a download worker on every enabled free slot; returns how many started.
-    int StartDownloads();
-    // Imports an NZB file into the queue (no download starts).
-    NzbImportResult ImportNzb(const std::string& path);
-    // The slot toggle: enabling a slot while other workers run starts one on it at once.
-    void SetSlotEnabled(int slot, bool enabled);
+    CommandResult Subscribe(const std::string& group, const std::string& dir);
+    CommandResult Unsubscribe(const std::string& group);
+    bool IsSubscribed(const std::string& group) const;
+    // Empties the group's header database; the next scan starts afresh.
+    CommandResult ResetGroup(const std::string& group);
+
+    // --- The servers ---
+
+    // Added to the enabled list, or to the disabled one when entry.disabled is set.
+    CommandResult AddServer(ServerEntry entry);
+    // Removes every entry of the host from both lists.
+    CommandResult RemoveServer(const std::string& host);
+    // Moves the host's entry in the enabled list by `delta` places (-1 up, +1 down).
+    CommandResult MoveServer(const std::string& host, int delta);
+    // Moves the host's entries between the enabled and the disabled list.
+    CommandResult EnableServer(const std::string& host, bool enabled);
+
+    // --- Views ---
+
+    // A view of "queue", "log" or a subscribed group, set up with the user's defaults
+    // (order, incomplete rows shown or not); null when there is no such database. The
+    // caller owns it.
+    std::unique_ptr<HeaderView> OpenView(const std::string& name);
+
+    // --- Work ---
+
+    // Scans the group on every enabled free slot, or queues the scan when none is free.
+    // count: workers started.
+    CommandResult StartScan(const std::string& group);
+    // Queues every row of the group's view (with `filter` when not empty) not queued yet;
+    // with open_after each is opened once downloaded. count: entries queued.
+    CommandResult Enqueue(const std::string& group, const std::string& filter, bool open_after);
+    // Queues the given rows of the caller's view of a group (the selected rows).
+    CommandResult EnqueueRows(const std::string& group, HeaderView& view,
+                              const std::vector<int64_t>& rows, bool open_after);
+    // Starts a download worker on every enabled free slot. count: workers started.
+    CommandResult StartDownloads();
+    // Enqueue, then StartDownloads (Grab; Grab And Open with open_after).
+    CommandResult Grab(const std::string& group, const std::string& filter, bool open_after);
+    // Autograb All: scans every subscribed group in turn and, unless scan_only, queues and
+    // downloads what each scan found before going on. Runs on its own thread; the caller
+    // goes on at once and hears of it through events (and Busy()). Download directories
+    // are created without asking.
+    CommandResult StartAutograb(bool scan_only);
+    // Imports an NZB file into the queue (no download starts). count: files queued.
+    CommandResult ImportNzb(const std::string& path);
+
     // Pause and resume: workers wait at their next safe point.
-    void PauseTasks();
+    void TogglePause();
+    // Stop: every worker ends its task at the next safe point; Autograb ends too.
+    void StopAll();
+    // The stop button of one slot: its current task ends.
+    void StopSlot(int slot);
+    // The slot toggle: enabling a slot while downloads run starts one on it at once.
+    CommandResult SetSlotEnabled(int slot, bool enabled);
 
-    // True while any slot has a live worker.
-    bool WorkersAlive();
-    // Joins every finished or running worker; returns when none is alive.
+    CommandResult RemoveFromQueue(const std::vector<std::string>& ids);
+    CommandResult RemoveFromList(const std::string& group, const std::vector<std::string>& ids);
+    CommandResult MoveToTop(const std::vector<std::string>& ids);
+    CommandResult ClearQueue();
+    CommandResult ClearLog();
+
+    // --- Status ---
+
+    // The one-second timer: takes the slots' byte counters into the speed and the total,
+    // starts workers for entries a worker queued (a downloaded NZB file), and returns the
+    // picture.
+    EngineStatus Tick();
+    // The picture without a tick.
+    EngineStatus Status() const;
+    // True while a worker or Autograb runs.
+    bool Busy() const;
+    // Waits up to `bound` for every worker and Autograb to end; true when they have.
+    bool WaitIdle(std::chrono::milliseconds bound);
+    // Waits for every worker and Autograb to end.
     void WaitForWorkers();
-    // Stop: clears the downloading flag and wakes every connection.
-    void Stop();
 
-    // The one-second timer: sums and clears the slots' byte counters, updates the smoothed
-    // speed and starts a new interval; starts workers for entries a worker queued (a
-    // downloaded NZB file). Returns the bytes of the interval.
-    int64_t Tick();
-
-    // Writes the settings, the groups' directories and scan times included.
-    bool SaveSettings();
+    // Pauses after failures, for tests that run many of them.
+    void ShortenPausesForTests();
 
   private:
-    void LoadGroups();
-
-    StartupContext startup_;
-    Host& host_;
-    Settings settings_;
-    WorkerState workers_;
-    DbEnv db_env_;
-    std::vector<std::unique_ptr<Group>> groups_;
-    std::shared_ptr<HeaderDatabase> queue_;
-    std::shared_ptr<HeaderDatabase> log_;
-    std::unique_ptr<ScanShared> scans_;
-    std::unique_ptr<DownloadShared> downloads_;
-    std::mutex groups_mutex_;  // opening group databases from several workers
-    FileLock queue_owner_;     // held by the engine that may requeue interrupted entries
+    class Impl;
+    std::unique_ptr<Impl> impl_;
 };
 
 }  // namespace qs

@@ -11,14 +11,8 @@
 #include <cstring>
 
 #include "app/debug_log.h"
-#include "nntp/worker_state.h"
 
 namespace qs {
-
-SocketOptions& SocketOptions::Defaults() {
-    static SocketOptions options;
-    return options;
-}
 
 // ---------------------------------------------------------------------------------------------
 // SocketStreamBuffer
@@ -115,14 +109,12 @@ SocketStreamBuffer::LineResult SocketStreamBuffer::ReadLine(std::string& line, s
 // ---------------------------------------------------------------------------------------------
 // NntpSocket
 
-NntpSocket::NntpSocket(const SocketOptions& options)
+NntpSocket::NntpSocket(SocketOptions options)
     : std::iostream(nullptr), options_(options), buffer_(handle_) {
     rdbuf(&buffer_);
 }
 
 NntpSocket::~NntpSocket() {
-    if (slot_)
-        slot_->DetachConnection(this);
     Close();
 }
 
@@ -188,7 +180,7 @@ void NntpSocket::Open(const std::string& host, int port) {
         return;
     }
     timeval timeout{};
-    timeout.tv_sec = options_.timeout_seconds.load();
+    timeout.tv_sec = options_.timeout_seconds;
     ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
     ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
     int on = 1;
@@ -197,7 +189,7 @@ void NntpSocket::Open(const std::string& host, int port) {
 
 void NntpSocket::Close() {
     if (handle_.load() >= 0) {
-        if (options_.gracefully.load() && good()) {
+        if (options_.gracefully && good()) {
             *this << "QUIT\r" << std::endl;
         }
         std::lock_guard lock(shutdown_mutex_);

@@ -11,16 +11,11 @@
 
 namespace qs {
 
-class ThreadSlot;
-
-// Process-wide knobs every connection reads: the send/receive time-out at Open and whether
-// Close says "QUIT" first. Written by the controlling thread, read by workers.
+// What a connection is opened with: the send/receive time-out and whether Close says
+// "QUIT" first. Taken from the settings snapshot when the connection is made.
 struct SocketOptions {
-    std::atomic<int> timeout_seconds{120};
-    std::atomic<bool> gracefully{true};
-
-    // The options of connections that were given none.
-    static SocketOptions& Defaults();
+    int timeout_seconds = 120;
+    bool gracefully = true;
 };
 
 // Reply lines are read 999 characters at a time; the scan uses a larger buffer.
@@ -74,7 +69,7 @@ class SocketStreamBuffer : public std::streambuf {
 // Shutdown to wake a blocked receive; only the owner closes the descriptor.
 class NntpSocket : public std::iostream {
   public:
-    explicit NntpSocket(const SocketOptions& options = SocketOptions::Defaults());
+    explicit NntpSocket(SocketOptions options = {});
     ~NntpSocket() override;
     NntpSocket(const NntpSocket&) = delete;
     NntpSocket& operator=(const NntpSocket&) = delete;
@@ -101,15 +96,11 @@ class NntpSocket : public std::iostream {
     // Writes the text followed by CR LF and flushes: one send per command.
     void SendCommand(std::string_view command);
 
-    // The slot whose connection field points at this object; cleared when it is destroyed.
-    void set_slot(ThreadSlot* slot) { slot_ = slot; }
-
   private:
-    const SocketOptions& options_;
+    SocketOptions options_;
     std::atomic<int> handle_{-1};
     std::mutex shutdown_mutex_;  // a shutdown never meets a close of the same descriptor
     SocketStreamBuffer buffer_;
-    ThreadSlot* slot_ = nullptr;
 };
 
 }  // namespace qs

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "nntp/nntp_socket.h"
+#include "nntp/server_rotation.h"
 #include "nntp/worker_state.h"
 
 namespace qs {
@@ -14,12 +15,12 @@ namespace qs {
 int ReplyCode(std::string_view line);
 
 // Opens a greeted and, when the server entry has a user name, logged-in connection for the
-// slot, starting at the slot's current server. A failed attempt moves the slot on to the next
-// enabled server; without single_attempt the servers are tried in a ring for as long as the
-// slot's work goes on, at most ConnectionRetries (at least 1) rounds over all of them. The
-// connection stays registered in the slot until it is destroyed. `status` may be null.
-std::unique_ptr<NntpSocket> ConnectToServer(WorkerState& state, int slot, StatusText* status,
-                                            bool single_attempt);
+// slot, starting at the rotation's current server. A failed attempt moves the rotation on;
+// without single_attempt the servers are tried in a ring for as long as the slot's work
+// goes on, at most rotation.connect_attempts() times. The connection stays registered in
+// the slot until it is destroyed. `status` may be null.
+SlotConnection ConnectToServer(WorkerState& state, int slot, ServerRotation& rotation,
+                               StatusText* status, bool single_attempt);
 
 // GROUP; true when the server answered 211.
 bool SelectGroup(NntpSocket& connection, const std::string& group);

@@ -5,12 +5,11 @@
 #include <ctime>
 
 #include "app/debug_log.h"
-#include "app/thread_priority.h"
+#include "nntp/server_rotation.h"
 #include "nntp/session.h"
 #include "scan/header_filter.h"
-#include "app/output_files.h"
 #include "scan/overview_line.h"
-#include "scan/scanf_reader.h"
+#include "app/number_reader.h"
 
 namespace qs {
 
@@ -44,21 +43,21 @@ enum class ServerResult { Done, Failed, Retry };
 
 // One pass over a server: connect, GROUP, STAT, XOVER and the line loop. `lines_read` counts
 // the overview lines of this pass, so the caller can tell a retry that made progress.
-ServerResult ScanServerOnce(ScanShared& shared, const ScanTarget& target, int slot_index,
-                            int64_t& lines_read) {
-    WorkerState& state = shared.state();
+ServerResult ScanServerOnce(WorkerState& state, const ScanTarget& target, int slot_index,
+                            int64_t& lines_read, std::string& error) {
     ThreadSlot& slot = state.slot(slot_index);
     const Group& group = target.group;
+    // One snapshot for the pass: a changed setting applies from the next pass.
+    const std::shared_ptr<const Settings> settings = state.settings();
+    ServerRotation rotation(slot, settings);
 
-    std::unique_ptr<NntpSocket> connection = ConnectToServer(state, slot_index, &slot.status, true);
-    if (!connection)
+    SlotConnection connection = ConnectToServer(state, slot_index, rotation, &slot.status, true);
+    if (!connection) {
+        error = rotation.last_error();
         return ServerResult::Failed;
+    }
     LogLine("WE ARE CONNECTED!\n");
-    const auto& servers = state.settings().servers;
-    int index = slot.server_index.load();
-    const std::string host = index >= 0 && index < static_cast<int>(servers.size())
-                                 ? servers[static_cast<size_t>(index)].host
-                                 : "";
+    const std::string host = rotation.host();
 
     slot.status.Set(host + ":Setting Group " + group.name + "...");
     LogLine("GROUP: %s\n", group.name.c_str());
@@ -68,6 +67,7 @@ ServerResult ScanServerOnce(ScanShared& shared, const ScanTarget& target, int sl
     GroupReply reply = ReadNumbers(line);
     if (reply.code != 211) {
         std::string text = host + ":Error Setting Group..." + line;
+        error = text;
         slot.status.Set(text);
         LogLine("ERROR: %s\n", text.c_str());
         connection->Close();
@@ -83,7 +83,7 @@ ServerResult ScanServerOnce(ScanShared& shared, const ScanTarget& target, int sl
         reply.first = stat.count;  // the group's current article
 
     const int64_t start =
-        ScanStartNumber(target.start_article, reply.first, reply.last, state.settings().MaxHeaders);
+        ScanStartNumber(target.start_article, reply.first, reply.last, settings->MaxHeaders);
     LogLine("First: %" PRId64 "\n", start);
     uint64_t span = static_cast<uint64_t>(reply.last - start);
     uint64_t count = static_cast<uint64_t>(reply.count);
@@ -99,6 +99,7 @@ ServerResult ScanServerOnce(ScanShared& shared, const ScanTarget& target, int sl
     if (ReplyCode(line) != 224) {
         // No overview follows an error reply: waiting for the time-out would only repeat it.
         std::string text = host + ":Error Scanning..." + line;
+        error = text;
         slot.status.Set(text);
         LogLine("ERROR: %s\n", text.c_str());
         connection->Close();
@@ -106,10 +107,13 @@ ServerResult ScanServerOnce(ScanShared& shared, const ScanTarget& target, int sl
     }
 
     HeaderFilter filter;
-    if (!filter.Prepare(state.settings(), *state.host()))
+    SilentHost no_host;
+    if (!filter.Prepare(*settings, state.host() ? *state.host() : no_host)) {
+        error = "the header filter does not compile";
         return ServerResult::Failed;
+    }
 
-    slot.stop_requested.store(false);
+    const int limit_kbps = settings->SpeedUse ? settings->SpeedVal : 0;
     int64_t last_seen = start;
     int64_t counted = 0;
     OverviewRecord record;
@@ -122,7 +126,7 @@ ServerResult ScanServerOnce(ScanShared& shared, const ScanTarget& target, int sl
             slot.StepProgress();
         if (line == ".\r")
             break;
-        if (!state.downloading() || slot.stop_requested.load())
+        if (!state.downloading() || slot.stop_requested())
             break;
         if (!whole || !connection->is_open() || connection->fail()) {
             slot.status.Set(host + ":Socket error...retrying...");
@@ -145,9 +149,13 @@ ServerResult ScanServerOnce(ScanShared& shared, const ScanTarget& target, int sl
         if (!filter.Accepts(fields.subject, fields.from))
             continue;
         ParseOverviewFields(fields, record);
-        state.ThrottleIfOverLimit(slot_index);
-        if (BuildScanRecords(record, group, records))
-            target.db->StoreAttachment(&records.part, records.attachment);
+        state.ThrottleIfOverLimit(slot_index, limit_kbps);
+        if (BuildScanRecords(record, group, records) &&
+            !target.db->StoreAttachment(&records.part, records.attachment)) {
+            error = "the header database refused a write: " + target.db->path();
+            slot.status.Set(host + ":" + error);
+            return ServerResult::Failed;
+        }
     }
     LogLine("Message retrieval complete...\n");
     connection.reset();
@@ -164,100 +172,118 @@ int64_t ScanStartNumber(int64_t highest_stored, int64_t first, int64_t last, int
     return start;
 }
 
-int ScanServer(ScanShared& shared, const ScanTarget& target, int slot) {
-    WorkerState& state = shared.state();
+bool ScanServer(WorkerState& state, const ScanTarget& target, int slot, ServerScan& result) {
     // A server that keeps dropping the connection without delivering a new line is given up
     // after ConnectionRetries restarts in a row.
     int fruitless_restarts = 0;
     for (;;) {
         int64_t lines_read = 0;
-        ServerResult result = ScanServerOnce(shared, target, slot, lines_read);
-        if (result == ServerResult::Done)
-            return 1;
-        if (result == ServerResult::Failed)
-            return 0;
+        ServerResult pass = ScanServerOnce(state, target, slot, lines_read, result.error);
+        result.headers += lines_read;
+        if (pass == ServerResult::Done) {
+            result.complete = true;
+            result.error.clear();
+            return true;
+        }
+        if (pass == ServerResult::Failed)
+            return false;
         fruitless_restarts = lines_read > 0 ? 0 : fruitless_restarts + 1;
-        if (fruitless_restarts > state.settings().ConnectionRetries || !state.ShouldContinue(slot))
-            return 0;
+        if (fruitless_restarts > state.settings()->ConnectionRetries ||
+            !state.ShouldContinue(slot)) {
+            if (result.error.empty())
+                result.error = "the connection kept failing";
+            return false;
+        }
     }
 }
 
-void Scanproc(ScanShared& shared, int slot_index, const ScanTarget& target) {
-    WorkerState& state = shared.state();
+ScanJob::ScanJob(ScanTarget target, std::vector<std::string> hosts, EventListener* events)
+    : target_(std::move(target)), events_(events) {
+    report_.group = target_.group.name;
+    for (size_t i = 0; i < hosts.size(); ++i) {
+        servers_.push_back(static_cast<int>(i));
+        report_.servers.push_back(ServerScan{hosts[i], false, 0, "not scanned"});
+    }
+}
+
+void ScanJob::AddWorker() {
+    std::lock_guard lock(mutex_);
+    ++workers_;
+}
+
+bool ScanJob::TakeServer(int& index) {
+    std::lock_guard lock(mutex_);
+    if (servers_.empty())
+        return false;
+    index = servers_.front();
+    servers_.pop_front();
+    return true;
+}
+
+void ScanJob::Report(int index, const ServerScan& result) {
+    {
+        std::lock_guard lock(mutex_);
+        if (index >= 0 && index < static_cast<int>(report_.servers.size()))
+            report_.servers[static_cast<size_t>(index)] = result;
+    }
+    if (events_)
+        events_->OnRowsChanged(target_.group.name, {});
+}
+
+void ScanJob::Seal() {
+    {
+        std::lock_guard lock(mutex_);
+        sealed_ = true;
+    }
+    Leave(false);
+}
+
+void ScanJob::Leave() {
+    Leave(true);
+}
+
+void ScanJob::Leave(bool worker) {
+    ScanReport ended;
+    {
+        std::lock_guard lock(mutex_);
+        if (worker)
+            --workers_;
+        if (workers_ > 0 || !sealed_ || ended_)
+            return;
+        ended_ = true;
+        ended = report_;
+    }
+    if (target_.db)
+        target_.db->Flush();
+    if (events_)
+        events_->OnScanEnded(ended);
+}
+
+bool ScanJob::ended() const {
+    std::lock_guard lock(mutex_);
+    return ended_;
+}
+
+ScanReport ScanJob::report() const {
+    std::lock_guard lock(mutex_);
+    return report_;
+}
+
+void Scanproc(WorkerState& state, int slot_index, ScanJob& job) {
     ThreadSlot& slot = state.slot(slot_index);
-    while (state.downloading()) {
-        if (!slot.enabled.load())
-            break;
-        {
-            std::lock_guard lock(state.queue_mutex());
-            if (shared.servers.empty())
-                break;
-            slot.server_index.store(shared.servers.front());
-            shared.servers.pop_front();
-        }
-        if (ScanServer(shared, target, slot_index))
-            shared.servers_scanned.fetch_add(1);
-        else
-            shared.servers_failed.fetch_add(1);
+    int index = 0;
+    while (state.downloading() && slot.enabled.load() && !slot.stop_requested() &&
+           job.TakeServer(index)) {
+        slot.server_index.store(index);
+        ServerScan result = job.report().servers[static_cast<size_t>(index)];
+        result.error.clear();
+        ScanServer(state, job.target(), slot_index, result);
+        job.Report(index, result);
         LogLine("Current newsserver scanned\n");
     }
     slot.status.Set("Ready...");
-    slot.stop_requested.store(false);
     LogLine("Scanproc%d finished\n", slot_index);
-}
-
-int StartScan(ScanShared& shared, Group& group, const std::shared_ptr<HeaderDatabase>& db) {
-    WorkerState& state = shared.state();
-    Host& host = *state.host();
-    ScanTarget target;
-    group.lastscanned = static_cast<int64_t>(std::time(nullptr));
-    target.start_article = db ? db->HighestArticleId() : 0;
-    EnsureDirectory(group.downloaddir, state.settings(), host);
-
-    state.SetDownloading(true);
-    {
-        std::lock_guard lock(state.queue_mutex());
-        for (size_t i = 0; i < state.settings().servers.size(); ++i)
-            shared.servers.push_back(static_cast<int>(i));
-    }
-    bool any_enabled = false;
-    for (int i = 0; i < kThreadSlots; ++i)
-        any_enabled = any_enabled || state.slot(i).enabled.load();
-    if (!any_enabled)
-        host.ShowMessage("No threads enabled.", Host::Icon::Stop);
-    state.StartInterval();
-    if (db)
-        db->ClearNewFlags();
-
-    target.group = group;
-    target.db = db;
-    int started = 0;
-    for (int i = 0; i < kThreadSlots; ++i) {
-        ThreadSlot& slot = state.slot(i);
-        if (!slot.enabled.load() || slot.busy.load())
-            continue;
-        if (slot.worker.joinable())
-            slot.worker.join();  // a finished worker of an earlier task
-        slot.stop_requested.store(false);
-        slot.busy.store(true);
-        slot.worker = std::thread([&shared, i, target] {
-            LowerThreadPriority();
-            Scanproc(shared, i, target);
-            shared.state().slot(i).busy.store(false);
-        });
-        ++started;
-    }
-    if (started == 0 && shared.queue()) {
-        Attachment entry;
-        entry.state = StateScanJob;
-        entry.Id = entry.filename = entry.newsgroup = group.name;
-        entry.date = static_cast<int64_t>(std::time(nullptr));
-        shared.queue()->StoreAttachment(nullptr, entry);
-        int64_t rows = shared.queue()->CountRows();
-        if (rows > 0)
-            shared.queue()->MoveRowToTop(rows - 1);
-    }
-    return started;
+    job.Leave();
 }
 
 }  // namespace qs

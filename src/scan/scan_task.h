@@ -4,12 +4,15 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <mutex>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "db/header_db.h"
 #include "db/records.h"
+#include "app/events.h"
 #include "nntp/worker_state.h"
 
 namespace qs {
@@ -22,42 +25,50 @@ struct ScanTarget {
     int64_t start_article = 0;
 };
 
-// What every scan worker shares: the worker state, the server work list (positions in the
-// enabled server list, guarded by the queue lock) and the queue database that takes a scan
-// entry when no slot is free.
-class ScanShared {
+// One group's scan: the servers still to be read (positions in the enabled server list)
+// and what each gave. The workers of the scan share it; the last one to leave reports the
+// scan's end to the listener, once.
+class ScanJob {
   public:
-    ScanShared(WorkerState& state, std::shared_ptr<HeaderDatabase> queue)
-        : state_(state), queue_(std::move(queue)) {}
+    ScanJob(ScanTarget target, std::vector<std::string> hosts, EventListener* events);
 
-    WorkerState& state() { return state_; }
-    const std::shared_ptr<HeaderDatabase>& queue() const { return queue_; }
+    const ScanTarget& target() const { return target_; }
 
-    // Guarded by state().queue_mutex().
-    std::deque<int> servers;
+    // A worker is counted in before it is started, and the starter seals the job once every
+    // worker is on its way, so the scan cannot seem ended early. Controlling thread.
+    void AddWorker();
+    void Seal();
+    // Takes the next server to read; false when none is left.
+    bool TakeServer(int& index);
+    // What reading one server gave.
+    void Report(int index, const ServerScan& result);
+    // A worker is done with the scan; the last one reports its end.
+    void Leave();
 
-    // Servers whose overview was read to the end, and those that failed, since the last reset.
-    std::atomic<int> servers_scanned{0};
-    std::atomic<int> servers_failed{0};
+    bool ended() const;
+    ScanReport report() const;
 
   private:
-    WorkerState& state_;
-    std::shared_ptr<HeaderDatabase> queue_;
+    void Leave(bool worker);
+
+    ScanTarget target_;
+    EventListener* events_;
+    mutable std::mutex mutex_;
+    std::deque<int> servers_;
+    ScanReport report_;
+    int workers_ = 0;
+    bool sealed_ = false;
+    bool ended_ = false;
 };
 
-// Prepares the scan of one group and starts a worker on every enabled free slot; when none
-// is free the scan waits as a scan entry at the head of the queue. Stamps `lastscanned` on
-// `group`, ensures its download directory and clears its new marks. Returns the number of
-// workers started.
-int StartScan(ScanShared& shared, Group& group, const std::shared_ptr<HeaderDatabase>& db);
+// The body of a scan worker: takes servers from the job until none is left or the work is
+// stopped, then leaves the job. A download worker runs it for a queued scan.
+void Scanproc(WorkerState& state, int slot, ScanJob& job);
 
-// The body of a scan worker: takes servers from the work list until it is empty or the
-// work is stopped. A download worker calls it for a scan entry.
-void Scanproc(ScanShared& shared, int slot, const ScanTarget& target);
-
-// Reads one server's overview of the group into its database: 1 when read to the end or
-// stopped, 0 when the connection, GROUP, XOVER or the filter failed.
-int ScanServer(ScanShared& shared, const ScanTarget& target, int slot);
+// Reads one server's overview of the group into its database: true when read to the end
+// or stopped, false when the connection, GROUP, XOVER or the filter failed. `result`
+// gets the lines read and, on failure, the server's answer.
+bool ScanServer(WorkerState& state, const ScanTarget& target, int slot, ServerScan& result);
 
 // The start number of a server's overview: the highest stored number, else the first
 // article; moved up to last - max_headers when that limit is set and higher.

@@ -1,9 +1,7 @@
 #include "download/decoder.h"
 
-#include <cerrno>
-#include <cstring>
-
 #include "app/debug_log.h"
+#include "app/number_reader.h"
 #include "app/output_files.h"
 
 namespace qs {
@@ -61,45 +59,24 @@ void DecoderFrame::ResetFrame() {
     position_ = 0;
 }
 
-namespace {
-
-bool IsSpace(char c) {
-    return c == ' ' || (c >= '\t' && c <= '\r');
-}
-
-}  // namespace
-
 int ScanNumbers(std::string_view text, std::string_view pattern, int64_t* values, int max) {
     size_t t = 0;
     int filled = 0;
     for (size_t p = 0; p < pattern.size(); ++p) {
-        char pc = pattern[p];
-        if (IsSpace(pc)) {
-            while (t < text.size() && IsSpace(text[t]))
-                ++t;
-            continue;
-        }
-        if (pc == '%' && p + 1 < pattern.size() && pattern[p + 1] == 'd') {
+        const char pc = pattern[p];
+        if (scanf_reader::IsSpace(pc)) {
+            scanf_reader::SkipSpace(text, t);
+        } else if (pc == '%' && p + 1 < pattern.size() && pattern[p + 1] == 'd') {
             ++p;
-            while (t < text.size() && IsSpace(text[t]))
-                ++t;
-            bool negative = false;
-            if (t < text.size() && (text[t] == '+' || text[t] == '-'))
-                negative = text[t++] == '-';
-            if (t >= text.size() || text[t] < '0' || text[t] > '9')
+            int64_t value = 0;
+            if (!scanf_reader::ReadInt(text, t, value))
                 return filled;
-            constexpr int64_t kCap = INT64_C(1) << 62;
-            int64_t v = 0;
-            for (; t < text.size() && text[t] >= '0' && text[t] <= '9'; ++t)
-                v = v >= kCap / 10 ? kCap : v * 10 + (text[t] - '0');
             if (filled < max)
-                values[filled] = negative ? -v : v;
+                values[filled] = value;
             ++filled;
-            continue;
-        }
-        if (t >= text.size() || text[t] != pc)
+        } else if (!scanf_reader::ReadLiteral(text, t, pc)) {
             return filled;
-        ++t;
+        }
     }
     return filled;
 }

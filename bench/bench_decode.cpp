@@ -139,9 +139,11 @@ void BM_YencDecode(benchmark::State& state) {
     for (auto _ : state) {
         qs::YencDecoder dec("bench", DevNull());
         int bad = 0;
-        for (const auto& part : parts)
-            bad += dec.Start("", part).bad_parts;
-        dec.Close();
+        for (size_t i = 0; i < parts.size(); ++i) {
+            auto outcome = i == 0 ? dec.Start("", parts[0]) : dec.Continue(parts[i]);
+            bad += outcome == qs::DecodeOutcome::HeldBack;
+        }
+        dec.Finish();
         if (bad != 0 || dec.total_bytes() != kTotal)
             state.SkipWithError("yEnc decoding went wrong");
     }
@@ -178,7 +180,7 @@ void BM_UuDecode(benchmark::State& state) {
     const auto& lines = UuLines();
     for (auto _ : state) {
         qs::UuDecoder dec("bench", DevNull());
-        if (!dec.Start("", lines))
+        if (dec.Start("", lines) != qs::DecodeOutcome::Decoded)
             state.SkipWithError("no begin line");
         dec.Finish();
     }
@@ -190,7 +192,7 @@ void BM_Base64Decode(benchmark::State& state) {
     const auto& lines = Base64Lines();
     for (auto _ : state) {
         qs::Base64Decoder dec("bench", DevNull());
-        if (!dec.Start("", lines))
+        if (dec.Start("", lines) != qs::DecodeOutcome::Decoded)
             state.SkipWithError("no MIME header");
         dec.Finish();
     }

@@ -24,20 +24,51 @@ using OutputNamer = std::function<std::string(std::string_view subject, std::str
 // MakeOutputPath bound to a copy of the naming options of `settings`.
 OutputNamer MakeOutputNamer(const Settings& settings);
 
+// What became of a part given to a decoder.
+enum class DecodeOutcome {
+    NotFound,  // no data of the decoder's encoding in the lines (or no file to write it to)
+    Decoded,   // decoded and written
+    HeldBack,  // failed its check and waits: fetch it again, or write it with KeepBadParts
+};
+
+// One encoding's decoder as AttachmentDecoder drives it: Start with each part until one is
+// recognised, Continue with every part after that, Finish at the end. These calls come once
+// per part; the work per line stays inside the decoder.
+class PartDecoder {
+  public:
+    virtual ~PartDecoder() = default;
+
+    // Looks for this encoding in `lines`; when found, opens the output file in `directory`
+    // and decodes the part. NotFound also when the output file cannot be opened.
+    virtual DecodeOutcome Start(std::string_view directory, const LineList& lines) = 0;
+    // Decodes a later part of the same attachment.
+    virtual DecodeOutcome Continue(const LineList& lines) = 0;
+    // Writes the parts the last Start or Continue held back (only yEnc checks its parts).
+    virtual void KeepBadParts() {}
+    // Writes what is still pending and closes the output file.
+    virtual void Finish() = 0;
+    // Back to the state after creation; an open output file is closed.
+    virtual void Reset() = 0;
+
+    // Full path of the output file (empty until a header named it).
+    virtual const std::string& output_path() const = 0;
+    // True when writing the output file failed (disk full, I/O error).
+    virtual bool write_failed() const = 0;
+    // "path: reason" when the output file could not be created or written; else empty.
+    virtual std::string output_error() const = 0;
+};
+
 // What the three decoders share: the subject and output path, the line reader over the
 // current part's lines, and the output file.
-class DecoderFrame {
+class DecoderFrame : public PartDecoder {
   public:
     DecoderFrame(const DecoderFrame&) = delete;
     DecoderFrame& operator=(const DecoderFrame&) = delete;
 
-    // Full path of the output file (empty until a header named it).
-    const std::string& output_path() const { return output_path_; }
+    const std::string& output_path() const final { return output_path_; }
     bool output_open() const { return out_.is_open(); }
-    // True when writing the output file failed (disk full, I/O error).
-    bool write_failed() const { return out_.failed(); }
-    // "path: reason" when the output file could not be created or written; else empty.
-    std::string output_error() const {
+    bool write_failed() const final { return out_.failed(); }
+    std::string output_error() const final {
         if (!open_error_.empty())
             return open_error_;
         return out_.failed() ? output_path_ + ": " + out_.error() : std::string();
@@ -45,7 +76,6 @@ class DecoderFrame {
 
   protected:
     DecoderFrame(std::string subject, OutputNamer namer);
-    ~DecoderFrame() = default;
 
     // Makes `lines` the current part and starts reading at its first line.
     void Attach(const LineList& lines);
@@ -83,8 +113,8 @@ class DecoderFrame {
 
 // Formatted reading of `text` from its start as scanf does it for patterns made of
 // literal characters, blanks and %d: literals must match exactly, a blank matches any run
-// of white space (also an empty one), %d skips white space and takes a signed decimal
-// number (saturated rather than overflowing). Returns how many numbers were taken.
+// of white space (also an empty one), %d reads a number as scanf_reader::ReadInt does
+// (saturated rather than overflowing). Returns how many numbers were taken.
 int ScanNumbers(std::string_view text, std::string_view pattern, int64_t* values, int max);
 
 // Case-insensitive (A-Z only) search; npos when `needle` is not in `text`.

@@ -73,21 +73,21 @@ bool Base64Decoder::FindHeader() {
     return false;
 }
 
-bool Base64Decoder::Start(std::string_view directory, const LineList& lines) {
+DecodeOutcome Base64Decoder::Start(std::string_view directory, const LineList& lines) {
     set_directory(directory);
     Attach(lines);
     if (!FindHeader())
-        return false;
+        return DecodeOutcome::NotFound;
     if (!output_open() && !OpenOutput("Base64"))
-        return false;
+        return DecodeOutcome::NotFound;
     DecodeLines();
-    return true;
+    return DecodeOutcome::Decoded;
 }
 
-bool Base64Decoder::Continue(const LineList& lines) {
+DecodeOutcome Base64Decoder::Continue(const LineList& lines) {
     Attach(lines);
     DecodeLines();
-    return true;
+    return DecodeOutcome::Decoded;
 }
 
 void Base64Decoder::DecodeLines() {

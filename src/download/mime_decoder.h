@@ -11,19 +11,18 @@ namespace qs {
 // Decodes MIME attachments whose body is base64 (RFC 2045). The part is recognised by
 // "base64" and name=" in its header lines. Like the UU decoder it takes the first data
 // line's length as the normal one and holds the last shorter line back until the end.
-class Base64Decoder : public DecoderFrame {
+class Base64Decoder final : public DecoderFrame {
   public:
     Base64Decoder(std::string subject, OutputNamer namer);
 
     // Finds the MIME header with a name, opens the output file in `directory` and decodes
-    // the lines after the headers. False when there is no such header or no file.
-    bool Start(std::string_view directory, const LineList& lines);
-    // Decodes a later part from its first line; always true.
-    bool Continue(const LineList& lines);
+    // the lines after the headers. NotFound when there is no such header or no file.
+    DecodeOutcome Start(std::string_view directory, const LineList& lines) override;
+    // Decodes a later part from its first line; always Decoded.
+    DecodeOutcome Continue(const LineList& lines) override;
     // Decodes the held line when due and closes the output file.
-    void Finish();
-    // Back to the state after creation; an open output file is closed.
-    void Reset();
+    void Finish() override;
+    void Reset() override;
 
   private:
     // Characters of an unfinished group, carried from line to line within one part.

@@ -95,21 +95,21 @@ bool UuDecoder::FindBegin() {
     return false;
 }
 
-bool UuDecoder::Start(std::string_view directory, const LineList& lines) {
+DecodeOutcome UuDecoder::Start(std::string_view directory, const LineList& lines) {
     set_directory(directory);
     Attach(lines);
     if (!FindBegin())
-        return false;
+        return DecodeOutcome::NotFound;
     if (!output_open() && !OpenOutput("UUDecode"))
-        return false;
+        return DecodeOutcome::NotFound;
     DecodeLines();
-    return true;
+    return DecodeOutcome::Decoded;
 }
 
-bool UuDecoder::Continue(const LineList& lines) {
+DecodeOutcome UuDecoder::Continue(const LineList& lines) {
     Attach(lines);
     DecodeLines();
-    return true;
+    return DecodeOutcome::Decoded;
 }
 
 void UuDecoder::DecodeLines() {

@@ -11,19 +11,18 @@ namespace qs {
 // normal length: lines of that length are written at once, the last shorter line is held
 // back and written at the end only when no full-length line came after it (a short line
 // in the middle of a part is damage, not data).
-class UuDecoder : public DecoderFrame {
+class UuDecoder final : public DecoderFrame {
   public:
     UuDecoder(std::string subject, OutputNamer namer);
 
     // Looks for the "begin" line, opens the output file in `directory` and decodes the
-    // rest of the part. False when there is no "begin" line or the file cannot be opened.
-    bool Start(std::string_view directory, const LineList& lines);
-    // Decodes a later part from its first line; always true.
-    bool Continue(const LineList& lines);
+    // rest of the part. NotFound when there is no "begin" line or the file cannot be opened.
+    DecodeOutcome Start(std::string_view directory, const LineList& lines) override;
+    // Decodes a later part from its first line; always Decoded.
+    DecodeOutcome Continue(const LineList& lines) override;
     // Writes the held line when due and closes the output file.
-    void Finish();
-    // Back to the state after creation; an open output file is closed.
-    void Reset();
+    void Finish() override;
+    void Reset() override;
 
   private:
     bool FindBegin();

@@ -114,22 +114,26 @@ void YencDecoder::Reset() {
     file_check_failed_ = false;
 }
 
-YencDecoder::Result YencDecoder::Start(std::string_view directory, const LineList& lines) {
+DecodeOutcome YencDecoder::Start(std::string_view directory, const LineList& lines) {
     set_directory(directory);
+    return Continue(lines);
+}
+
+DecodeOutcome YencDecoder::Continue(const LineList& lines) {
     Attach(lines);
     held_.clear();
-    Result result;
+    const int before = parts_decoded_;
     Header header;
     while (FindHeader(header)) {
         if (!output_open() && !OpenOutput("yDec"))
             break;
-        if (!DecodePart(header))
-            ++result.bad_parts;
+        DecodePart(header);
         if (!header.multipart)
             break;
     }
-    result.parts_decoded = parts_decoded_;
-    return result;
+    if (!held_.empty())
+        return DecodeOutcome::HeldBack;
+    return parts_decoded_ > before ? DecodeOutcome::Decoded : DecodeOutcome::NotFound;
 }
 
 bool YencDecoder::FindHeader(Header& header) {
@@ -189,7 +193,7 @@ uint8_t* YencDecoder::Room(size_t extra) {
     return part_.get() + part_size_;
 }
 
-bool YencDecoder::DecodePart(const Header& header) {
+void YencDecoder::DecodePart(const Header& header) {
     part_size_ = 0;
     std::string_view line;
     std::string_view trailer;
@@ -213,7 +217,12 @@ bool YencDecoder::DecodePart(const Header& header) {
     const int64_t part = header.multipart ? header.part : 1;
     bool bad = false;
     if (trailer.empty()) {
-        int64_t expected = header.multipart ? header.end - header.begin + 1 : header.size;
+        // A range that makes no sense (checked below) announces no length.
+        int64_t expected = header.size;
+        if (header.multipart)
+            expected = header.begin >= 1 && header.end >= header.begin
+                           ? header.end - (header.begin - 1)
+                           : -1;
         if (expected >= 0 && size < static_cast<uint64_t>(expected)) {
             LogLine("yEnc part %" PRId64 " cut short: %" PRIu64 " of %" PRId64 " bytes\n", part,
                     size, expected);
@@ -265,12 +274,11 @@ bool YencDecoder::DecodePart(const Header& header) {
 
     if (bad) {
         held_.push_back(Held{offset, crc, std::vector<uint8_t>(data, data + size)});
-        return false;
+        return;
     }
     Commit(offset, data, size, crc);
     if (!header.multipart)
         next_offset_ = offset + size;
-    return true;
 }
 
 void YencDecoder::Commit(uint64_t offset, const uint8_t* data, uint64_t size, uint32_t crc) {

@@ -21,32 +21,31 @@ size_t DecodeYencLine(std::string_view line, uint8_t* out);
 //
 // Each part is decoded into memory and checked against its "=yend" line (size, part
 // number, pcrc32; crc32 on a single-part post) before any byte reaches the file. A part
-// that fails its check is held back and counted in Result::bad_parts, so part retrieval can
-// fetch it again (the next Start drops the held copy) or, when no better copy can be had,
-// write it anyway with KeepBadParts. Parts with "=ypart" are written at offset begin - 1,
+// that fails its check is held back (DecodeOutcome::HeldBack), so part retrieval can fetch it
+// again (the next Start or Continue drops the held copy) or, when no better copy can be
+// had, write it anyway with KeepBadParts. Parts with "=ypart" are written at offset begin - 1,
 // so a missing part leaves a hole of its size and a part fetched twice overwrites itself;
 // parts without it follow one another. A whole-file crc32 on the last part is checked
 // against the parts written (file_check_failed).
-class YencDecoder : public DecoderFrame {
+class YencDecoder final : public DecoderFrame {
   public:
-    struct Result {
-        int parts_decoded = 0;  // parts written since creation or reset
-        int bad_parts = 0;      // parts of these lines that failed their check (held back)
-    };
-
     YencDecoder(std::string subject, OutputNamer namer);
 
     // Decodes every yEnc part found in `lines`; the output file (in `directory`) is opened
-    // at the first header. parts_decoded 0 means nothing was recognised (yet).
-    Result Start(std::string_view directory, const LineList& lines);
-    // Writes the parts held back by the last Start.
-    void KeepBadParts();
+    // at the first header. HeldBack when any of these parts failed its check, else Decoded
+    // when one was written, else NotFound.
+    DecodeOutcome Start(std::string_view directory, const LineList& lines) override;
+    // The same for a later part, in the directory Start was given.
+    DecodeOutcome Continue(const LineList& lines) override;
+    void KeepBadParts() override;
     // Closes the output file.
-    void Close() { out_.Close(); }
-    // Back to the state after creation; an open output file is closed.
-    void Reset();
+    void Finish() override { out_.Close(); }
+    void Reset() override;
 
+    // Parts written since creation or reset.
     int parts_decoded() const { return parts_decoded_; }
+    // Parts the last Start or Continue held back.
+    int held_parts() const { return static_cast<int>(held_.size()); }
     uint64_t total_bytes() const { return total_bytes_; }
     // True when the last part's whole-file crc32 did not match the parts written, or the
     // parts written do not cover the announced size.
@@ -68,8 +67,9 @@ class YencDecoder : public DecoderFrame {
     };
 
     bool FindHeader(Header& header);
-    // Decodes the data lines of one part; returns false when the part was held back.
-    bool DecodePart(const Header& header);
+    // Decodes the data lines of one part and writes it, or holds it back when it fails its
+    // check.
+    void DecodePart(const Header& header);
     void Commit(uint64_t offset, const uint8_t* data, uint64_t size, uint32_t crc);
     void CheckFile();
     uint8_t* Room(size_t extra);

@@ -23,9 +23,9 @@ OutputNamer PlainNamer() {
 // Feeds the parts as part retrieval does: the first to Start, the rest to Continue.
 template <typename Decoder>
 std::string DecodeParts(Decoder& dec, const std::vector<LineList>& parts, const TempDir& dir) {
-    EXPECT_TRUE(dec.Start(dir.path() + "/out/", parts.at(0)));
+    EXPECT_EQ(dec.Start(dir.path() + "/out/", parts.at(0)), DecodeOutcome::Decoded);
     for (size_t i = 1; i < parts.size(); ++i)
-        EXPECT_TRUE(dec.Continue(parts[i]));
+        EXPECT_EQ(dec.Continue(parts[i]), DecodeOutcome::Decoded);
     dec.Finish();
     return ReadFile(dec.output_path());
 }
@@ -111,13 +111,15 @@ TEST_F(Encoded, UuDotStuffedAndMalformedLines) {
     EXPECT_EQ(got.size(), 45u * 2 + 42u);
 
     UuDecoder none("s", PlainNamer());
-    EXPECT_FALSE(none.Start(dir_.path() + "/out/", LineList{"hello\r", "begin x\r"}));
+    EXPECT_EQ(none.Start(dir_.path() + "/out/", LineList{"hello\r", "begin x\r"}),
+              DecodeOutcome::NotFound);
     EXPECT_FALSE(none.output_open());
 }
 
 TEST_F(Encoded, UuUnopenableFileFailsStart) {
     UuDecoder dec("s", PlainNamer());
-    EXPECT_FALSE(dec.Start(dir_.path() + "/missing/", LineList{"begin 644 a\r", "#86)C\r"}));
+    EXPECT_EQ(dec.Start(dir_.path() + "/missing/", LineList{"begin 644 a\r", "#86)C\r"}),
+              DecodeOutcome::NotFound);
 }
 
 TEST_F(Encoded, Base64RoundTripsThroughMpack) {
@@ -164,8 +166,9 @@ TEST_F(Encoded, Base64HeldLinesAndPadding) {
 
 TEST_F(Encoded, Base64NeedsBothHeaderWords) {
     Base64Decoder dec("s", PlainNamer());
-    EXPECT_FALSE(dec.Start(dir_.path() + "/out/",
-                           LineList{"Content-Type: x; name=\"a\"\r", "\r", "YWJj\r"}));
+    EXPECT_EQ(
+        dec.Start(dir_.path() + "/out/", LineList{"Content-Type: x; name=\"a\"\r", "\r", "YWJj\r"}),
+        DecodeOutcome::NotFound);
     EXPECT_FALSE(dec.output_open());
 }
 

@@ -22,16 +22,22 @@ OutputNamer PlainNamer() {
     };
 }
 
-std::string Decode(const std::vector<LineList>& parts, const TempDir& dir,
-                   YencDecoder::Result* last = nullptr) {
-    YencDecoder dec("subject", PlainNamer());
-    YencDecoder::Result r;
-    for (const auto& part : parts)
-        r = dec.Start(dir.path() + "/", part);
-    dec.Close();
-    if (last)
-        *last = r;
+// Feeds the parts as part retrieval does, the first to Start and the rest to Continue, and
+// returns the file.
+std::string Decode(YencDecoder& dec, const std::vector<LineList>& parts, const TempDir& dir) {
+    for (size_t i = 0; i < parts.size(); ++i) {
+        if (i == 0)
+            dec.Start(dir.path() + "/", parts[0]);
+        else
+            dec.Continue(parts[i]);
+    }
+    dec.Finish();
     return ReadFile(dec.output_path());
+}
+
+std::string Decode(const std::vector<LineList>& parts, const TempDir& dir) {
+    YencDecoder dec("subject", PlainNamer());
+    return Decode(dec, parts, dir);
 }
 
 TEST(Crc32, KnownVectorsAndCombine) {
@@ -92,12 +98,12 @@ TEST(YencDecoder, RoundTripsSingleAndMultiPart) {
         for (int parts : {1, size < 3 ? 1 : 3}) {
             for (bool dots : {false, true}) {
                 std::string name = "rt" + std::to_string(size) + "_" + std::to_string(parts);
-                YencDecoder::Result r;
-                std::string got = Decode(EncodeYencPost(data, name, parts, 128, dots), dir, &r);
+                YencDecoder dec("subject", PlainNamer());
+                std::string got = Decode(dec, EncodeYencPost(data, name, parts, 128, dots), dir);
                 ASSERT_EQ(got.size(), data.size()) << name;
                 EXPECT_TRUE(got == data) << name;
-                EXPECT_EQ(r.parts_decoded, parts);
-                EXPECT_EQ(r.bad_parts, 0);
+                EXPECT_EQ(dec.parts_decoded(), parts);
+                EXPECT_EQ(dec.held_parts(), 0);
             }
         }
     }
@@ -115,10 +121,11 @@ TEST(YencDecoder, MultiPartWritesAtItsOffsetAndLeavesHoles) {
     auto parts = EncodeYencPost(data, "x.rar", 3);
 
     YencDecoder dec("s", PlainNamer());
-    EXPECT_EQ(dec.Start(dir.path() + "/", parts[0]).parts_decoded, 1);
-    EXPECT_EQ(dec.Start(dir.path() + "/", parts[2]).parts_decoded, 2);
+    EXPECT_EQ(dec.Start(dir.path() + "/", parts[0]), DecodeOutcome::Decoded);
+    EXPECT_EQ(dec.Continue(parts[2]), DecodeOutcome::Decoded);
+    EXPECT_EQ(dec.parts_decoded(), 2);
     EXPECT_TRUE(dec.file_check_failed());  // part 2 is missing
-    dec.Close();
+    dec.Finish();
     std::string got = ReadFile(dir.File("x.rar"));
     ASSERT_EQ(got.size(), data.size());
     EXPECT_TRUE(got.substr(0, 10000) == data.substr(0, 10000));
@@ -127,10 +134,11 @@ TEST(YencDecoder, MultiPartWritesAtItsOffsetAndLeavesHoles) {
 
     // Out of order and repeated parts land where they belong, once.
     YencDecoder again("s", PlainNamer());
-    for (int p : {2, 0, 1, 1, 2})
-        again.Start(dir.path() + "/", parts[p]);
+    again.Start(dir.path() + "/", parts[2]);
+    for (int p : {0, 1, 1, 2})
+        again.Continue(parts[p]);
     EXPECT_FALSE(again.file_check_failed());
-    again.Close();
+    again.Finish();
     EXPECT_TRUE(ReadFile(dir.File("x.rar")) == data);
 }
 
@@ -142,16 +150,17 @@ TEST(YencDecoder, DamagedPartIsReportedAndHeldBack) {
     damaged[5][10] ^= 0x01;  // one flipped bit in a data line
 
     YencDecoder dec("s", PlainNamer());
-    EXPECT_EQ(dec.Start(dir.path() + "/", parts[0]).parts_decoded, 1);
-    YencDecoder::Result r = dec.Start(dir.path() + "/", damaged);
-    EXPECT_EQ(r.parts_decoded, 1);
-    EXPECT_EQ(r.bad_parts, 1);
-    r = dec.Start(dir.path() + "/", parts[1]);  // fetched again from another server
-    EXPECT_EQ(r.parts_decoded, 2);
-    EXPECT_EQ(r.bad_parts, 0);
-    dec.Start(dir.path() + "/", parts[2]);
+    EXPECT_EQ(dec.Start(dir.path() + "/", parts[0]), DecodeOutcome::Decoded);
+    EXPECT_EQ(dec.Continue(damaged), DecodeOutcome::HeldBack);
+    EXPECT_EQ(dec.parts_decoded(), 1);
+    EXPECT_EQ(dec.held_parts(), 1);
+    // Fetched again from another server.
+    EXPECT_EQ(dec.Continue(parts[1]), DecodeOutcome::Decoded);
+    EXPECT_EQ(dec.parts_decoded(), 2);
+    EXPECT_EQ(dec.held_parts(), 0);
+    dec.Continue(parts[2]);
     EXPECT_FALSE(dec.file_check_failed());
-    dec.Close();
+    dec.Finish();
     EXPECT_TRUE(ReadFile(dir.File("d.bin")) == data);
 }
 
@@ -164,20 +173,23 @@ TEST(YencDecoder, DamagedSinglePartIsNotWrittenTwice) {
     LineList cut(post[0].begin(), post[0].begin() + 4);  // connection dropped: no =yend
 
     YencDecoder dec("s", PlainNamer());
-    EXPECT_EQ(dec.Start(dir.path() + "/", damaged).bad_parts, 1);
-    EXPECT_EQ(dec.Start(dir.path() + "/", cut).bad_parts, 1);
-    YencDecoder::Result r = dec.Start(dir.path() + "/", post[0]);
-    EXPECT_EQ(r.parts_decoded, 1);
-    EXPECT_EQ(r.bad_parts, 0);
-    dec.Close();
+    EXPECT_EQ(dec.Start(dir.path() + "/", damaged), DecodeOutcome::HeldBack);
+    EXPECT_EQ(dec.held_parts(), 1);
+    EXPECT_EQ(dec.Continue(cut), DecodeOutcome::HeldBack);
+    EXPECT_EQ(dec.held_parts(), 1);
+    EXPECT_EQ(dec.Continue(post[0]), DecodeOutcome::Decoded);
+    EXPECT_EQ(dec.parts_decoded(), 1);
+    EXPECT_EQ(dec.held_parts(), 0);
+    dec.Finish();
     EXPECT_TRUE(ReadFile(dir.File("s.bin")) == data);
 
     // With no better copy to be had, the damaged bytes can still be kept.
     YencDecoder keep("s", PlainNamer());
-    EXPECT_EQ(keep.Start(dir.path() + "/", damaged).parts_decoded, 0);
+    EXPECT_EQ(keep.Start(dir.path() + "/", damaged), DecodeOutcome::HeldBack);
+    EXPECT_EQ(keep.parts_decoded(), 0);
     keep.KeepBadParts();
     EXPECT_EQ(keep.parts_decoded(), 1);
-    keep.Close();
+    keep.Finish();
     EXPECT_EQ(ReadFile(dir.File("s.bin")).size(), data.size());
 }
 
@@ -190,9 +202,11 @@ TEST(YencDecoder, WrongPartNumberOrSizeOnYendIsBad) {
     LineList wrong_size = parts[0];
     wrong_size.back() = "=yend size=999 part=1\r";
     YencDecoder dec("s", PlainNamer());
-    EXPECT_EQ(dec.Start(dir.path() + "/", wrong_part).bad_parts, 1);
-    EXPECT_EQ(dec.Start(dir.path() + "/", wrong_size).bad_parts, 1);
-    EXPECT_EQ(dec.Start(dir.path() + "/", parts[0]).bad_parts, 0);
+    EXPECT_EQ(dec.Start(dir.path() + "/", wrong_part), DecodeOutcome::HeldBack);
+    EXPECT_EQ(dec.held_parts(), 1);
+    EXPECT_EQ(dec.Continue(wrong_size), DecodeOutcome::HeldBack);
+    EXPECT_EQ(dec.held_parts(), 1);
+    EXPECT_EQ(dec.Continue(parts[0]), DecodeOutcome::Decoded);
 }
 
 TEST(YencDecoder, WholeFileCrcIsChecked) {
@@ -204,8 +218,7 @@ TEST(YencDecoder, WholeFileCrcIsChecked) {
     trailer[at] = trailer[at] == '0' ? '1' : '0';
     YencDecoder dec("s", PlainNamer());
     dec.Start(dir.path() + "/", parts[0]);
-    YencDecoder::Result r = dec.Start(dir.path() + "/", parts[1]);
-    EXPECT_EQ(r.bad_parts, 0);  // the part itself is fine
+    EXPECT_EQ(dec.Continue(parts[1]), DecodeOutcome::Decoded);  // the part itself is fine
     EXPECT_TRUE(dec.file_check_failed());
 }
 
@@ -216,14 +229,17 @@ TEST(YencDecoder, HeaderRules) {
     LineList lines = {"=ybegin part=1 line=128 size=5 name=y\r", "KKKK\r",
                       "=ybegin line=128 size=2 name=z\r", "LL\r", "=yend size=2\r"};
     YencDecoder dec("s", PlainNamer());
-    EXPECT_EQ(dec.Start(dir.path() + "/", lines).parts_decoded, 1);
-    dec.Close();
+    EXPECT_EQ(dec.Start(dir.path() + "/", lines), DecodeOutcome::Decoded);
+    EXPECT_EQ(dec.parts_decoded(), 1);
+    dec.Finish();
     EXPECT_EQ(dec.output_path(), dir.path() + "/z");
     EXPECT_EQ(ReadFile(dir.File("z")), "\"\"");
 
     // No header: nothing decoded, no file.
     YencDecoder none("s", PlainNamer());
-    EXPECT_EQ(none.Start(dir.path() + "/", LineList{"hello\r", "world\r"}).parts_decoded, 0);
+    EXPECT_EQ(none.Start(dir.path() + "/", LineList{"hello\r", "world\r"}),
+              DecodeOutcome::NotFound);
+    EXPECT_EQ(none.parts_decoded(), 0);
     EXPECT_FALSE(none.output_open());
 
     // Headers with blanks in the name, and a part whose "=yend" is missing before the
@@ -234,9 +250,20 @@ TEST(YencDecoder, HeaderRules) {
     both.pop_back();
     both.insert(both.end(), parts[1].begin(), parts[1].end());
     YencDecoder joined("s", PlainNamer());
-    EXPECT_EQ(joined.Start(dir.path() + "/", both).parts_decoded, 2);
-    joined.Close();
+    EXPECT_EQ(joined.Start(dir.path() + "/", both), DecodeOutcome::Decoded);
+    EXPECT_EQ(joined.parts_decoded(), 2);
+    joined.Finish();
     EXPECT_TRUE(ReadFile(dir.File("a b.bin")) == data);
+}
+
+TEST(YencDecoder, HeaderNumbersBeyondRangeMakeABadPart) {
+    TempDir dir;
+    // Numbers saturate at the 64-bit limits; the range they give is rejected, not computed.
+    LineList lines = {"=ybegin part=1 total=1 line=128 size=99999999999999999999 name=h\r",
+                      "=ypart begin=-99999999999999999999 end=99999999999999999999\r", "KK\r"};
+    YencDecoder dec("s", PlainNamer());
+    EXPECT_EQ(dec.Start(dir.path() + "/", lines), DecodeOutcome::HeldBack);
+    EXPECT_EQ(dec.parts_decoded(), 0);
 }
 
 TEST(YencDecoder, LaterPartsKeepTheFirstPathAndResetCloses) {
@@ -247,8 +274,8 @@ TEST(YencDecoder, LaterPartsKeepTheFirstPathAndResetCloses) {
     auto parts = EncodeYencPost(data, "r.bin", 3);
     YencDecoder dec("s", MakeOutputNamer(settings));
     dec.Start(dir.path() + "/", parts[0]);
-    dec.Start(dir.path() + "/", parts[1]);
-    dec.Start(dir.path() + "/", parts[2]);
+    dec.Continue(parts[1]);
+    dec.Continue(parts[2]);
     EXPECT_EQ(dec.output_path(), dir.path() + "/r.bin");
     dec.Reset();
     EXPECT_FALSE(dec.output_open());
@@ -263,7 +290,8 @@ TEST(YencDecoder, UnopenableOutputReportsNothingDecoded) {
     TempDir dir;
     auto post = EncodeYencPost("abc", "n.bin", 1);
     YencDecoder dec("s", PlainNamer());
-    EXPECT_EQ(dec.Start(dir.path() + "/missing/", post[0]).parts_decoded, 0);
+    EXPECT_EQ(dec.Start(dir.path() + "/missing/", post[0]), DecodeOutcome::NotFound);
+    EXPECT_EQ(dec.parts_decoded(), 0);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <climits>
 #include <thread>
 
 #include "nntp_test_util.h"
@@ -48,7 +49,9 @@ TEST(ReplyCode, ReadsTheLeadingNumberLikeScanf) {
     EXPECT_EQ(ReplyCode(""), -1);
     EXPECT_EQ(ReplyCode("\r"), -1);
     EXPECT_EQ(ReplyCode("abc 200"), -1);
-    EXPECT_EQ(ReplyCode("99999999999999999999"), 999999999);
+    // Values beyond int saturate rather than wrap.
+    EXPECT_EQ(ReplyCode("99999999999999999999"), INT_MAX);
+    EXPECT_EQ(ReplyCode("-99999999999999999999 x"), INT_MIN);
 }
 
 TEST(ConnectToServer, FirstServerRefusingMovesTheSlotToTheNext) {

@@ -16,7 +16,7 @@ Engine& CliContext::engine() {
     return *engine_;
 }
 
-const CommandResult& CliContext::OrUsageError(const CommandResult& result) {
+CommandResult CliContext::OrUsageError(CommandResult result) {
     if (!result.ok)
         throw UsageError(result.message);
     return result;

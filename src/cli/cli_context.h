@@ -36,7 +36,7 @@ struct CliContext {
     // The engine over the home, opened on first use.
     Engine& engine();
     // A failed command's message as a usage error, else its result.
-    static const CommandResult& OrUsageError(const CommandResult& result);
+    static CommandResult OrUsageError(CommandResult result);
 
   private:
     std::unique_ptr<CliHost> host_;

@@ -13,7 +13,7 @@ struct SubscribeArgs {
 };
 
 int Subscribe(CliContext& context, const SubscribeArgs& args) {
-    const CommandResult& result =
+    CommandResult result =
         CliContext::OrUsageError(context.engine().Subscribe(args.group, args.dir));
     if (!result.message.empty())
         std::cerr << result.message << "\n";

@@ -1,12 +1,57 @@
 #include "engine/engine.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
+#include <atomic>
+#include <mutex>
+#include <thread>
+
+#include "support/generated_corpus.h"
 #include "support/news_server.h"
 #include "support/temp_dir.h"
 
 namespace qs {
 namespace {
+
+using namespace std::chrono_literals;
+
+// Every event in the order it came, as text, plus the filed entries and scan reports.
+class RecordingListener : public EventListener {
+  public:
+    void OnEntryFiled(const FiledEntry& entry) override {
+        std::lock_guard lock(mutex_);
+        order_.push_back("filed " + entry.filename);
+        filed_.push_back(entry);
+    }
+    void OnScanEnded(const ScanReport& report) override {
+        std::lock_guard lock(mutex_);
+        order_.push_back("scanned " + report.group);
+        scans_.push_back(report);
+    }
+    void OnGroupListChanged() override {
+        std::lock_guard lock(mutex_);
+        order_.push_back("groups");
+    }
+    std::vector<std::string> order() const {
+        std::lock_guard lock(mutex_);
+        return order_;
+    }
+    std::vector<FiledEntry> filed() const {
+        std::lock_guard lock(mutex_);
+        return filed_;
+    }
+    std::vector<ScanReport> scans() const {
+        std::lock_guard lock(mutex_);
+        return scans_;
+    }
+
+  private:
+    mutable std::mutex mutex_;
+    std::vector<std::string> order_;
+    std::vector<FiledEntry> filed_;
+    std::vector<ScanReport> scans_;
+};
 
 class EngineTest : public ::testing::Test {
   protected:
@@ -14,21 +59,53 @@ class EngineTest : public ::testing::Test {
         auto engine = std::make_unique<Engine>(
             StartupContext{home_.path(), home_.File("Quillstream.ini"), ""}, host_);
         EXPECT_TRUE(engine->Open());
+        engine->ShortenPausesForTests();
+        engine->SetListener(&events_);
         return engine;
     }
 
+    // Settings with the server and the groups, each downloading into a folder of its name.
+    void Configure(const test::NewsServer& server, const std::vector<std::string>& groups,
+                   const std::function<void(Settings&)>& more = {}) {
+        Settings s;
+        s.servers.push_back({server.host(), "", "", 0, server.port()});
+        for (const std::string& g : groups)
+            s.groups.push_back({g, home_.File(g) + "/", 0});
+        s.SocketTimeout = 10;
+        s.AutoCreateDirs = 1;
+        if (more)
+            more(s);
+        ASSERT_TRUE(SaveSettings(s, home_.File("Quillstream.ini")));
+    }
+
+    static std::vector<Attachment> Rows(Engine& engine, const std::string& name) {
+        std::unique_ptr<HeaderView> view = engine.OpenView(name);
+        std::vector<Attachment> rows;
+        Attachment a;
+        for (int64_t row = 0; view && view->AttachmentAt(row, a); ++row)
+            rows.push_back(a);
+        return rows;
+    }
+
     static int StateOf(Engine& engine, const std::string& id) {
-        for (int64_t row = 0; row < engine.queue()->CountRows(); ++row) {
-            Attachment a;
-            if (engine.queue()->AttachmentAt(row, a) && a.Id == id)
+        for (const Attachment& a : Rows(engine, "queue"))
+            if (a.Id == id)
                 return a.state;
-        }
         return -1;
     }
 
     test::TempDir home_;
-    SilentHost host_;
+    SilentHost host_{true};
+    RecordingListener events_;
 };
+
+// A one-part yEnc post of "abc" under the given file name.
+test::MemoryCorpus::Article SmallYencPost(const std::string& name) {
+    test::MemoryCorpus::Article a;
+    a.subject = name + " yEnc";
+    a.body = "=ybegin line=128 size=3 name=" + name + "\n\x8b\x8c\x8d\n=yend size=3\n";
+    return a;
+}
 
 TEST_F(EngineTest, OnlyTheQueueOwnerRequeuesInterruptedEntries) {
     {
@@ -36,7 +113,8 @@ TEST_F(EngineTest, OnlyTheQueueOwnerRequeuesInterruptedEntries) {
         Attachment entry;
         entry.state = StateDownloading;
         entry.Id = entry.filename = "busy.bin";
-        first->queue()->StoreAttachment(nullptr, entry);
+        std::unique_ptr<HeaderView> queue = first->OpenView("queue");
+        ASSERT_TRUE(queue->db()->StoreAttachment(nullptr, entry));
 
         // A second process on the same home (a CLI list while the GUI downloads) must not
         // hand out what the first one is downloading.
@@ -48,111 +126,265 @@ TEST_F(EngineTest, OnlyTheQueueOwnerRequeuesInterruptedEntries) {
     EXPECT_EQ(StateOf(*next, "busy.bin"), StateQueued);
 }
 
-// A one-part yEnc post of "abc" under the given file name.
-test::MemoryCorpus::Article SmallYencPost(const std::string& name) {
-    test::MemoryCorpus::Article a;
-    a.subject = name + " yEnc";
-    a.body = "=ybegin line=128 size=3 name=" + name + "\n\x8b\x8c\x8d\n=yend size=3\n";
-    return a;
+// A scan and a download through the engine: the scan's end comes with its counts before
+// anything is filed, and every entry is filed with its outcome and reason.
+TEST_F(EngineTest, EventsOfAScanAndADownloadComeInOrder) {
+    auto corpus = std::make_shared<test::GeneratedCorpus>(test::CorpusOptions{7, 1, 0});
+    test::NewsServer server;
+    server.SetCorpus(corpus);
+    Configure(server, {"alt.binaries.test"});
+    auto engine = OpenEngine();
+
+    CommandResult scan = engine->StartScan("alt.binaries.test");
+    ASSERT_TRUE(scan.ok) << scan.message;
+    EXPECT_EQ(scan.count, kThreadSlots);
+    engine->WaitForWorkers();
+    ASSERT_EQ(events_.scans().size(), 1u);
+    const ScanReport report = events_.scans()[0];
+    EXPECT_EQ(report.group, "alt.binaries.test");
+    ASSERT_EQ(report.servers.size(), 1u);
+    EXPECT_TRUE(report.servers[0].complete);
+    EXPECT_GT(report.servers[0].headers, 0);
+
+    CommandResult grab = engine->Grab("alt.binaries.test", "", false);
+    ASSERT_TRUE(grab.ok) << grab.message;
+    EXPECT_GT(grab.count, 0);
+    engine->WaitForWorkers();
+
+    const std::vector<std::string> order = events_.order();
+    ASSERT_FALSE(order.empty());
+    EXPECT_EQ(order[0], "scanned alt.binaries.test");
+    int done = 0, failed = 0;
+    for (const FiledEntry& e : events_.filed()) {
+        EXPECT_FALSE(e.still_queued) << e.filename;
+        if (e.outcome == EntryOutcome::Done) {
+            ++done;
+            EXPECT_TRUE(e.reason.empty()) << e.reason;
+        } else {
+            // Only the group's text posts have nothing to decode.
+            ++failed;
+            EXPECT_EQ(e.outcome, EntryOutcome::Failed);
+            EXPECT_EQ(e.reason, "no yEnc, UU or MIME data to decode") << e.filename;
+        }
+    }
+    EXPECT_EQ(done + failed, grab.count);
+    for (size_t i = 0; i < corpus->files().size(); ++i) {
+        const test::CorpusFile& f = corpus->files()[i];
+        if (f.group == "alt.binaries.test" && f.encoding != test::CorpusEncoding::Text) {
+            EXPECT_EQ(test::ReadFile(home_.File("alt.binaries.test/" + f.name)), corpus->FileData(i))
+                << f.name;
+        }
+    }
+    EXPECT_EQ(engine->Status().tasks, 0);
+    EXPECT_EQ(static_cast<int>(Rows(*engine, "log").size()), grab.count);
 }
 
-TEST_F(EngineTest, AutograbScansAndDownloadsEveryGroupInTurn) {
+TEST_F(EngineTest, AMissingPartFailsTheEntryWithItsReason) {
+    test::NewsServer server;
+    server.memory_corpus()->Add("alt.binaries.one", SmallYencPost("one.bin"));
+    Configure(server, {"alt.binaries.one"}, [](Settings& s) {
+        s.SkipMissing = 0;
+        s.ConnectionRetries = 1;
+    });
+    auto engine = OpenEngine();
+    ASSERT_GT(engine->StartScan("alt.binaries.one").count, 0);
+    engine->WaitForWorkers();
+    server.SetReply("BODY", test::Reply::Line("430 No such article"));
+    ASSERT_TRUE(engine->Grab("alt.binaries.one", "", false).ok);
+    engine->WaitForWorkers();
+
+    ASSERT_EQ(events_.filed().size(), 1u);
+    const FiledEntry e = events_.filed()[0];
+    EXPECT_EQ(e.outcome, EntryOutcome::Failed);
+    EXPECT_NE(e.reason.find("part 1 of 1: not found (430 No such article)"), std::string::npos)
+        << e.reason;
+    std::vector<Attachment> log = Rows(*engine, "log");
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0].state, StateFailed);
+}
+
+// The log refuses the record: the entry must stay in the queue (not be re-downloaded for
+// ever, not be lost), and the reason says so.
+TEST_F(EngineTest, AnEntryTheLogRefusesStaysInTheQueue) {
+    test::NewsServer server;
+    server.memory_corpus()->Add("alt.binaries.one", SmallYencPost("one.bin"));
+    Configure(server, {"alt.binaries.one"});
+    auto engine = OpenEngine();
+    ASSERT_GT(engine->StartScan("alt.binaries.one").count, 0);
+    engine->WaitForWorkers();
+
+    sqlite3* raw = nullptr;
+    ASSERT_EQ(sqlite3_open(home_.File("data/log.db").c_str(), &raw), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(raw,
+                           "CREATE TRIGGER refuse BEFORE INSERT ON Attachment "
+                           "BEGIN SELECT RAISE(ABORT, 'refused'); END;",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(raw);
+
+    ASSERT_TRUE(engine->Grab("alt.binaries.one", "", false).ok);
+    engine->WaitForWorkers();
+
+    ASSERT_EQ(events_.filed().size(), 1u);
+    const FiledEntry e = events_.filed()[0];
+    EXPECT_EQ(e.outcome, EntryOutcome::Done);  // the file itself is fine
+    EXPECT_TRUE(e.still_queued);
+    EXPECT_NE(e.reason.find("not filed in the log"), std::string::npos) << e.reason;
+    EXPECT_EQ(test::ReadFile(home_.File("alt.binaries.one/one.bin")), "abc");
+    std::vector<Attachment> queue = Rows(*engine, "queue");
+    ASSERT_EQ(queue.size(), 1u);
+    EXPECT_EQ(queue[0].state, StateDone);
+    EXPECT_TRUE(Rows(*engine, "log").empty());
+    // Taken once only: a second run leaves it where it is.
+    ASSERT_TRUE(engine->StartDownloads().ok);
+    engine->WaitForWorkers();
+    EXPECT_EQ(events_.filed().size(), 1u);
+}
+
+// A worker blocked in a read (the server never answers BODY) ends when its slot is
+// stopped, and the others when everything is stopped.
+TEST_F(EngineTest, StopOneSlotThenAllWakeWorkersBlockedInARead) {
+    test::NewsServer server;
+    for (int i = 0; i < 3; ++i)
+        server.memory_corpus()->Add("alt.binaries.one",
+                                    SmallYencPost("f" + std::to_string(i) + ".bin"));
+    Configure(server, {"alt.binaries.one"}, [](Settings& s) {
+        s.SocketTimeout = 600;  // only a stop can end the wait
+        for (int i = 3; i < kThreadSlots; ++i)
+            s.Thread[i] = 0;
+    });
+    auto engine = OpenEngine();
+    ASSERT_GT(engine->StartScan("alt.binaries.one").count, 0);
+    engine->WaitForWorkers();
+    server.SetReply("BODY", test::Reply::Silence());
+    ASSERT_EQ(engine->Grab("alt.binaries.one", "", false).count, 3);
+
+    auto bodies = [&] {
+        int n = 0;
+        for (const std::string& c : server.commands())
+            n += c.rfind("BODY", 0) == 0;
+        return n;
+    };
+    for (int i = 0; i < 500 && bodies() < 3; ++i)
+        std::this_thread::sleep_for(10ms);
+    ASSERT_EQ(bodies(), 3);
+
+    engine->StopSlot(1);
+    for (int i = 0; i < 500 && engine->Status().slots[1].alive; ++i)
+        std::this_thread::sleep_for(10ms);
+    EXPECT_FALSE(engine->Status().slots[1].alive);  // nothing else left for it to take
+    EXPECT_TRUE(engine->Status().slots[0].alive);
+    EXPECT_TRUE(engine->Status().slots[2].alive);
+    ASSERT_EQ(events_.filed().size(), 1u);
+    EXPECT_EQ(events_.filed()[0].outcome, EntryOutcome::Stopped);
+
+    engine->StopAll();
+    EXPECT_TRUE(engine->WaitIdle(10s));
+    EXPECT_EQ(events_.filed().size(), 3u);
+}
+
+// Settings applied over and over while six workers download: each worker keeps the
+// snapshot it took, nothing races (the suite runs under ThreadSanitizer too), and every
+// file arrives whole.
+TEST_F(EngineTest, SettingsAppliedWhileSixWorkersDownload) {
+    auto corpus = std::make_shared<test::GeneratedCorpus>(test::CorpusOptions{3, 1, 0});
+    test::NewsServer server;
+    server.SetCorpus(corpus);
+    Configure(server, {"alt.binaries.test"});
+    auto engine = OpenEngine();
+    ASSERT_GT(engine->StartScan("alt.binaries.test").count, 0);
+    engine->WaitForWorkers();
+
+    ASSERT_TRUE(engine->Grab("alt.binaries.test", "", false).ok);
+    for (int i = 0; i < 100; ++i) {
+        Settings s = *engine->settings();
+        s.SocketTimeout = 10 + i % 7;
+        s.ConnectionRetries = 2 + i % 3;
+        s.UseFirstServer = i % 3;
+        s.SpeedUse = i % 2;
+        s.SpeedVal = 1000000;  // a limit that never bites, read at every part
+        ASSERT_TRUE(engine->ApplySettings(s).ok);
+    }
+    engine->WaitForWorkers();
+    for (size_t i = 0; i < corpus->files().size(); ++i) {
+        const test::CorpusFile& f = corpus->files()[i];
+        if (f.group == "alt.binaries.test" && f.encoding != test::CorpusEncoding::Text) {
+            EXPECT_EQ(test::ReadFile(home_.File("alt.binaries.test/" + f.name)), corpus->FileData(i))
+                << f.name;
+        }
+    }
+
+}
+
+TEST_F(EngineTest, AutograbScansAndDownloadsEveryGroupInTurnWithoutBlocking) {
     test::NewsServer server;
     server.memory_corpus()->Add("alt.binaries.one", SmallYencPost("one.bin"));
     server.memory_corpus()->Add("alt.binaries.two", SmallYencPost("two.bin"));
-    Settings s;
-    s.servers.push_back({server.host(), "", "", 0, server.port()});
-    s.groups.push_back({"alt.binaries.one", home_.File("one") + "/", 0});
-    s.groups.push_back({"alt.binaries.two", home_.File("two") + "/", 0});
-    s.SocketTimeout = 5;
-    ASSERT_TRUE(SaveSettings(s, home_.File("Quillstream.ini")));
+    Configure(server, {"alt.binaries.one", "alt.binaries.two"},
+              [](Settings& s) { s.AutoCreateDirs = 0; });
     auto engine = OpenEngine();
 
-    std::vector<std::pair<std::string, bool>> done;
-    engine->Autograb(
-        false, [&] { engine->WaitForWorkers(); },
-        [&](const std::string& group, bool ok) { done.emplace_back(group, ok); });
+    ASSERT_TRUE(engine->StartAutograb(false).ok);
+    EXPECT_TRUE(engine->Busy());  // the caller goes on at once
+    engine->WaitForWorkers();
 
-    ASSERT_EQ(done.size(), 2u);
-    EXPECT_EQ(done[0], (std::pair<std::string, bool>{"alt.binaries.one", true}));
-    EXPECT_EQ(done[1], (std::pair<std::string, bool>{"alt.binaries.two", true}));
-    EXPECT_EQ(test::ReadFile(home_.File("one/one.bin")), "abc");
-    EXPECT_EQ(test::ReadFile(home_.File("two/two.bin")), "abc");
-    EXPECT_EQ(engine->log()->CountRows(), 2);
+    EXPECT_EQ(events_.order(),
+              (std::vector<std::string>{"scanned alt.binaries.one", "filed one.bin yEnc",
+                                        "scanned alt.binaries.two", "filed two.bin yEnc"}));
+    EXPECT_EQ(test::ReadFile(home_.File("alt.binaries.one/one.bin")), "abc");
+    EXPECT_EQ(test::ReadFile(home_.File("alt.binaries.two/two.bin")), "abc");
     // The directories were created without asking, and the setting is as it was.
-    EXPECT_EQ(engine->settings().AutoCreateDirs, 0);
-}
-
-TEST_F(EngineTest, AutograbScanOnlyQueuesNothing) {
-    test::NewsServer server;
-    server.memory_corpus()->Add("alt.binaries.one", SmallYencPost("one.bin"));
-    Settings s;
-    s.servers.push_back({server.host(), "", "", 0, server.port()});
-    s.groups.push_back({"alt.binaries.one", home_.File("one") + "/", 0});
-    ASSERT_TRUE(SaveSettings(s, home_.File("Quillstream.ini")));
-    auto engine = OpenEngine();
-    engine->Autograb(true, [&] { engine->WaitForWorkers(); });
-    EXPECT_EQ(engine->ViewDatabase("alt.binaries.one")->CountRows(), 1);
-    EXPECT_EQ(engine->queue()->CountRows(), 0);
-    EXPECT_EQ(engine->log()->CountRows(), 0);
+    EXPECT_EQ(engine->settings()->AutoCreateDirs, 0);
 }
 
 TEST_F(EngineTest, QueuedScanRunsOnADownloadWorkerOfALaterRun) {
     test::NewsServer server;
     server.memory_corpus()->Add("alt.binaries.one", SmallYencPost("one.bin"));
-    Settings s;
-    s.servers.push_back({server.host(), "", "", 0, server.port()});
-    s.groups.push_back({"alt.binaries.one", home_.File("one") + "/", 0});
-    s.AutoCreateDirs = 1;
-    for (int& t : s.Thread)
-        t = 0;
-    ASSERT_TRUE(SaveSettings(s, home_.File("Quillstream.ini")));
+    Configure(server, {"alt.binaries.one"}, [](Settings& s) {
+        for (int& t : s.Thread)
+            t = 0;
+    });
     {
         auto engine = OpenEngine();
-        EXPECT_EQ(engine->StartScan("alt.binaries.one"), 0);  // no slot: queued as a scan entry
-        ASSERT_EQ(engine->queue()->CountRows(), 1);
+        CommandResult r = engine->StartScan("alt.binaries.one");
+        EXPECT_EQ(r.count, 0);  // no slot: queued as a scan entry
+        EXPECT_EQ(Rows(*engine, "queue").size(), 1u);
     }
-    s.Thread[0] = 1;
-    ASSERT_TRUE(SaveSettings(s, home_.File("Quillstream.ini")));
     auto engine = OpenEngine();
-    engine->workers().SetDownloading(true);
-    ASSERT_EQ(engine->StartDownloads(), 1);
+    ASSERT_TRUE(engine->SetSlotEnabled(0, true).ok);
+    ASSERT_EQ(engine->StartDownloads().count, 1);
     engine->WaitForWorkers();
 
-    EXPECT_EQ(engine->ViewDatabase("alt.binaries.one")->CountRows(), 1);  // the group was scanned
-    EXPECT_EQ(engine->queue()->CountRows(), 0);
-    Attachment filed;
-    ASSERT_TRUE(engine->log()->AttachmentAt(0, filed));
-    EXPECT_EQ(filed.state, StateScanJob);
-    EXPECT_EQ(filed.newsgroup, "alt.binaries.one");
+    EXPECT_EQ(Rows(*engine, "alt.binaries.one").size(), 1u);  // the group was scanned
+    EXPECT_TRUE(Rows(*engine, "queue").empty());
+    std::vector<Attachment> log = Rows(*engine, "log");
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0].state, StateScanJob);
+    EXPECT_EQ(log[0].newsgroup, "alt.binaries.one");
+    ASSERT_EQ(events_.scans().size(), 1u);
 }
 
-TEST_F(EngineTest, ScanEntryStaysQueuedWhileItsScanRuns) {
-    test::NewsServer server;
-    server.memory_corpus()->Add("alt.binaries.one", SmallYencPost("one.bin"));
-    test::Reply silent = test::Reply::Raw("224 overview follows\r\n");
-    silent.after = test::Reply::After::Silence;  // the overview never ends
-    server.SetReply("XOVER", silent);
-    Settings s;
-    s.servers.push_back({server.host(), "", "", 0, server.port()});
-    s.groups.push_back({"alt.binaries.one", home_.File("one") + "/", 0});
-    s.AutoCreateDirs = 1;
-    ASSERT_TRUE(SaveSettings(s, home_.File("Quillstream.ini")));
+TEST_F(EngineTest, GroupListAndServerCommandsSaveAndTellTheListener) {
     auto engine = OpenEngine();
-    Attachment entry;
-    entry.state = StateScanJob;
-    entry.Id = entry.filename = entry.newsgroup = "alt.binaries.one";
-    engine->queue()->StoreAttachment(nullptr, entry);
+    EXPECT_TRUE(engine->Subscribe("alt.test", "").ok);
+    EXPECT_FALSE(engine->Subscribe("bad/name", "").ok);
+    EXPECT_TRUE(engine->AddServer({"a.example", "", "", 0, 119}).ok);
+    EXPECT_TRUE(engine->AddServer({"b.example", "", "", 0, 119}).ok);
+    EXPECT_FALSE(engine->AddServer({"b.example", "", "", 0, 119}).ok);
+    EXPECT_TRUE(engine->MoveServer("b.example", -1).ok);
+    EXPECT_TRUE(engine->EnableServer("a.example", false).ok);
 
-    engine->workers().SetDownloading(true);
-    ASSERT_GE(engine->StartDownloads(), 1);
-    ASSERT_TRUE(server.WaitForCommands(4, std::chrono::seconds(5)));  // ... GROUP, STAT, XOVER
-    // A crash now must not lose the request: it is still in the queue.
-    EXPECT_EQ(engine->queue()->CountRows(), 1);
-    engine->Stop();
-    engine->WaitForWorkers();
-    EXPECT_EQ(engine->queue()->CountRows(), 0);
-    EXPECT_EQ(engine->log()->CountRows(), 1);
+    Settings saved = LoadSettings(home_.File("Quillstream.ini"));
+    ASSERT_EQ(saved.groups.size(), 1u);
+    EXPECT_EQ(saved.groups[0].name, "alt.test");
+    ASSERT_EQ(saved.servers.size(), 1u);
+    EXPECT_EQ(saved.servers[0].host, "b.example");
+    ASSERT_EQ(saved.disabled_servers.size(), 1u);
+    EXPECT_EQ(saved.disabled_servers[0].host, "a.example");
+
+    EXPECT_TRUE(engine->Unsubscribe("alt.test").ok);
+    EXPECT_FALSE(engine->Unsubscribe("alt.test").ok);
+    EXPECT_EQ(events_.order(), (std::vector<std::string>{"groups", "groups"}));
 }
 
 }  // namespace

@@ -8,8 +8,8 @@
 #include <random>
 #include <string>
 
-#include "app/settings.h"
 #include "db/header_db.h"
+#include "db/header_view.h"
 
 namespace {
 
@@ -17,6 +17,7 @@ using qs::Attachment;
 using qs::DbEnv;
 using qs::Group;
 using qs::HeaderDatabase;
+using qs::HeaderView;
 using qs::MessageVars;
 
 std::string FreshDir(const std::string& tag) {
@@ -83,7 +84,10 @@ void BM_MergeScan(benchmark::State& state) {
                         part.bytes = 384000 + (p * 7) % 1000;
                         part.lines = 3000;
                         part.partnum = p;
-                        qs::StoreAttachment(g, &part, att);
+                        if (!g.db->StoreAttachment(&part, att)) {
+                            state.SkipWithError("merge failed");
+                            return;
+                        }
                     }
                 }
             }
@@ -101,7 +105,6 @@ BENCHMARK(BM_MergeScan)->Arg(100000)->Unit(benchmark::kMillisecond)->Iterations(
 // A group database of 1,000,000 attachments, built once per process.
 struct BigDb {
     std::string dir;
-    qs::Settings settings;
     Group group;
 
     BigDb() {
@@ -126,17 +129,21 @@ struct BigDb {
                 a.date = 1600000000 + static_cast<int64_t>(rng() % 100000000);
                 a.state = 0;
                 a.isnew = 0;
-                qs::StoreAttachment(build, nullptr, a);
+                if (!build.db->StoreAttachment(nullptr, a))
+                    std::abort();
             }
         }
     }
-    Group& Open(int show_incomplete) {
-        settings.ShowIncomplete = show_incomplete;
+    // A fresh view of the shared database, showing incomplete rows or not.
+    HeaderView View(bool show_incomplete) {
         if (!group.db) {
             group.name = "alt.binaries.big";
-            qs::OpenHeaderDatabase(group, DbEnv{dir, nullptr, &settings});
+            if (!qs::OpenHeaderDatabase(group, DbEnv{dir}))
+                std::abort();
         }
-        return group;
+        HeaderView view(group.db);
+        view.SetHideIncomplete(!show_incomplete);
+        return view;
     }
 };
 
@@ -156,30 +163,36 @@ void BM_OpenBig(benchmark::State& state) {
 }
 BENCHMARK(BM_OpenBig)->Unit(benchmark::kMillisecond);
 
-// range(0): ShowIncomplete; range(1): 1 with a filter text.
+// range(0): 1 shows incomplete rows; range(1): 1 with a filter text.
 void BM_CountRows(benchmark::State& state) {
-    Group& g = Big().Open(static_cast<int>(state.range(0)));
-    qs::SetFilter(g, state.range(1) ? "linux 12" : "");  // matches a few hundred rows
+    HeaderView view = Big().View(state.range(0) != 0);
+    view.SetFilter(state.range(1) ? "linux 12" : "");  // matches a few hundred rows
     int64_t n = 0;
     for (auto _ : state)
-        n = qs::CountRows(g);
+        n = view.CountRows();
     state.counters["rows"] = static_cast<double>(n);
-    qs::SetFilter(g, "");
 }
 BENCHMARK(BM_CountRows)->ArgsProduct({{1, 0}, {0, 1}})->Unit(benchmark::kMillisecond);
 
 const char* const kOrders[] = {"filename", "email", "bytes", "lines", "parts", "date"};
 
-// range(0): order column; range(1): descending; range(2): ShowIncomplete. With incomplete
-// rows hidden about 667,000 rows remain: the page read is at row 600,000 then.
+// range(0): order column; range(1): descending; range(2): 1 shows incomplete rows. With
+// incomplete rows hidden about 667,000 rows remain: the page read is at row 600,000 then.
 void BM_FillRowCache900k(benchmark::State& state) {
-    Group& g = Big().Open(static_cast<int>(state.range(2)));
+    HeaderView view = Big().View(state.range(2) != 0);
     const int64_t row = state.range(2) ? 900000 : 600000;
     std::string order = std::string(kOrders[state.range(0)]) + (state.range(1) ? " desc" : "");
     state.SetLabel(order);
+    if (!view.SetOrder(order)) {
+        state.SkipWithError("order refused");
+        return;
+    }
     for (auto _ : state) {
-        qs::SetOrder(g, order);  // empties the row cache
-        qs::FillRowCache(g, row, 50);
+        view.Invalidate();
+        if (!view.FillRowCache(row, 50)) {
+            state.SkipWithError("read failed");
+            return;
+        }
     }
 }
 BENCHMARK(BM_FillRowCache900k)

@@ -28,6 +28,16 @@ ServerEntry Entry(const std::string& host, int port, const std::string& user = {
     return e;
 }
 
+// Connects as a worker does: a rotation over the state's settings of the moment.
+SlotConnection Connect(WorkerState& state, int slot, StatusText* status, bool single_attempt) {
+    ServerRotation rotation(state.slot(slot), state.settings());
+    return ConnectToServer(state, slot, rotation, status, single_attempt);
+}
+
+std::shared_ptr<const Settings> Snapshot(const Settings& settings) {
+    return std::make_shared<const Settings>(settings);
+}
+
 // Status texts in the order they were set, with the time each was set.
 struct StatusLog {
     explicit StatusLog(StatusText& status) {
@@ -59,13 +69,13 @@ TEST(ConnectToServer, FirstServerRefusingMovesTheSlotToTheNext) {
     Settings settings;
     settings.servers = {Entry("localhost", test::UnusedLoopbackPort()),
                         Entry("127.0.0.1", b.port())};
-    WorkerState state(settings, nullptr);
+    WorkerState state(Snapshot(settings), nullptr);
     state.SetDownloading(true);
     StatusText status;
     StatusLog log(status);
 
     auto start = Clock::now();
-    std::unique_ptr<NntpSocket> connection = ConnectToServer(state, 2, &status, false);
+    SlotConnection connection = Connect(state, 2, &status, false);
     ASSERT_TRUE(connection);
     EXPECT_TRUE(connection->is_open());
     EXPECT_EQ(state.slot(2).server_index.load(), 1);
@@ -83,7 +93,7 @@ TEST(ConnectToServer, FirstServerRefusingMovesTheSlotToTheNext) {
     // The slot stays with the server that worked.
     connection.reset();
     EXPECT_FALSE(state.slot(2).has_connection());
-    connection = ConnectToServer(state, 2, &status, false);
+    connection = Connect(state, 2, &status, false);
     ASSERT_TRUE(connection);
     EXPECT_EQ(log.texts.back(), "127.0.0.1:Connecting...");
 }
@@ -93,10 +103,10 @@ TEST(ConnectToServer, StopsAfterAFailureWhenNotDownloading) {
     Settings settings;
     settings.servers = {Entry("localhost", test::UnusedLoopbackPort()),
                         Entry("127.0.0.1", b.port())};
-    WorkerState state(settings, nullptr);
+    WorkerState state(Snapshot(settings), nullptr);
     StatusText status;
     StatusLog log(status);
-    EXPECT_FALSE(ConnectToServer(state, 0, &status, false));
+    EXPECT_FALSE(Connect(state, 0, &status, false));
     EXPECT_EQ(log.texts, (std::vector<std::string>{
                              "localhost:Connecting...",
                              "localhost:Connect Failed!! Cannot open socket.",
@@ -112,21 +122,21 @@ TEST(ConnectToServer, SingleAttemptTriesOneServer) {
     refusing.SetGreeting(Reply::Line("502 go away"));
     Settings settings;
     settings.servers = {Entry("127.0.0.1", refusing.port()), Entry("127.0.0.1", refusing.port())};
-    WorkerState state(settings, nullptr);
+    WorkerState state(Snapshot(settings), nullptr);
     state.SetDownloading(true);
-    EXPECT_FALSE(ConnectToServer(state, 0, nullptr, true));
+    EXPECT_FALSE(Connect(state, 0, nullptr, true));
     EXPECT_EQ(refusing.connections_accepted(), 1);
     EXPECT_EQ(state.slot(0).server_index.load(), 1);
     // The ring wraps round.
-    EXPECT_FALSE(ConnectToServer(state, 0, nullptr, true));
+    EXPECT_FALSE(Connect(state, 0, nullptr, true));
     EXPECT_EQ(state.slot(0).server_index.load(), 0);
 }
 
 TEST(ConnectToServer, NoServersAsksTheUserToAddOne) {
     Settings settings;
     test::RecordingHost host;
-    WorkerState state(settings, &host);
-    EXPECT_FALSE(ConnectToServer(state, 0, nullptr, false));
+    WorkerState state(Snapshot(settings), &host);
+    EXPECT_FALSE(Connect(state, 0, nullptr, false));
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_EQ(host.messages[0].first, "No newsservers selected, go to Options->News Servers!");
     EXPECT_EQ(host.messages[0].second, Host::Icon::Stop);
@@ -138,10 +148,10 @@ TEST(ConnectToServer, GreetingOtherThan200Or201FailsWithTheLine) {
     server.SetGreeting(Reply::Line("400 too busy"));
     Settings settings;
     settings.servers = {Entry("127.0.0.1", server.port())};
-    WorkerState state(settings, nullptr);
+    WorkerState state(Snapshot(settings), nullptr);
     StatusText status;
     StatusLog log(status);
-    EXPECT_FALSE(ConnectToServer(state, 0, &status, false));
+    EXPECT_FALSE(Connect(state, 0, &status, false));
     ASSERT_GE(log.texts.size(), 2u);
     EXPECT_EQ(log.texts[1], "127.0.0.1:Connect Failed!! 400 too busy\r");
     EXPECT_NE(trace.text().find("CONNECT!\n"), std::string::npos);
@@ -149,7 +159,7 @@ TEST(ConnectToServer, GreetingOtherThan200Or201FailsWithTheLine) {
 
     // 201 (no posting) is a greeting like 200.
     server.SetGreeting(Reply::Line("201 read only"));
-    EXPECT_TRUE(ConnectToServer(state, 0, &status, false));
+    EXPECT_TRUE(Connect(state, 0, &status, false));
 }
 
 TEST(ConnectToServer, SilentGreetingFailsAfterTheTimeOut) {
@@ -158,10 +168,10 @@ TEST(ConnectToServer, SilentGreetingFailsAfterTheTimeOut) {
     Settings settings;
     settings.SocketTimeout = 1;
     settings.servers = {Entry("127.0.0.1", server.port())};
-    WorkerState state(settings, nullptr);
+    WorkerState state(Snapshot(settings), nullptr);
     StatusText status;
     StatusLog log(status);
-    EXPECT_FALSE(ConnectToServer(state, 0, &status, false));
+    EXPECT_FALSE(Connect(state, 0, &status, false));
     ASSERT_GE(log.texts.size(), 2u);
     EXPECT_EQ(log.texts[1], "127.0.0.1:Connect Failed!! ");
 }
@@ -170,8 +180,8 @@ TEST(ConnectToServer, LoginOnlyWithAUserNameAndModeReaderFirst) {
     NewsServer server;
     Settings settings;
     settings.servers = {Entry("127.0.0.1", server.port())};
-    WorkerState state(settings, nullptr);
-    auto connection = ConnectToServer(state, 0, nullptr, false);
+    WorkerState state(Snapshot(settings), nullptr);
+    auto connection = Connect(state, 0, nullptr, false);
     ASSERT_TRUE(connection);
     connection.reset();
     ASSERT_TRUE(server.WaitForCommands(2, 5s));
@@ -180,7 +190,8 @@ TEST(ConnectToServer, LoginOnlyWithAUserNameAndModeReaderFirst) {
     server.ClearCommands();
     server.RequireLogin("joe", "secret");
     settings.servers = {Entry("127.0.0.1", server.port(), "joe", "secret")};
-    connection = ConnectToServer(state, 0, nullptr, false);
+    state.SetSettings(Snapshot(settings));
+    connection = Connect(state, 0, nullptr, false);
     ASSERT_TRUE(connection);
     EXPECT_TRUE(SelectGroup(*connection, "alt.none") == false);
     connection.reset();
@@ -194,27 +205,27 @@ TEST(ConnectToServer, RefusedLoginsFailTheAttempt) {
     NewsServer server;
     Settings settings;
     settings.servers = {Entry("127.0.0.1", server.port(), "joe", "wrong")};
-    WorkerState state(settings, nullptr);
+    WorkerState state(Snapshot(settings), nullptr);
     StatusText status;
     StatusLog log(status);
 
     server.SetReply("AUTHINFO PASS", Reply::Line("502 no permission"));
-    EXPECT_FALSE(ConnectToServer(state, 0, &status, false));
+    EXPECT_FALSE(Connect(state, 0, &status, false));
     EXPECT_EQ(log.texts[1], "127.0.0.1:Connect Failed!! 502 no permission\r");
 
     // A wrong password (481, RFC 4643) and a refused user name fail too.
     server.ClearReplies();
     server.RequireLogin("joe", "secret");
-    EXPECT_FALSE(ConnectToServer(state, 0, &status, false));
+    EXPECT_FALSE(Connect(state, 0, &status, false));
     EXPECT_EQ(log.texts[5], "127.0.0.1:Connect Failed!! 481 Authentication failed\r");
     server.SetReply("AUTHINFO USER", Reply::Line("482 out of sequence"));
-    EXPECT_FALSE(ConnectToServer(state, 0, &status, false));
+    EXPECT_FALSE(Connect(state, 0, &status, false));
     EXPECT_EQ(log.texts[9], "127.0.0.1:Connect Failed!! 482 out of sequence\r");
 
     // 281 at once after USER needs no password.
     server.SetReply("AUTHINFO USER", Reply::Line("281 welcome"));
     server.ClearCommands();
-    EXPECT_TRUE(ConnectToServer(state, 0, &status, false));
+    EXPECT_TRUE(Connect(state, 0, &status, false));
     ASSERT_TRUE(server.WaitForCommands(2, 5s));
     std::vector<std::string> sent = server.commands();
     EXPECT_NE(std::find(sent.begin(), sent.end(), "AUTHINFO USER joe"), sent.end());
@@ -222,7 +233,7 @@ TEST(ConnectToServer, RefusedLoginsFailTheAttempt) {
 
     server.ClearReplies();
     server.SetReply("AUTHINFO PASS", Reply::Line("281 ok"));
-    EXPECT_TRUE(ConnectToServer(state, 0, &status, false));
+    EXPECT_TRUE(Connect(state, 0, &status, false));
 }
 
 TEST(SelectGroup, TrueOnlyFor211) {
@@ -245,7 +256,7 @@ TEST(ConnectToServer, StopFromAnotherThreadEndsTheRetryLoop) {
     server.SetGreeting(Reply::Line("400 busy"));
     Settings settings;
     settings.servers = {Entry("127.0.0.1", server.port())};
-    WorkerState state(settings, nullptr);
+    WorkerState state(Snapshot(settings), nullptr);
     state.SetDownloading(true);
     StatusText status;
     StatusLog log(status);
@@ -254,7 +265,7 @@ TEST(ConnectToServer, StopFromAnotherThreadEndsTheRetryLoop) {
             std::this_thread::sleep_for(10ms);
         state.RequestStop(1);
     });
-    EXPECT_FALSE(ConnectToServer(state, 1, &status, false));
+    EXPECT_FALSE(Connect(state, 1, &status, false));
     stopper.join();
     EXPECT_EQ(status.Get(), "Stopped.");
     EXPECT_FALSE(state.slot(1).has_connection());
@@ -265,11 +276,11 @@ TEST(ConnectToServer, StopWakesAWorkerBlockedOnItsConnection) {
     server.SetReply("BODY", Reply::Silence());
     Settings settings;
     settings.servers = {Entry("127.0.0.1", server.port())};
-    WorkerState state(settings, nullptr);
+    WorkerState state(Snapshot(settings), nullptr);
     state.SetDownloading(true);
     std::atomic<bool> done{false};
     std::thread worker([&] {
-        auto connection = ConnectToServer(state, 3, nullptr, false);
+        auto connection = Connect(state, 3, nullptr, false);
         ASSERT_TRUE(connection);
         connection->SendCommand("BODY <x@y>");
         std::string line;
@@ -290,9 +301,9 @@ TEST(ConnectToServer, GivesUpAfterConnectionRetriesRoundsOverAllServers) {
     Settings settings;
     settings.servers = {Entry("127.0.0.1", refusing.port()), Entry("127.0.0.1", refusing.port())};
     settings.ConnectionRetries = 2;
-    WorkerState state(settings, nullptr);
+    WorkerState state(Snapshot(settings), nullptr);
     state.SetDownloading(true);
-    EXPECT_FALSE(ConnectToServer(state, 0, nullptr, false));
+    EXPECT_FALSE(Connect(state, 0, nullptr, false));
     EXPECT_EQ(refusing.connections_accepted(), 4);  // two rounds over two servers
     EXPECT_EQ(state.slot(0).server_index.load(), 0);
     EXPECT_FALSE(state.slot(0).has_connection());

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <memory>
 #include <thread>
 
 namespace qs {
@@ -9,28 +11,73 @@ namespace {
 
 using namespace std::chrono_literals;
 
-TEST(WorkerState, TakesTheValuesWorkersReadFromTheSettings) {
+TEST(WorkerState, SettingsAreASnapshotThatTheSlotsFollow) {
     Settings settings;
     settings.Thread[4] = 0;
     settings.SocketTimeout = 7;
     settings.SocketsGracefully = 0;
-    settings.SpeedUse = 1;
-    settings.SpeedVal = 300;
-    WorkerState state(settings, nullptr);
+    WorkerState state(std::make_shared<const Settings>(settings), nullptr);
     EXPECT_TRUE(state.slot(0).enabled);
     EXPECT_FALSE(state.slot(4).enabled);
-    EXPECT_EQ(state.socket_options().timeout_seconds.load(), 7);
-    EXPECT_FALSE(state.socket_options().gracefully.load());
-    EXPECT_EQ(state.speed_limit_kbps.load(), 300);
-    settings.SpeedUse = 0;
-    state.ApplySettings();
-    EXPECT_EQ(state.speed_limit_kbps.load(), 0);
+    SocketOptions options = SocketOptionsFrom(*state.settings());
+    EXPECT_EQ(options.timeout_seconds, 7);
+    EXPECT_FALSE(options.gracefully);
+
+    // A worker's snapshot stays as it was while new settings are swapped in.
+    std::shared_ptr<const Settings> held = state.settings();
+    settings.Thread[0] = 0;
+    settings.Thread[4] = 1;
+    settings.SocketTimeout = 30;
+    state.SetSettings(std::make_shared<const Settings>(settings));
+    EXPECT_EQ(held->SocketTimeout, 7);
+    EXPECT_EQ(state.settings()->SocketTimeout, 30);
+    EXPECT_FALSE(state.slot(0).enabled);
+    EXPECT_TRUE(state.slot(4).enabled);
     EXPECT_THROW(state.slot(kThreadSlots), std::out_of_range);
+
+    // No snapshot at all is the defaults.
+    WorkerState defaults(nullptr, nullptr);
+    EXPECT_EQ(defaults.settings()->SocketTimeout, Settings().SocketTimeout);
+}
+
+TEST(WorkerState, PoolRunsOneWorkerPerSlotAndClearsAnOldStopRequest) {
+    WorkerState state(std::make_shared<const Settings>(), nullptr);
+    state.SetDownloading(true);
+    state.RequestStop(2);  // asked of an earlier task
+    std::atomic<bool> saw_stop{true};
+    std::atomic<bool> release{false};
+    ASSERT_TRUE(state.Launch(2, [&] {
+        saw_stop = state.slot(2).stop_requested();
+        while (!release)
+            std::this_thread::sleep_for(1ms);
+    }));
+    EXPECT_TRUE(state.slot(2).busy);
+    EXPECT_TRUE(state.AnyAlive());
+    EXPECT_FALSE(state.Launch(2, [] {}));  // one worker per slot
+    EXPECT_FALSE(state.WaitIdle(20ms));
+
+    // A stop of the slot reaches the running task once and is taken by it.
+    state.RequestStop(2);
+    EXPECT_TRUE(state.slot(2).stop_requested());
+    EXPECT_FALSE(state.ShouldContinue(2));
+    EXPECT_TRUE(state.ShouldContinue(3));
+    EXPECT_TRUE(state.TakeStopRequest(2));
+    EXPECT_FALSE(state.TakeStopRequest(2));
+    release = true;
+    EXPECT_TRUE(state.WaitIdle(60s));
+    EXPECT_FALSE(saw_stop);
+    EXPECT_FALSE(state.slot(2).busy);
+    EXPECT_FALSE(state.AnyAlive());
+
+    // The slot takes a new worker once the last one ended.
+    std::atomic<int> runs{0};
+    ASSERT_TRUE(state.Launch(2, [&] { ++runs; }));
+    state.JoinAll();
+    EXPECT_EQ(runs.load(), 1);
 }
 
 TEST(WorkerState, PauseHoldsWorkersUntilResumedOrStopped) {
-    Settings settings;
-    WorkerState state(settings, nullptr);
+    WorkerState state(std::make_shared<const Settings>(), nullptr);
     state.SetDownloading(true);
     EXPECT_TRUE(state.WaitWhilePaused(0));  // not paused: at once
 
@@ -62,8 +109,7 @@ TEST(WorkerState, PauseHoldsWorkersUntilResumedOrStopped) {
 }
 
 TEST(WorkerState, SleepEndsEarlyWhenTheWorkStops) {
-    Settings settings;
-    WorkerState state(settings, nullptr);
+    WorkerState state(std::make_shared<const Settings>(), nullptr);
     state.SetDownloading(true);
     EXPECT_TRUE(state.SleepUnlessStopped(0, 10ms));
     std::thread stopper([&] {
@@ -75,8 +121,7 @@ TEST(WorkerState, SleepEndsEarlyWhenTheWorkStops) {
 }
 
 TEST(WorkerState, SlotValuesAreSharedSafelyBetweenThreads) {
-    Settings settings;
-    WorkerState state(settings, nullptr);
+    WorkerState state(std::make_shared<const Settings>(), nullptr);
     ThreadSlot& slot = state.slot(5);
     std::vector<std::string> heard;
     slot.status.SetListener([&](const std::string& text) { heard.push_back(text); });

@@ -806,6 +806,16 @@ bool HeaderDatabase::AcceptOrder(const std::string& text, std::string& canonical
     return !canonical.empty();
 }
 
+// A newsgroup or the groups database refuses an order text it would not accept from a
+// view; the queue and the log ignore it.
+bool HeaderDatabase::OrderUsable(const ViewQuery& query) const {
+    std::string canonical;
+    if (kind_ == DbKind::Queue || kind_ == DbKind::Log || AcceptOrder(query.order, canonical))
+        return true;
+    LogLine("Refused sort order \"%s\"\n", query.order.c_str());
+    return false;
+}
+
 // A query turned into SQL for this kind of database.
 struct HeaderDatabase::ViewSql {
     std::string where;  // "" or " WHERE ..."; ?1 is the filter when has_filter
@@ -910,13 +920,8 @@ bool HeaderDatabase::SelectRows(sqlite3_stmt* s, std::vector<Attachment>& out) {
 bool HeaderDatabase::ReadView(const ViewQuery& query, int64_t first, int64_t count,
                               std::vector<Attachment>& out) {
     out.clear();
-    std::string canonical;
-    if (first < 0 || kind_ == DbKind::Groups)
+    if (first < 0 || kind_ == DbKind::Groups || !OrderUsable(query))
         return false;
-    if (!AcceptOrder(query.order, canonical)) {
-        LogLine("Refused sort order \"%s\"\n", query.order.c_str());
-        return false;
-    }
     ViewSql v = ViewSqlFor(query);
     std::vector<Attachment> rows;
     bool ok = Run(Access::Read, "view", [&] {
@@ -929,11 +934,8 @@ bool HeaderDatabase::ReadView(const ViewQuery& query, int64_t first, int64_t cou
 }
 
 int64_t HeaderDatabase::CountView(const ViewQuery& query) {
-    std::string canonical;
-    if (!AcceptOrder(query.order, canonical)) {
-        LogLine("Refused sort order \"%s\"\n", query.order.c_str());
+    if (!OrderUsable(query))
         return -1;
-    }
     ViewSql v = ViewSqlFor(query);
     int64_t n = -1;
     bool ok = Run(Access::Read, "count", [&] {
@@ -1193,13 +1195,8 @@ bool HeaderDatabase::GroupsQuery(const ViewQuery& query, int64_t first, int64_t 
 
 bool HeaderDatabase::GroupsPage(const ViewQuery& query, int64_t first, int64_t count,
                                 std::map<int64_t, Group>& rows) {
-    std::string canonical;
-    if (first < 0 || count <= 0 || kind_ != DbKind::Groups)
+    if (first < 0 || count <= 0 || kind_ != DbKind::Groups || !OrderUsable(query))
         return false;
-    if (!AcceptOrder(query.order, canonical)) {
-        LogLine("Refused sort order \"%s\"\n", query.order.c_str());
-        return false;
-    }
     std::vector<Group> groups;
     if (!Run(Access::Read, "groups", [&] { return GroupsQuery(query, first, count, groups); }))
         return false;

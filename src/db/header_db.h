@@ -93,11 +93,11 @@ class HeaderDatabase {
     // the same file do not move it.
     uint64_t data_version() const { return data_version_.load(std::memory_order_acquire); }
     // Rows first .. first+count-1 of the view `query` selects (fewer past the end); out is
-    // replaced. False when the query fails, first is negative, the order text is refused
-    // or this is the groups database.
+    // replaced. False when the query fails, first is negative, a newsgroup's order text is
+    // refused or this is the groups database.
     [[nodiscard]] bool ReadView(const ViewQuery& query, int64_t first, int64_t count,
                                 std::vector<Attachment>& out);
-    // How many rows the view selects; -1 when the query fails.
+    // How many rows the view selects; -1 when the query fails (or the order is refused).
     int64_t CountView(const ViewQuery& query);
     // Every stored row in stored order, first .. first+count-1 (count < 0: to the end).
     [[nodiscard]] bool StoredRows(int64_t first, int64_t count, std::vector<Attachment>& out);
@@ -122,8 +122,9 @@ class HeaderDatabase {
 
     // The groups database.
     [[nodiscard]] bool StoreGroup(const Group& group);
-    // A page of the groups the query selects, in the query's order (a group column; an
-    // attachment order gives the name order in its direction): rows[first + k] for each.
+    // A page of the groups the query selects, in the query's order when it names a group
+    // column, else by name (descending for an attachment order with " desc"): rows[first
+    // + k] for each; rows already in the map stay.
     [[nodiscard]] bool GroupsPage(const ViewQuery& query, int64_t first, int64_t count,
                                   std::map<int64_t, Group>& rows);
     // Appends the subscribed groups (state 1) by name.
@@ -177,6 +178,7 @@ class HeaderDatabase {
     bool InsertPart(const MessageVars& part, int64_t partkey, const std::string& id,
                     bool* inserted);
     bool MergeLocked(const MessageVars* part, const Attachment& attachment);
+    bool OrderUsable(const ViewQuery& query) const;
     ViewSql ViewSqlFor(const ViewQuery& query) const;
     bool ViewRowIds(const ViewSql& view, int64_t first, int64_t count, std::vector<int64_t>& ids);
     bool StoredRowIds(int64_t first, int64_t count, std::vector<int64_t>& ids);

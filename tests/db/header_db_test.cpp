@@ -231,6 +231,7 @@ TEST_F(HeaderDbTest, QueueAndLogTakeAttachmentsWithTheirParts) {
     ASSERT_TRUE(queue.db->StoreAttachment(nullptr, a));
     ASSERT_TRUE(queue.db->StoreAttachment(nullptr, Att("incomplete", 2, StateIncomplete)));
     EXPECT_EQ(queue_view.CountRows(), 2);
+    EXPECT_EQ(queue.db->CountView(ViewQuery{.order = "nonsense"}), 2);
     Attachment small = Att("small", 1, StateDone);
     small.bytes = 10;
     ASSERT_TRUE(log.db->StoreAttachment(nullptr, small));

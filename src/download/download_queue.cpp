@@ -37,12 +37,14 @@ void DownloadQueue::RowsChanged(const std::string& database, std::vector<std::st
 
 bool DownloadQueue::Add(Attachment entry, bool at_top) {
     entry.state = StateQueued;
-    std::lock_guard lock(mutex_);
-    if (!queue_->StoreAttachment(nullptr, entry))
-        return false;
-    queue_->Flush();
-    if (at_top && !MoveToTopLocked({entry.Id}))
-        return false;
+    {
+        std::lock_guard lock(mutex_);
+        if (!queue_->StoreAttachment(nullptr, entry))
+            return false;
+        queue_->Flush();
+        if (at_top && !MoveToTopLocked({entry.Id}))
+            return false;
+    }
     RowsChanged("queue", {entry.Id});
     return true;
 }
@@ -52,12 +54,14 @@ bool DownloadQueue::AddScanEntry(const std::string& group) {
     entry.state = StateScanJob;
     entry.Id = entry.filename = entry.newsgroup = group;
     entry.date = static_cast<int64_t>(std::time(nullptr));
-    std::lock_guard lock(mutex_);
-    if (!queue_->StoreAttachment(nullptr, entry))
-        return false;
-    queue_->Flush();
-    if (!MoveToTopLocked({entry.Id}))
-        return false;
+    {
+        std::lock_guard lock(mutex_);
+        if (!queue_->StoreAttachment(nullptr, entry))
+            return false;
+        queue_->Flush();
+        if (!MoveToTopLocked({entry.Id}))
+            return false;
+    }
     RowsChanged("queue", {entry.Id});
     return true;
 }
@@ -127,6 +131,13 @@ int DownloadQueue::EnqueueRows(std::vector<Attachment> rows, HeaderDatabase& sou
 }
 
 std::optional<Attachment> DownloadQueue::Take() {
+    std::optional<Attachment> taken = TakeLocked();
+    if (taken)
+        RowsChanged("queue", {taken->Id});
+    return taken;
+}
+
+std::optional<Attachment> DownloadQueue::TakeLocked() {
     std::lock_guard lock(mutex_);
     std::vector<Attachment> candidates;
     // At most one entry per worker is held, so this many rows always hold a free one.
@@ -146,7 +157,6 @@ std::optional<Attachment> DownloadQueue::Take() {
                 return std::nullopt;
         }
         active_.insert(entry.Id);
-        RowsChanged("queue", {entry.Id});
         return std::move(entry);
     }
     return std::nullopt;

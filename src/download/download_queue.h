@@ -20,7 +20,7 @@ namespace qs {
 // an NZB file, a scan request), the hand-over to workers, the filing of what they did, and
 // the user's edits. Any thread may call it.
 //
-// Filing is failure-safe: an entry leaves the queue only after its log record is written.
+// Events go out with no lock of the queue held. Filing is failure-safe: an entry leaves the queue only after its log record is written.
 // When the log refuses the record, the entry stays in the queue in its final state (5 or
 // 6, which no worker takes again) and the reason says why; nothing is lost.
 class DownloadQueue {
@@ -88,6 +88,7 @@ class DownloadQueue {
     int64_t kb_total() const { return queue_ ? queue_->kb_total() : 0; }
 
   private:
+    std::optional<Attachment> TakeLocked();
     void Release(const std::string& id);
     void RowsChanged(const std::string& database, std::vector<std::string> ids);
     bool MoveToTopLocked(const std::vector<std::string>& ids);

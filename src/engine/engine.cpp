@@ -94,16 +94,24 @@ class Engine::Impl {
     // Applies a change to a copy of the snapshot, swaps it in and saves the file.
     template <typename Change>
     CommandResult UpdateSettings(Change change) {
-        std::lock_guard lock(settings_mutex_);
-        Settings next = *workers_.settings();
-        CommandResult result = change(next);
-        if (!result.ok)
-            return result;
-        return Commit(std::move(next), result);
+        bool groups_changed = false;
+        CommandResult result;
+        {
+            std::lock_guard lock(settings_mutex_);
+            Settings next = *workers_.settings();
+            result = change(next);
+            if (!result.ok)
+                return result;
+            result = Commit(std::move(next), result, groups_changed);
+        }
+        // Told with no lock held: the listener may call back.
+        if (groups_changed)
+            events_.OnGroupListChanged();
+        return result;
     }
 
-    CommandResult Commit(Settings next, CommandResult result) {
-        const bool groups_changed = [&] {
+    CommandResult Commit(Settings next, CommandResult result, bool& groups_changed) {
+        groups_changed = [&] {
             const auto& before = workers_.settings()->groups;
             if (before.size() != next.groups.size())
                 return true;
@@ -117,14 +125,14 @@ class Engine::Impl {
         if (!SaveSettings(next, startup_.settings_path))
             return CommandResult::Failed("Cannot write the settings file " +
                                          startup_.settings_path);
-        if (groups_changed)
-            events_.OnGroupListChanged();
         return result;
     }
 
     CommandResult ApplySettings(Settings settings) {
-        std::lock_guard lock(settings_mutex_);
-        return Commit(std::move(settings), CommandResult::Done());
+        return UpdateSettings([&](Settings& next) {
+            next = std::move(settings);
+            return CommandResult::Done();
+        });
     }
 
     // --- Groups ---

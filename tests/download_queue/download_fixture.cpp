@@ -58,18 +58,16 @@ DownloadFixture::DownloadFixture() {
     DbEnv env;
     env.data_dir = dir_.path();
     env.host = &host_;
-    env.settings = &settings_;
-    queue_ = HeaderDatabase::Open(env, "queue");
-    log_ = HeaderDatabase::Open(env, "log");
+    queue_db_ = HeaderDatabase::Open(env, "queue");
+    log_db_ = HeaderDatabase::Open(env, "log");
+    queue_ = std::make_unique<qs::DownloadQueue>(queue_db_, log_db_, &events_);
 }
 
 DownloadFixture::~DownloadFixture() {
+    // The workers go before the shared state they reach.
     if (state_) {
         state_->StopAll();
-        for (int i = 0; i < kThreadSlots; ++i) {
-            if (state_->slot(i).worker.joinable())
-                state_->slot(i).worker.join();
-        }
+        state_->JoinAll();
     }
 }
 
@@ -82,14 +80,18 @@ void DownloadFixture::AddServer(const NewsServer& server) {
 
 DownloadShared& DownloadFixture::Shared() {
     if (!shared_) {
-        state_ = std::make_unique<WorkerState>(settings_, &host_);
-        scans_ = std::make_unique<ScanShared>(*state_, queue_);
-        shared_ = std::make_unique<DownloadShared>(*state_, *scans_, queue_, log_);
+        state_ = std::make_unique<WorkerState>(std::make_shared<const Settings>(settings_), &host_);
+        shared_ = std::make_unique<DownloadShared>(*state_, *queue_);
         shared_->timings.retry_pause = 1ms;
         shared_->timings.reply_error_pause = 1ms;
         shared_->timings.failed_entry_pause = 1ms;
     }
     return *shared_;
+}
+
+void DownloadFixture::ApplySettings() {
+    Shared();
+    state_->SetSettings(std::make_shared<const Settings>(settings_));
 }
 
 std::string DownloadFixture::PostYenc(const std::vector<NewsServer*>& servers,
@@ -128,20 +130,24 @@ Attachment DownloadFixture::Entry(const std::string& name, int parts) {
     return a;
 }
 
-void DownloadFixture::RunWorkers() {
-    DownloadShared& shared = Shared();
-    StartDownloadWorkers(shared);
+void DownloadFixture::StartWorkers() {
+    ApplySettings();
+    state_->SetDownloading(true);
+    state_->StartInterval();
     for (int i = 0; i < kThreadSlots; ++i) {
-        if (state_->slot(i).worker.joinable())
-            state_->slot(i).worker.join();
+        if (state_->slot(i).enabled && !state_->slot(i).busy)
+            state_->Launch(i, [this, i] { DownloadWorker(*shared_, i); });
     }
+}
+
+void DownloadFixture::RunWorkers() {
+    StartWorkers();
+    state_->JoinAll();
 }
 
 std::vector<Attachment> DownloadFixture::Rows(HeaderDatabase& db) {
     std::vector<Attachment> rows;
-    Attachment a;
-    for (int64_t row = 0; db.AttachmentAt(row, a); ++row)
-        rows.push_back(a);
+    EXPECT_TRUE(db.StoredRows(0, -1, rows)) << db.name();
     return rows;
 }
 

@@ -9,13 +9,14 @@
 #include <thread>
 #include <vector>
 
+#include "app/events.h"
 #include "app/host.h"
 #include "app/settings.h"
 #include "db/header_db.h"
 #include "download/download_queue.h"
+#include "download/download_worker.h"
 #include "download/part_retrieval.h"
 #include "nntp/worker_state.h"
-#include "scan/scan_task.h"
 #include "support/news_server.h"
 #include "support/temp_dir.h"
 
@@ -51,6 +52,30 @@ class RecordingHost : public Host {
     std::vector<std::string> opened;
 };
 
+// Remembers every entry the queue filed or put back, with its outcome.
+class RecordingEvents : public EventListener {
+  public:
+    void OnEntryFiled(const FiledEntry& entry) override {
+        std::lock_guard lock(mutex_);
+        filed_.push_back(entry);
+    }
+    std::vector<FiledEntry> Filed() {
+        std::lock_guard lock(mutex_);
+        return filed_;
+    }
+    int Count(EntryOutcome outcome) {
+        std::lock_guard lock(mutex_);
+        int n = 0;
+        for (const FiledEntry& entry : filed_)
+            n += entry.outcome == outcome;
+        return n;
+    }
+
+  private:
+    std::mutex mutex_;
+    std::vector<FiledEntry> filed_;
+};
+
 // Queue and log databases, worker state and the download side over in-process servers.
 class DownloadFixture : public ::testing::Test {
   protected:
@@ -59,20 +84,25 @@ class DownloadFixture : public ::testing::Test {
 
     // Adds a server entry for `server`.
     void AddServer(const NewsServer& server);
-    // Builds the shared download state once the settings are final.
+    // Builds the worker state and the shared download state once; the settings snapshot
+    // is taken from settings_ now and again by ApplySettings and StartWorkers.
     DownloadShared& Shared();
+    void ApplySettings();
     // A yEnc file of `parts` parts posted to `group` on each of the servers; returns its
     // data. The part message-ids are "<name.N@test>".
     std::string PostYenc(const std::vector<NewsServer*>& servers, const std::string& name,
                          size_t size, int parts, uint32_t seed = 1);
     // A queue entry for the file posted by PostYenc (or any message-ids of that form).
     Attachment Entry(const std::string& name, int parts);
-    void Queue(const Attachment& entry) { queue_->StoreAttachment(nullptr, entry); }
+    void Queue(const Attachment& entry) { ASSERT_TRUE(queue_db_->StoreAttachment(nullptr, entry)); }
 
+    // Starts a download worker on every enabled free slot, as the engine's StartDownloads.
+    void StartWorkers();
     // Runs workers on the enabled slots until they end.
     void RunWorkers();
     // The rows of a database in stored order.
     std::vector<Attachment> Rows(HeaderDatabase& db);
+    static int64_t Count(HeaderDatabase& db) { return db.CountView(ViewQuery{}); }
     // BODY commands a server received for a message-id.
     static int BodyCount(const NewsServer& server, const std::string& message_id);
 
@@ -80,11 +110,12 @@ class DownloadFixture : public ::testing::Test {
 
     TempDir dir_;
     RecordingHost host_;
+    RecordingEvents events_;
     Settings settings_;
+    std::shared_ptr<HeaderDatabase> queue_db_;
+    std::shared_ptr<HeaderDatabase> log_db_;
+    std::unique_ptr<qs::DownloadQueue> queue_;
     std::unique_ptr<WorkerState> state_;
-    std::shared_ptr<HeaderDatabase> queue_;
-    std::shared_ptr<HeaderDatabase> log_;
-    std::unique_ptr<ScanShared> scans_;
     std::unique_ptr<DownloadShared> shared_;
 };
 

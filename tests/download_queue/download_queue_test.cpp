@@ -27,8 +27,8 @@ TEST_F(DownloadQueue, ThreeEntriesOnSlotsZeroAndTwoAreAllFiledAsDone) {
     Queue(Entry("c.bin", 1));
     RunWorkers();
 
-    EXPECT_EQ(queue_->CountRows(), 0);
-    auto log = Rows(*log_);
+    EXPECT_EQ(Count(*queue_db_), 0);
+    auto log = Rows(*log_db_);
     ASSERT_EQ(log.size(), 3u);
     for (const auto& row : log)
         EXPECT_EQ(row.state, StateDone) << row.Id;
@@ -38,7 +38,8 @@ TEST_F(DownloadQueue, ThreeEntriesOnSlotsZeroAndTwoAreAllFiledAsDone) {
     EXPECT_EQ(server.connections_accepted(), 2);  // one kept connection per slot
     EXPECT_EQ(state_->slot(0).status.Get(), "Ready...");
     EXPECT_EQ(state_->slot(2).status.Get(), "Ready...");
-    EXPECT_EQ(shared_->entries_done.load(), 3);
+    EXPECT_EQ(events_.Count(EntryOutcome::Done), 3);
+    EXPECT_EQ(events_.Filed().size(), 3u);
 }
 
 TEST_F(DownloadQueue, PartMissingOnTheFirstServerIsFetchedFromTheSecond) {
@@ -51,7 +52,7 @@ TEST_F(DownloadQueue, PartMissingOnTheFirstServerIsFetchedFromTheSecond) {
     Queue(Entry("x.bin", 3));
     RunWorkers();
 
-    auto log = Rows(*log_);
+    auto log = Rows(*log_db_);
     ASSERT_EQ(log.size(), 1u);
     EXPECT_EQ(log[0].state, StateDone);
     EXPECT_EQ(ReadFile(OutputDir() + "x.bin"), data);
@@ -67,6 +68,8 @@ TEST_F(DownloadQueue, PartMissingEverywhereIsFetchedFourTimesThenTheEntryFails) 
     AddServer(b);
     settings_.ConnectionRetries = 1;
     settings_.SkipMissing = 0;
+    // Only a stop puts an entry back: one that cannot be had would come round for ever.
+    settings_.CancelledBackInQueue = 1;
     PostYenc({&a, &b}, "m.bin", 3000, 3);
     Attachment entry = Entry("m.bin", 3);
     entry.partlist[1].MessageId = "<gone@test>";
@@ -76,11 +79,15 @@ TEST_F(DownloadQueue, PartMissingEverywhereIsFetchedFourTimesThenTheEntryFails) 
     EXPECT_EQ(BodyCount(a, "<gone@test>") + BodyCount(b, "<gone@test>"), 4);
     EXPECT_EQ(BodyCount(a, "<gone@test>"), 2);  // servers 0, 1, 0, 1
     EXPECT_EQ(BodyCount(a, "<m.bin.3@test>") + BodyCount(b, "<m.bin.3@test>"), 0);
-    auto log = Rows(*log_);
+    auto log = Rows(*log_db_);
     ASSERT_EQ(log.size(), 1u);
     EXPECT_EQ(log[0].state, StateFailed);
-    EXPECT_EQ(queue_->CountRows(), 0);
-    EXPECT_EQ(shared_->entries_failed.load(), 1);
+    EXPECT_EQ(Count(*queue_db_), 0);
+    auto filed = events_.Filed();
+    ASSERT_EQ(filed.size(), 1u);
+    EXPECT_EQ(filed[0].outcome, EntryOutcome::Failed);
+    EXPECT_FALSE(filed[0].still_queued);
+    EXPECT_EQ(filed[0].reason.rfind("part 2 of 3: not found (430", 0), 0u) << filed[0].reason;
 }
 
 TEST_F(DownloadQueue, SkipMissingGoesOnWithTheOtherPartsAndEndsGood) {
@@ -95,14 +102,17 @@ TEST_F(DownloadQueue, SkipMissingGoesOnWithTheOtherPartsAndEndsGood) {
     RunWorkers();
 
     EXPECT_EQ(BodyCount(a, "<gone@test>"), 3);  // 1 server x 1 retry + 2
-    auto log = Rows(*log_);
+    auto log = Rows(*log_db_);
     ASSERT_EQ(log.size(), 1u);
     EXPECT_EQ(log[0].state, StateDone);
     std::string out = ReadFile(OutputDir() + "s.bin");
     ASSERT_EQ(out.size(), data.size());
     EXPECT_EQ(out.substr(1000), data.substr(1000));  // parts 2 and 3 in place
     // Done as asked, but the user hears that the file has a hole.
-    EXPECT_EQ(shared_->entries_incomplete.load(), 1);
+    auto filed = events_.Filed();
+    ASSERT_EQ(filed.size(), 1u);
+    EXPECT_EQ(filed[0].outcome, EntryOutcome::Incomplete);
+    EXPECT_NE(filed[0].reason.find("1 of 3 parts missing"), std::string::npos) << filed[0].reason;
     auto messages = host_.Messages();
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_NE(messages[0].find("1 of 3 parts missing"), std::string::npos) << messages[0];
@@ -115,9 +125,10 @@ TEST_F(DownloadQueue, AllPartsMissingWithSkipMissingFails) {
     a.SetReply("BODY", Reply::Line("430 no such article"));
     Queue(Entry("none.bin", 2));
     RunWorkers();
-    auto log = Rows(*log_);
+    auto log = Rows(*log_db_);
     ASSERT_EQ(log.size(), 1u);
     EXPECT_EQ(log[0].state, StateFailed);
+    EXPECT_EQ(events_.Count(EntryOutcome::Failed), 1);
 }
 
 TEST_F(DownloadQueue, BodyCutShortByADroppedConnectionIsFetchedAgain) {
@@ -132,7 +143,7 @@ TEST_F(DownloadQueue, BodyCutShortByADroppedConnectionIsFetchedAgain) {
     Queue(Entry("d.bin", 2));
     RunWorkers();
 
-    auto log = Rows(*log_);
+    auto log = Rows(*log_db_);
     ASSERT_EQ(log.size(), 1u);
     EXPECT_EQ(log[0].state, StateDone);
     EXPECT_EQ(ReadFile(OutputDir() + "d.bin"), data);
@@ -154,7 +165,7 @@ TEST_F(DownloadQueue, YencPartFailingItsCheckIsFetchedFromTheNextServer) {
     Queue(Entry("c.bin", 2));
     RunWorkers();
 
-    auto log = Rows(*log_);
+    auto log = Rows(*log_db_);
     ASSERT_EQ(log.size(), 1u);
     EXPECT_EQ(log[0].state, StateDone);
     EXPECT_EQ(ReadFile(OutputDir() + "c.bin"), data);
@@ -182,7 +193,7 @@ TEST_F(DownloadQueue, OverLongBodyLinesAreReadWhole) {
     a.memory_corpus()->Add("alt.binaries.test", art);
     Queue(Entry("long", 1));
     RunWorkers();
-    auto log = Rows(*log_);
+    auto log = Rows(*log_db_);
     ASSERT_EQ(log.size(), 1u);
     EXPECT_EQ(log[0].state, StateDone);
     EXPECT_EQ(ReadFile(OutputDir() + "long.bin"), data);
@@ -202,7 +213,7 @@ TEST_F(DownloadQueue, UseFirstServerOneReturnsToTheFirstServerAfterAGoodPart) {
     EXPECT_EQ(BodyCount(b, "<f.bin.1@test>"), 1);
     EXPECT_EQ(BodyCount(a, "<f.bin.2@test>"), 1);
     EXPECT_EQ(BodyCount(a, "<f.bin.3@test>"), 1);
-    EXPECT_EQ(Rows(*log_).at(0).state, StateDone);
+    EXPECT_EQ(Rows(*log_db_).at(0).state, StateDone);
 }
 
 TEST_F(DownloadQueue, TextOnlyPostFailsWithErrorAndItsFileIsDeleted) {
@@ -216,9 +227,10 @@ TEST_F(DownloadQueue, TextOnlyPostFailsWithErrorAndItsFileIsDeleted) {
     Attachment entry = Entry("text", 1);
     DownloadShared& shared = Shared();
     state_->SetDownloading(true);
-    std::unique_ptr<NntpSocket> connection;
-    DownloadResult result = DownloadAttachment(shared, 0, entry, connection);
-    EXPECT_FALSE(result.success);
+    SlotConnection connection;
+    EntryResult result = DownloadAttachment(shared, 0, entry, connection);
+    EXPECT_EQ(result.outcome, EntryOutcome::Failed);
+    EXPECT_EQ(result.reason, "no yEnc, UU or MIME data to decode");
     std::string status = state_->slot(0).status.Get();
     EXPECT_EQ(status.substr(status.size() - 8), " Error!!") << status;
 
@@ -228,8 +240,10 @@ TEST_F(DownloadQueue, TextOnlyPostFailsWithErrorAndItsFileIsDeleted) {
     half.partlist[1].MessageId = "<gone@test>";
     settings_.SkipMissing = 0;
     settings_.ConnectionRetries = 1;
+    ApplySettings();
     result = DownloadAttachment(shared, 0, half, connection);
-    EXPECT_FALSE(result.success);
+    EXPECT_EQ(result.outcome, EntryOutcome::Failed);
+    EXPECT_EQ(result.reason.rfind("part 2 of 2: ", 0), 0u) << result.reason;
     EXPECT_EQ(result.output_path, OutputDir() + "half.bin");
     EXPECT_NE(::access(result.output_path.c_str(), F_OK), 0);
 }
@@ -239,11 +253,11 @@ TEST_F(DownloadQueue, GrabAndOpenOpensTheFinishedFile) {
     AddServer(a);
     PostYenc({&a}, "open.bin", 1000, 1);
     Queue(Entry("open.bin", 1));
-    Shared().AddOpenAfter(Entry("open.bin", 1).Id);
+    queue_->AddOpenAfter(Entry("open.bin", 1).Id);
     RunWorkers();
     ASSERT_EQ(host_.opened.size(), 1u);
     EXPECT_EQ(host_.opened[0], OutputDir() + "open.bin");
-    EXPECT_FALSE(shared_->IsOpenAfter(Entry("open.bin", 1).Id));
+    EXPECT_FALSE(queue_->IsOpenAfter(Entry("open.bin", 1).Id));
 }
 
 // Stop during a download; the server never answers BODY.
@@ -256,26 +270,29 @@ TEST_P(StopDuringDownload, EntryIsFiledFailedAndQueuedAgainOnlyWhenAsked) {
     a.SetReply("BODY", Reply::Silence());
     Queue(Entry("stop.bin", 2));
     Queue(Entry("next.bin", 1));
-    DownloadShared& shared = Shared();
-    StartDownloadWorkers(shared);
+    StartWorkers();
     ASSERT_TRUE(a.WaitForCommands(2, 5s));  // MODE READER, BODY
-    for (int i = 0; i < 100 && Rows(*queue_).at(0).state != StateDownloading; ++i)
+    for (int i = 0; i < 100 && Rows(*queue_db_).at(0).state != StateDownloading; ++i)
         std::this_thread::sleep_for(10ms);
-    EXPECT_EQ(Rows(*queue_).at(0).state, StateDownloading);
+    EXPECT_EQ(Rows(*queue_db_).at(0).state, StateDownloading);
     state_->StopAll();
-    state_->slot(0).worker.join();
+    state_->JoinAll();
 
-    auto log = Rows(*log_);
+    auto log = Rows(*log_db_);
     ASSERT_EQ(log.size(), 1u);
     EXPECT_EQ(log[0].state, StateFailed);
-    auto queue = Rows(*queue_);
+    auto filed = events_.Filed();
+    ASSERT_EQ(filed.size(), 1u);
+    EXPECT_EQ(filed[0].outcome, EntryOutcome::Stopped);
+    EXPECT_EQ(filed[0].still_queued, GetParam());
+    auto queue = Rows(*queue_db_);
     if (GetParam()) {
         ASSERT_EQ(queue.size(), 2u);
         EXPECT_EQ(queue[0].Id, Entry("next.bin", 1).Id);
         EXPECT_EQ(queue[1].Id, Entry("stop.bin", 2).Id);  // at the end
         EXPECT_EQ(queue[1].state, StateQueued);
         Attachment again = queue[1];
-        ASSERT_TRUE(queue_->LoadParts(again));
+        ASSERT_TRUE(queue_db_->LoadParts(again));
         EXPECT_EQ(again.partlist.size(), 2u);
     } else {
         ASSERT_EQ(queue.size(), 1u);
@@ -286,6 +303,49 @@ TEST_P(StopDuringDownload, EntryIsFiledFailedAndQueuedAgainOnlyWhenAsked) {
 
 INSTANTIATE_TEST_SUITE_P(CancelledBackInQueue, StopDuringDownload, ::testing::Bool());
 
+TEST_F(DownloadQueue, StopOfOneSlotEndsItsEntryAndTheWorkerGoesOnWithTheNext) {
+    NewsServer a;
+    AddServer(a);
+    std::string next = PostYenc({&a}, "next.bin", 1000, 1);
+    a.QueueReply("BODY", Reply::Silence());  // the first BODY only
+    Queue(Entry("stop.bin", 2));
+    Queue(Entry("next.bin", 1));
+    StartWorkers();
+    ASSERT_TRUE(a.WaitForCommands(2, 5s));  // MODE READER, BODY
+    state_->RequestStop(0);
+    state_->JoinAll();
+
+    auto filed = events_.Filed();
+    ASSERT_EQ(filed.size(), 2u);
+    EXPECT_EQ(filed[0].id, Entry("stop.bin", 2).Id);
+    EXPECT_EQ(filed[0].outcome, EntryOutcome::Stopped);
+    EXPECT_EQ(filed[1].outcome, EntryOutcome::Done);
+    EXPECT_EQ(ReadFile(OutputDir() + "next.bin"), next);
+    EXPECT_EQ(Count(*queue_db_), 0);
+    EXPECT_FALSE(state_->slot(0).stop_requested());  // taken with the stopped entry
+    EXPECT_EQ(state_->slot(0).status.Get(), "Ready...");
+}
+
+TEST_F(DownloadQueue, EntryTheLogCannotTakeStaysInTheQueueInItsFinalState) {
+    NewsServer a;
+    AddServer(a);
+    std::string data = PostYenc({&a}, "kept.bin", 1000, 1);
+    queue_ = std::make_unique<qs::DownloadQueue>(queue_db_, nullptr, &events_);  // no log
+    Queue(Entry("kept.bin", 1));
+    RunWorkers();  // ends: an entry in its final state is never taken again
+
+    EXPECT_EQ(ReadFile(OutputDir() + "kept.bin"), data);
+    auto queue = Rows(*queue_db_);
+    ASSERT_EQ(queue.size(), 1u);
+    EXPECT_EQ(queue[0].state, StateDone);
+    auto filed = events_.Filed();
+    ASSERT_EQ(filed.size(), 1u);
+    EXPECT_EQ(filed[0].outcome, EntryOutcome::Done);
+    EXPECT_TRUE(filed[0].still_queued);
+    EXPECT_NE(filed[0].reason.find("not filed in the log"), std::string::npos) << filed[0].reason;
+    EXPECT_EQ(Count(*log_db_), 0);
+}
+
 TEST_F(DownloadQueue, OutputThatCannotBeCreatedFailsAndSaysWhy) {
     NewsServer a;
     AddServer(a);
@@ -294,8 +354,8 @@ TEST_F(DownloadQueue, OutputThatCannotBeCreatedFailsAndSaysWhy) {
     entry.dir = OutputDir() + "missing/";  // nobody created it
     Queue(entry);
     RunWorkers();
-    ASSERT_EQ(Rows(*log_).size(), 1u);
-    EXPECT_EQ(Rows(*log_)[0].state, StateFailed);
+    ASSERT_EQ(Rows(*log_db_).size(), 1u);
+    EXPECT_EQ(Rows(*log_db_)[0].state, StateFailed);
     auto messages = host_.Messages();
     ASSERT_FALSE(messages.empty());
     EXPECT_EQ(messages.back(),
@@ -307,8 +367,8 @@ TEST_F(DownloadQueue, EntriesLeftDownloadingReturnToTheQueueAndDeadServersEndThe
     entry.state = StateDownloading;
     Queue(entry);
     Queue(Entry("other.bin", 1));
-    EXPECT_EQ(RequeueInterrupted(*queue_), 1);
-    EXPECT_EQ(Rows(*queue_).at(0).state, StateQueued);
+    EXPECT_EQ(queue_->RequeueInterrupted(), 1);
+    EXPECT_EQ(Rows(*queue_db_).at(0).state, StateQueued);
 
     // Nobody listens: the worker gives up after ConnectionRetries rounds and the entry
     // waits in the queue, still queued.
@@ -318,12 +378,15 @@ TEST_F(DownloadQueue, EntriesLeftDownloadingReturnToTheQueueAndDeadServersEndThe
     settings_.servers = {dead};
     settings_.ConnectionRetries = 1;
     RunWorkers();
-    auto queue = Rows(*queue_);
+    auto queue = Rows(*queue_db_);
     ASSERT_EQ(queue.size(), 2u);
     EXPECT_EQ(queue[0].state, StateQueued);
     EXPECT_EQ(queue[1].state, StateQueued);
-    EXPECT_EQ(log_->CountRows(), 0);
-    EXPECT_EQ(shared_->entries_unreached.load(), 1);
+    EXPECT_EQ(Count(*log_db_), 0);
+    auto filed = events_.Filed();
+    ASSERT_EQ(filed.size(), 1u);
+    EXPECT_EQ(filed[0].outcome, EntryOutcome::Unreachable);
+    EXPECT_TRUE(filed[0].still_queued);
     EXPECT_EQ(state_->slot(0).status.Get(), "No news server could be reached");
 }
 

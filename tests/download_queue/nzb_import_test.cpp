@@ -52,13 +52,13 @@ TEST_F(NzbImport, ExtensionIsTestedWithoutCaseAndOtherFilesAreRefused) {
     EXPECT_EQ(xml.files, 0);
     EXPECT_TRUE(xml.error);
     EXPECT_EQ(host_.Messages(), std::vector<std::string>{"Error reading NZB file."});
-    EXPECT_EQ(queue_->CountRows(), 1);
+    EXPECT_EQ(Count(*queue_db_), 1);
 
     // A root other than "nzb" imports nothing, silently; broken XML is an error.
     EXPECT_FALSE(Import("other.nzb", "<notnzb><file/></notnzb>").error);
     EXPECT_TRUE(Import("broken.nzb", "<nzb><file").error);
     EXPECT_TRUE(ImportNzbFile(dir_.File("absent.nzb"), queue_.get(), settings_, host_).error);
-    EXPECT_EQ(queue_->CountRows(), 1);
+    EXPECT_EQ(Count(*queue_db_), 1);
 }
 
 TEST_F(NzbImport, BaseNameLosesEveryExtensionAndNamesTheDirectory) {
@@ -68,7 +68,7 @@ TEST_F(NzbImport, BaseNameLosesEveryExtensionAndNamesTheDirectory) {
 
     Import("x.nzb.part2.nzb",
            OneFile("alt.binaries.test", "<segment bytes=\"5\" number=\"1\">a@b</segment>"));
-    auto rows = Rows(*queue_);
+    auto rows = Rows(*queue_db_);
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_EQ(rows[0].dir, settings_.BaseDir + "/alt.binaries.test/x.part2/");
     struct stat st;
@@ -80,7 +80,7 @@ TEST_F(NzbImport, FilesAreQueuedUntilOneLacksItsGroupAndTheMessageComesOnce) {
     EXPECT_EQ(r.files, 1);
     EXPECT_TRUE(r.error);
     EXPECT_EQ(host_.Messages(), std::vector<std::string>{"Error reading NZB file."});
-    auto rows = Rows(*queue_);
+    auto rows = Rows(*queue_db_);
     ASSERT_EQ(rows.size(), 1u);
     const Attachment& a = rows[0];
     EXPECT_EQ(a.Id, "first.rar (1/2)");
@@ -92,7 +92,7 @@ TEST_F(NzbImport, FilesAreQueuedUntilOneLacksItsGroupAndTheMessageComesOnce) {
     EXPECT_EQ(a.bytes, 1500);
     EXPECT_EQ(a.newsgroup, "alt.binaries.test");
     Attachment loaded = a;
-    ASSERT_TRUE(queue_->LoadParts(loaded));
+    ASSERT_TRUE(queue_db_->LoadParts(loaded));
     ASSERT_EQ(loaded.partlist.size(), 2u);
     EXPECT_EQ(loaded.partlist[0].MessageId, "<first.1@test>");
     EXPECT_EQ(loaded.partlist[1].partnum, 2);
@@ -111,7 +111,7 @@ TEST_F(NzbImport, EmptySegmentEndsThatFilesPartsButLaterFilesComeIn) {
     NzbImportResult r = Import("e.nzb", nzb);
     EXPECT_TRUE(r.error);
     EXPECT_EQ(r.files, 2);
-    auto rows = Rows(*queue_);
+    auto rows = Rows(*queue_db_);
     ASSERT_EQ(rows.size(), 2u);
     EXPECT_EQ(rows[0].parts, 1);  // the segments before the empty one
     EXPECT_EQ(rows[1].parts, 2);  // duplicate numbers and zero bytes as they come
@@ -123,16 +123,16 @@ TEST_F(NzbImport, ImportingTwiceMergesIntoTheSameEntries) {
         OneFile("alt.binaries.test", "<segment bytes=\"5\" number=\"1\">a@b</segment>");
     Import("twice.nzb", one);
     Import("twice.nzb", one);
-    EXPECT_EQ(queue_->CountRows(), 1);
-    Attachment a = Rows(*queue_).at(0);
-    ASSERT_TRUE(queue_->LoadParts(a));
+    EXPECT_EQ(Count(*queue_db_), 1);
+    Attachment a = Rows(*queue_db_).at(0);
+    ASSERT_TRUE(queue_db_->LoadParts(a));
     EXPECT_EQ(a.partlist.size(), 1u);
 }
 
 TEST_F(NzbImport, HostileNamesStayInsideTheDownloadDirectoryAndOutOfCommands) {
     Import("../../evil.nzb",  // the base name is the last component only
            OneFile("../../../etc", "<segment number=\"1\">a@b</segment>"));
-    auto rows = Rows(*queue_);
+    auto rows = Rows(*queue_db_);
     ASSERT_EQ(rows.size(), 1u);
     const std::string base = settings_.BaseDir + "/";
     EXPECT_EQ(rows[0].dir.rfind(base, 0), 0u) << rows[0].dir;
@@ -146,9 +146,9 @@ TEST_F(NzbImport, HostileNamesStayInsideTheDownloadDirectoryAndOutOfCommands) {
     EXPECT_TRUE(
         Import("id.nzb", OneFile("alt.x", "<segment number=\"1\">c@d&#13;&#10;QUIT</segment>"))
             .error);
-    for (Attachment row : Rows(*queue_)) {
+    for (Attachment row : Rows(*queue_db_)) {
         EXPECT_EQ(row.newsgroup.find('\n'), std::string::npos);
-        ASSERT_TRUE(queue_->LoadParts(row));
+        ASSERT_TRUE(queue_db_->LoadParts(row));
         for (const MessageVars& part : row.partlist)
             EXPECT_EQ(part.MessageId.find('\n'), std::string::npos);
     }

@@ -70,7 +70,7 @@ class Engine::Impl {
         downloads_ = std::make_unique<DownloadShared>(workers_, *queue_);
         downloads_->group_database = [this](const std::string& name) { return GroupDatabase(name); };
         downloads_->run_scan_entry = [this](const std::string& group, int slot) {
-            std::shared_ptr<ScanJob> job = PrepareScan(group, true);
+            std::shared_ptr<ScanJob> job = PrepareScan(group, settings()->AutoCreateDirs == 0);
             if (!job)
                 return false;
             job->AddWorker();

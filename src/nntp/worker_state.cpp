@@ -147,6 +147,7 @@ bool WorkerState::SleepUnlessStopped(int slot_index, std::chrono::milliseconds d
 
 bool WorkerState::Launch(int slot_index, std::function<void()> body) {
     ThreadSlot& s = slot(slot_index);
+    std::lock_guard pool(pool_mutex_);
     if (s.busy.load())
         return false;
     if (s.worker_.joinable())
@@ -178,6 +179,7 @@ bool WorkerState::WaitIdle(std::chrono::milliseconds bound) {
         std::unique_lock lock(wait_mutex_);
         idle_cv_.wait_for(lock, bound, [&] { return !AnyAlive(); });
     }
+    std::lock_guard pool(pool_mutex_);
     for (ThreadSlot& s : slots_) {
         if (!s.busy.load() && s.worker_.joinable())
             s.worker_.join();
@@ -186,6 +188,7 @@ bool WorkerState::WaitIdle(std::chrono::milliseconds bound) {
 }
 
 void WorkerState::JoinAll() {
+    std::lock_guard pool(pool_mutex_);
     for (ThreadSlot& s : slots_) {
         if (s.worker_.joinable())
             s.worker_.join();

@@ -169,6 +169,7 @@ class WorkerState {
     std::mutex wait_mutex_;
     std::condition_variable wait_cv_;
     std::condition_variable idle_cv_;  // with wait_mutex_: a worker ended
+    std::mutex pool_mutex_;            // the slots' thread objects: launched and joined under it
     std::mutex queue_mutex_;
 };
 

@@ -6,15 +6,18 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <ctime>
 #include <memory>
 #include <string>
 
+#include "app/events.h"
 #include "app/host.h"
 #include "db/header_db.h"
 #include "download/download_queue.h"
-#include "scan/scan_task.h"
+#include "download/download_worker.h"
+#include "nntp/worker_state.h"
 #include "support/generated_corpus.h"
 #include "support/news_server.h"
 #include "support/temp_dir.h"
@@ -25,6 +28,16 @@ int64_t CorpusMegabytes() {
     const char* text = std::getenv("QS_BENCH_MB");
     return text && std::atoll(text) > 0 ? std::atoll(text) : 256;
 }
+
+// Counts the entries filed done and those filed otherwise.
+class OutcomeCounter : public qs::EventListener {
+  public:
+    void OnEntryFiled(const qs::FiledEntry& entry) override {
+        (qs::IsFailure(entry.outcome) ? failed : done).fetch_add(1);
+    }
+    std::atomic<int> done{0};
+    std::atomic<int> failed{0};
+};
 
 double CpuSeconds() {
     rusage usage{};
@@ -59,9 +72,9 @@ void BM_DownloadCorpus(benchmark::State& state) {
         settings.servers.push_back(entry);
         qs::DbEnv env;
         env.data_dir = dir.path();
-        env.settings = &settings;
-        auto queue = qs::HeaderDatabase::Open(env, "queue");
-        auto log = qs::HeaderDatabase::Open(env, "log");
+        auto queue_db = qs::HeaderDatabase::Open(env, "queue");
+        auto log_db = qs::HeaderDatabase::Open(env, "log");
+        bool stored = queue_db && log_db;
         // Every big file as its own entry.
         const auto& files = corpus->files();
         bytes = 0;
@@ -83,24 +96,33 @@ void BM_DownloadCorpus(benchmark::State& state) {
                 mv.partnum = p;
                 a.partlist.push_back(mv);
             }
-            queue->StoreAttachment(nullptr, a);
+            stored = stored && queue_db->StoreAttachment(nullptr, a);
             bytes += files[f].size;
         }
-        qs::WorkerState workers(settings, &host);
-        qs::ScanShared scans(workers, queue);
-        qs::DownloadShared shared(workers, scans, queue, log);
+        if (!stored) {
+            state.SkipWithError("the queue database refused the entries");
+            state.ResumeTiming();
+            break;
+        }
+        OutcomeCounter outcomes;
+        qs::DownloadQueue queue(queue_db, log_db, &outcomes);
+        qs::WorkerState workers(std::make_shared<const qs::Settings>(settings), &host);
+        qs::DownloadShared shared(workers, queue);
         double cpu_start = CpuSeconds();
         state.ResumeTiming();
 
-        qs::StartDownloadWorkers(shared);
+        // As the engine starts downloads: a worker on every enabled slot.
+        workers.SetDownloading(true);
+        workers.StartInterval();
         for (int i = 0; i < qs::kThreadSlots; ++i) {
-            if (workers.slot(i).worker.joinable())
-                workers.slot(i).worker.join();
+            if (workers.slot(i).enabled)
+                workers.Launch(i, [&shared, i] { qs::DownloadWorker(shared, i); });
         }
+        workers.JoinAll();
 
         state.PauseTiming();
         cpu += CpuSeconds() - cpu_start;
-        if (shared.entries_done.load() == 0 || shared.entries_failed.load() != 0)
+        if (outcomes.done.load() == 0 || outcomes.failed.load() != 0)
             state.SkipWithError("download failed");
         state.ResumeTiming();
     }

@@ -78,6 +78,18 @@ class EngineTest : public ::testing::Test {
         ASSERT_TRUE(SaveSettings(s, home_.File("Quillstream.ini")));
     }
 
+    // Every binary file of alt.binaries.test arrived whole in its folder.
+    void ExpectBinariesDownloaded(const test::GeneratedCorpus& corpus) {
+        for (size_t i = 0; i < corpus.files().size(); ++i) {
+            const test::CorpusFile& f = corpus.files()[i];
+            if (f.group == "alt.binaries.test" && f.encoding != test::CorpusEncoding::Text) {
+                EXPECT_EQ(test::ReadFile(home_.File("alt.binaries.test/" + f.name)),
+                          corpus.FileData(i))
+                    << f.name;
+            }
+        }
+    }
+
     static std::vector<Attachment> Rows(Engine& engine, const std::string& name) {
         std::unique_ptr<HeaderView> view = engine.OpenView(name);
         std::vector<Attachment> rows;
@@ -168,13 +180,7 @@ TEST_F(EngineTest, EventsOfAScanAndADownloadComeInOrder) {
         }
     }
     EXPECT_EQ(done + failed, grab.count);
-    for (size_t i = 0; i < corpus->files().size(); ++i) {
-        const test::CorpusFile& f = corpus->files()[i];
-        if (f.group == "alt.binaries.test" && f.encoding != test::CorpusEncoding::Text) {
-            EXPECT_EQ(test::ReadFile(home_.File("alt.binaries.test/" + f.name)), corpus->FileData(i))
-                << f.name;
-        }
-    }
+    ExpectBinariesDownloaded(*corpus);
     EXPECT_EQ(engine->Status().tasks, 0);
     EXPECT_EQ(static_cast<int>(Rows(*engine, "log").size()), grab.count);
 }
@@ -306,13 +312,7 @@ TEST_F(EngineTest, SettingsAppliedWhileSixWorkersDownload) {
         ASSERT_TRUE(engine->ApplySettings(s).ok);
     }
     engine->WaitForWorkers();
-    for (size_t i = 0; i < corpus->files().size(); ++i) {
-        const test::CorpusFile& f = corpus->files()[i];
-        if (f.group == "alt.binaries.test" && f.encoding != test::CorpusEncoding::Text) {
-            EXPECT_EQ(test::ReadFile(home_.File("alt.binaries.test/" + f.name)), corpus->FileData(i))
-                << f.name;
-        }
-    }
+    ExpectBinariesDownloaded(*corpus);
 
 }
 

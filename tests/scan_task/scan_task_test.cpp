@@ -3,10 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
+#include <mutex>
 #include <thread>
 
+#include "app/home_dir.h"
+#include "db/header_view.h"
 #include "engine/engine.h"
 #include "nntp/nntp_test_util.h"
+#include "nntp/worker_state.h"
 #include "support/news_server.h"
 #include "support/temp_dir.h"
 
@@ -19,42 +24,101 @@ using test::Reply;
 
 constexpr const char* kGroup = "alt.binaries.test";
 
-// A home with settings pointing at the given servers, and an engine on it.
-class ScanFixture : public ::testing::Test {
+// Settings pointing at the given servers, a worker state over them and the group's
+// header database; scans are started as the engine starts them and their ends recorded.
+class ScanFixture : public ::testing::Test, public EventListener {
   protected:
-    void StartEngine(const std::vector<const NewsServer*>& servers,
-                     void (*tweak)(Settings&) = nullptr) {
+    ~ScanFixture() override {
+        if (state_) {
+            state_->StopAll();
+            state_->JoinAll();
+        }
+    }
+
+    void StartWorkerState(const std::vector<const NewsServer*>& servers,
+                          void (*tweak)(Settings&) = nullptr) {
         Settings s;
         for (const NewsServer* server : servers)
             s.servers.push_back({server->host(), "", "", 0, server->port()});
-        s.groups.push_back({kGroup, home_.File("dl") + "/", 0});
         s.SocketTimeout = 2;
-        s.AutoCreateDirs = 1;
         for (int i = 1; i < kThreadSlots; ++i)
             s.Thread[i] = 0;  // one slot unless a test wants more
         if (tweak)
             tweak(s);
-        ASSERT_TRUE(SaveSettings(s, home_.File("Quillstream.ini")));
-        engine_ = std::make_unique<Engine>(
-            StartupContext{home_.path(), home_.File("Quillstream.ini"), ""}, host_);
-        ASSERT_TRUE(engine_->Open());
+        settings_ = std::make_shared<const Settings>(s);
+        state_ = std::make_unique<WorkerState>(settings_, &host_);
+        state_->SetStatusListener([this](int slot, const std::string& text) {
+            std::lock_guard lock(mutex_);
+            statuses_[slot].push_back(text);
+        });
+        Group group;
+        group.name = kGroup;
+        ASSERT_TRUE(OpenHeaderDatabase(group, DbEnv{home_.path(), &host_}));
+        db_ = group.db;
+    }
+
+    // A scan of the group from its highest stored article, on every enabled free slot.
+    std::shared_ptr<ScanJob> StartScan() {
+        ScanTarget target;
+        target.group.name = kGroup;
+        target.group.downloaddir = home_.File("dl") + "/";
+        target.group.state = 1;
+        target.db = db_;
+        target.start_article = db_->HighestArticleId();
+        std::vector<std::string> hosts;
+        for (const ServerEntry& server : settings_->servers)
+            hosts.push_back(server.host);
+        auto job = std::make_shared<ScanJob>(std::move(target), hosts, this);
+        state_->SetDownloading(true);
+        state_->StartInterval();
         for (int i = 0; i < kThreadSlots; ++i) {
-            engine_->workers().slot(i).status.SetListener([this, i](const std::string& text) {
-                std::lock_guard lock(status_mutex_);
-                statuses_[i].push_back(text);
-            });
+            if (!state_->slot(i).enabled || state_->slot(i).busy)
+                continue;
+            job->AddWorker();
+            if (state_->Launch(i, [this, job, i] { Scanproc(*state_, i, *job); }))
+                ++started_;
+            else
+                job->Leave();
         }
+        job->Seal();
+        return job;
     }
 
-    void ScanToEnd() {
-        ASSERT_GT(engine_->StartScan(kGroup), 0);
-        engine_->WaitForWorkers();
+    // Scans the group and waits for the end; the report of that end.
+    ScanReport ScanToEnd() {
+        started_ = 0;
+        std::shared_ptr<ScanJob> job = StartScan();
+        EXPECT_GT(started_, 0);
+        state_->JoinAll();
+        EXPECT_TRUE(job->ended());
+        std::lock_guard lock(mutex_);
+        EXPECT_FALSE(reports_.empty());
+        return reports_.empty() ? ScanReport{} : reports_.back();
     }
 
-    std::shared_ptr<HeaderDatabase> db() { return engine_->ViewDatabase(kGroup); }
+    void OnScanEnded(const ScanReport& report) override {
+        std::lock_guard lock(mutex_);
+        reports_.push_back(report);
+    }
+
+    size_t ReportCount() {
+        std::lock_guard lock(mutex_);
+        return reports_.size();
+    }
+
+    // The group's rows whose file name holds `filter`, as a list window reads them.
+    std::vector<Attachment> Rows(const std::string& filter = {}) {
+        HeaderView view(db_);
+        view.SetFilter(filter);
+        std::vector<Attachment> rows;
+        Attachment a;
+        for (int64_t row = 0; view.AttachmentAt(row, a); ++row)
+            rows.push_back(a);
+        return rows;
+    }
 
     std::vector<std::string> StatusesOf(int slot) {
-        std::lock_guard lock(status_mutex_);
+        std::lock_guard lock(mutex_);
         return statuses_[slot];
     }
 
@@ -84,9 +148,13 @@ class ScanFixture : public ::testing::Test {
 
     test::TempDir home_;
     test::RecordingHost host_;
-    std::unique_ptr<Engine> engine_;
-    std::mutex status_mutex_;
+    std::shared_ptr<const Settings> settings_;
+    std::unique_ptr<WorkerState> state_;
+    std::shared_ptr<HeaderDatabase> db_;
+    int started_ = 0;
+    std::mutex mutex_;
     std::vector<std::string> statuses_[kThreadSlots];
+    std::vector<ScanReport> reports_;
 };
 
 TEST(ScanStart, NumberFromStoredStatOrMaxHeaders) {
@@ -99,31 +167,35 @@ TEST(ScanStart, NumberFromStoredStatOrMaxHeaders) {
 TEST_F(ScanFixture, FirstScanJoinsPartsAndRescanAddsNothing) {
     NewsServer server;
     AddPosts(*server.memory_corpus());
-    StartEngine({&server});
-    ScanToEnd();
+    StartWorkerState({&server});
+    ScanReport report = ScanToEnd();
 
-    ASSERT_EQ(db()->CountRows(), 2);
-    ASSERT_TRUE(db()->SetFilter("holiday"));
-    Attachment a;
-    ASSERT_TRUE(db()->AttachmentAt(0, a));
+    EXPECT_EQ(report.group, kGroup);
+    ASSERT_EQ(report.servers.size(), 1u);
+    EXPECT_TRUE(report.servers[0].complete);
+    EXPECT_EQ(report.servers[0].headers, 4);
+    EXPECT_EQ(report.servers[0].error, "");
+    ASSERT_EQ(Rows().size(), 2u);
+    std::vector<Attachment> holiday = Rows("holiday");
+    ASSERT_EQ(holiday.size(), 1u);
+    const Attachment& a = holiday[0];
     EXPECT_EQ(a.filename, "holiday.rar ");
     EXPECT_EQ(a.parts, 3);
     EXPECT_EQ(a.partcount, 3);
     EXPECT_EQ(a.state, StateComplete);
     EXPECT_EQ(a.dir, home_.File("dl") + "/");
     EXPECT_EQ(Xovers(server), std::vector<std::string>{"XOVER 1000-"});
-    EXPECT_GT(engine_->FindGroup(kGroup)->lastscanned, 0);
     EXPECT_EQ(StatusesOf(0).back(), "Ready...");
 
     // The second scan starts at the highest stored number; what it reads again is not added.
     server.ClearCommands();
     ScanToEnd();
     EXPECT_EQ(Xovers(server), std::vector<std::string>{"XOVER 1003-"});
-    db()->SetFilter("");
-    EXPECT_EQ(db()->CountRows(), 2);
-    ASSERT_TRUE(db()->SetFilter("holiday"));
-    ASSERT_TRUE(db()->AttachmentAt(0, a));
-    EXPECT_EQ(a.partcount, 3);
+    EXPECT_EQ(Rows().size(), 2u);
+    holiday = Rows("holiday");
+    ASSERT_EQ(holiday.size(), 1u);
+    EXPECT_EQ(holiday[0].partcount, 3);
+    EXPECT_EQ(ReportCount(), 2u);  // each scan ended once
 }
 
 TEST_F(ScanFixture, MaxHeadersLimitsTheFirstScan) {
@@ -131,36 +203,40 @@ TEST_F(ScanFixture, MaxHeadersLimitsTheFirstScan) {
     server.memory_corpus()->AddGroup(kGroup, 1);
     for (int i = 0; i < 50; ++i)
         server.memory_corpus()->Add(kGroup, {});
-    StartEngine({&server}, [](Settings& s) { s.MaxHeaders = 10; });
+    StartWorkerState({&server}, [](Settings& s) { s.MaxHeaders = 10; });
     ScanToEnd();
     EXPECT_EQ(Xovers(server), std::vector<std::string>{"XOVER 40-"});
-    EXPECT_EQ(db()->CountRows(), 11);  // 40 to 50
+    EXPECT_EQ(Rows().size(), 11u);  // 40 to 50
 }
 
 TEST_F(ScanFixture, GroupRefusedOnOneServerTheOtherIsScanned) {
     NewsServer refusing, good;
     refusing.SetReply("GROUP", Reply::Line("411 no such group"));
     AddPosts(*good.memory_corpus());
-    StartEngine({&refusing, &good});
-    ScanToEnd();
+    StartWorkerState({&refusing, &good});
+    ScanReport report = ScanToEnd();
     EXPECT_TRUE(Contains(StatusesOf(0), "127.0.0.1:Error Setting Group...411 no such group\r"));
-    EXPECT_EQ(engine_->scans().servers_failed.load(), 1);
-    EXPECT_EQ(engine_->scans().servers_scanned.load(), 1);
-    EXPECT_EQ(db()->CountRows(), 2);
+    EXPECT_EQ(report.servers_failed(), 1);
+    EXPECT_EQ(report.servers_scanned(), 1);
+    ASSERT_EQ(report.servers.size(), 2u);
+    EXPECT_FALSE(report.servers[0].complete);
+    EXPECT_NE(report.servers[0].error.find("411 no such group"), std::string::npos);
+    EXPECT_TRUE(report.servers[1].complete);
+    EXPECT_EQ(Rows().size(), 2u);
 }
 
 TEST_F(ScanFixture, OverviewErrorReplyEndsThatServerAtOnce) {
     NewsServer server;
     AddPosts(*server.memory_corpus());
     server.SetReply("XOVER", Reply::Line("420 No article(s) selected"));
-    StartEngine({&server});
+    StartWorkerState({&server});
     auto started = std::chrono::steady_clock::now();
-    ScanToEnd();
+    ScanReport report = ScanToEnd();
     // No wait for the two-second time-out and no endless retries.
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
     EXPECT_TRUE(Contains(StatusesOf(0), "127.0.0.1:Error Scanning...420 No article(s) selected\r"));
     EXPECT_EQ(Xovers(server).size(), 1u);
-    EXPECT_EQ(engine_->scans().servers_failed.load(), 1);
+    EXPECT_EQ(report.servers_failed(), 1);
 }
 
 TEST_F(ScanFixture, JunkLinesAreSkippedAndADroppedConnectionResumes) {
@@ -175,83 +251,114 @@ TEST_F(ScanFixture, JunkLinesAreSkippedAndADroppedConnectionResumes) {
     server.QueueReply("XOVER", Reply::Raw("224 overview\r\n" + good + "\r\nno digit here\r\n"));
     server.QueueReply("XOVER", Reply::Multi("224 overview", {good, "status: junk", second}));
     server.SetDropAfterBytes(-1);
-    StartEngine({&server});
+    StartWorkerState({&server});
     // The first reply never ends: the read times out, which takes the socket-error path.
-    ScanToEnd();
+    ScanReport report = ScanToEnd();
     EXPECT_TRUE(Contains(StatusesOf(0), "127.0.0.1:Socket error...retrying..."));
     EXPECT_EQ(Xovers(server).size(), 2u);
-    ASSERT_EQ(db()->CountRows(), 1);
-    Attachment a;
-    ASSERT_TRUE(db()->AttachmentAt(0, a));
-    EXPECT_EQ(a.partcount, 2);
-    EXPECT_EQ(a.state, StateComplete);
+    EXPECT_EQ(report.servers_scanned(), 1);
+    std::vector<Attachment> rows = Rows();
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].partcount, 2);
+    EXPECT_EQ(rows[0].state, StateComplete);
 }
 
 TEST_F(ScanFixture, ServerThatKeepsDroppingIsGivenUp) {
     NewsServer server;
     AddPosts(*server.memory_corpus());
     server.SetReply("XOVER", Reply::Close("224 overview\r\n"));
-    StartEngine({&server}, [](Settings& s) { s.ConnectionRetries = 1; });
-    ScanToEnd();
+    StartWorkerState({&server}, [](Settings& s) { s.ConnectionRetries = 1; });
+    ScanReport report = ScanToEnd();
     // The first pass and one restart, both without a new line; then the server is given up.
     EXPECT_EQ(Xovers(server).size(), 2u);
-    EXPECT_EQ(engine_->scans().servers_failed.load(), 1);
-}
-
-TEST_F(ScanFixture, NoSlotEnabledQueuesAScanEntryAtTheHead) {
-    NewsServer server;
-    AddPosts(*server.memory_corpus());
-    StartEngine({&server}, [](Settings& s) {
-        for (int& t : s.Thread)
-            t = 0;
-    });
-    Attachment download;
-    download.state = StateQueued;
-    download.Id = download.filename = "something else";
-    engine_->queue()->StoreAttachment(nullptr, download);
-
-    EXPECT_EQ(engine_->StartScan(kGroup), 0);
-    ASSERT_EQ(host_.messages.size(), 1u);
-    EXPECT_EQ(host_.messages[0].first, "No threads enabled.");
-    Attachment head;
-    ASSERT_EQ(engine_->queue()->CountRows(), 2);
-    ASSERT_TRUE(engine_->queue()->AttachmentAt(0, head));
-    EXPECT_EQ(head.state, StateScanJob);
-    EXPECT_EQ(head.Id, kGroup);
-    EXPECT_EQ(head.newsgroup, kGroup);
+    EXPECT_EQ(report.servers_failed(), 1);
+    ASSERT_EQ(report.servers.size(), 1u);
+    EXPECT_EQ(report.servers[0].error, "the connection kept failing");
 }
 
 TEST_F(ScanFixture, TwoSlotsShareTheServerList) {
     NewsServer a, b, c;
     for (NewsServer* s : {&a, &b, &c})
         AddPosts(*s->memory_corpus());
-    StartEngine({&a, &b, &c}, [](Settings& s) { s.Thread[2] = 1; });
-    ScanToEnd();
-    EXPECT_EQ(engine_->scans().servers_scanned.load(), 3);
+    StartWorkerState({&a, &b, &c}, [](Settings& s) { s.Thread[2] = 1; });
+    ScanReport report = ScanToEnd();
+    EXPECT_EQ(started_, 2);
+    EXPECT_EQ(report.servers_scanned(), 3);
+    EXPECT_EQ(ReportCount(), 1u);  // the last worker to leave reports the end, once
     for (NewsServer* s : {&a, &b, &c})
         EXPECT_EQ(Xovers(*s).size(), 1u);
-    EXPECT_EQ(db()->CountRows(), 2);  // the same message-ids on every server
+    EXPECT_EQ(Rows().size(), 2u);  // the same message-ids on every server
 }
 
-TEST_F(ScanFixture, StopEndsTheScanAndLeavesServersInTheList) {
+TEST_F(ScanFixture, StopEndsTheScanAndLeavesServersUnscanned) {
     NewsServer slow, other;
     AddPosts(*slow.memory_corpus());
     AddPosts(*other.memory_corpus());
     Reply trickle = Reply::Raw("224 overview\r\n");
     trickle.after = Reply::After::Silence;
     slow.SetReply("XOVER", trickle);
-    StartEngine({&slow, &other}, [](Settings& s) { s.SocketTimeout = 30; });
-    ASSERT_EQ(engine_->StartScan(kGroup), 1);
+    StartWorkerState({&slow, &other}, [](Settings& s) { s.SocketTimeout = 30; });
+    std::shared_ptr<ScanJob> job = StartScan();
+    ASSERT_EQ(started_, 1);
     ASSERT_TRUE(
         slow.WaitForCommands(4, std::chrono::seconds(5)));  // MODE READER, GROUP, STAT, XOVER
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     auto stopped = std::chrono::steady_clock::now();
-    engine_->Stop();
-    engine_->WaitForWorkers();
+    state_->StopAll();
+    state_->JoinAll();
     EXPECT_LT(std::chrono::steady_clock::now() - stopped, std::chrono::seconds(5));
     EXPECT_EQ(StatusesOf(0).back(), "Ready...");
-    std::lock_guard lock(engine_->workers().queue_mutex());
-    EXPECT_EQ(engine_->scans().servers.size(), 1u);  // the other server waits for the next scan
+    // The scan ended; the other server was never read and waits for the next scan.
+    ASSERT_TRUE(job->ended());
+    ASSERT_EQ(ReportCount(), 1u);
+    ScanReport report = job->report();
+    ASSERT_EQ(report.servers.size(), 2u);
+    EXPECT_TRUE(report.servers[0].complete);  // stopped counts as read
+    EXPECT_FALSE(report.servers[1].complete);
+    EXPECT_EQ(report.servers[1].error, "not scanned");
+    EXPECT_TRUE(Xovers(other).empty());
+}
+
+// The engine's scan start: with no slot enabled the scan waits at the head of the queue.
+TEST(EngineScanStart, NoSlotEnabledQueuesAScanEntryAtTheHeadAndStampsTheScanTime) {
+    NewsServer server;
+    test::TempDir home;
+    test::RecordingHost host;
+    Settings s;
+    s.servers.push_back({server.host(), "", "", 0, server.port()});
+    s.groups.push_back({kGroup, home.File("dl") + "/", 0});
+    s.AutoCreateDirs = 1;
+    for (int& t : s.Thread)
+        t = 0;
+    ASSERT_TRUE(SaveSettings(s, home.File("Quillstream.ini")));
+    {
+        // A download already waits in the queue.
+        ASSERT_TRUE(MakeDirectories(home.File("data"), 0700));
+        auto queue = HeaderDatabase::Open(DbEnv{home.File("data"), &host}, "queue");
+        ASSERT_TRUE(queue);
+        Attachment download;
+        download.state = StateQueued;
+        download.Id = download.filename = "something else";
+        ASSERT_TRUE(queue->StoreAttachment(nullptr, download));
+    }
+    Engine engine(StartupContext{home.path(), home.File("Quillstream.ini"), ""}, host);
+    ASSERT_TRUE(engine.Open());
+
+    CommandResult result = engine.StartScan(kGroup);
+    EXPECT_TRUE(result.ok);
+    EXPECT_EQ(result.count, 0);
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_EQ(host.messages[0].first, "No threads enabled.");
+    std::unique_ptr<HeaderView> queue = engine.OpenView("queue");
+    ASSERT_TRUE(queue);
+    ASSERT_EQ(queue->CountRows(), 2);
+    Attachment head;
+    ASSERT_TRUE(queue->AttachmentAt(0, head));
+    EXPECT_EQ(head.state, StateScanJob);
+    EXPECT_EQ(head.Id, kGroup);
+    EXPECT_EQ(head.newsgroup, kGroup);
+    ASSERT_EQ(engine.settings()->groups.size(), 1u);
+    EXPECT_GT(engine.settings()->groups[0].lastscanned, 0);
 }
 
 }  // namespace

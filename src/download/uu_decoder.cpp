@@ -1,5 +1,8 @@
 #include "download/uu_decoder.h"
 
+#include <cstdint>
+#include <cstring>
+
 #include "app/debug_log.h"
 
 namespace qs {
@@ -12,6 +15,29 @@ inline unsigned Sixbit(char c) {
 
 bool IsBlank(char c) {
     return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+// True when `text` holds a byte of 0x61..0x7f (lower-case letters, "{|}~", DEL), which no
+// uuencoded data uses. Data lines must be read whole, so eight bytes are tested at a time:
+// adding 0x1f to a byte's low seven bits sets its top bit from 0x61 up, without a carry
+// into the next byte, and the byte's own top bit must be clear.
+bool HasLowerCase(std::string_view text) {
+    constexpr uint64_t kLow7 = 0x7f7f7f7f7f7f7f7fULL;
+    constexpr uint64_t kAdd = 0x1f1f1f1f1f1f1f1fULL;
+    constexpr uint64_t kTop = 0x8080808080808080ULL;
+    size_t k = 0;
+    for (; k + 8 <= text.size(); k += 8) {
+        uint64_t word;
+        std::memcpy(&word, text.data() + k, sizeof word);
+        if (((word & kLow7) + kAdd) & ~word & kTop)
+            return true;
+    }
+    for (; k < text.size(); ++k) {
+        const auto c = static_cast<unsigned char>(text[k]);
+        if (c >= 0x61 && c <= 0x7f)
+            return true;
+    }
+    return false;
 }
 
 }  // namespace
@@ -125,15 +151,7 @@ void UuDecoder::DecodeLines() {
         // its first character announces.
         int n = line.empty() ? -32 : static_cast<unsigned char>(line[0]) - 32;
         int expected = 1 + 4 * (n / 3) + (n % 3 == 0 ? 0 : n % 3 + 1);
-        bool text = false;
-        for (int k = 0; k <= expected - 2 && k < length; ++k) {
-            unsigned char c = static_cast<unsigned char>(line[k]);
-            if (c >= 0x61 && c <= 0x7f) {
-                text = true;
-                break;
-            }
-        }
-        if (text)
+        if (expected > 1 && HasLowerCase(line.substr(0, static_cast<size_t>(expected - 1))))
             continue;
         if (length != standard_length_) {
             if (length < standard_length_ && length > 0 && line != "`") {

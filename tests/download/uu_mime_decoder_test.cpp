@@ -116,6 +116,22 @@ TEST_F(Encoded, UuDotStuffedAndMalformedLines) {
     EXPECT_FALSE(none.output_open());
 }
 
+TEST_F(Encoded, UuLineWithALowerCaseByteAnywhereIsText) {
+    // A full data line ("M" announces 45 bytes) with one byte replaced: 0x61..0x7f anywhere
+    // before the last character makes it text; the bytes around that range are data.
+    const std::string data_line = "M" + std::string(60, '!');
+    for (size_t at = 1; at < data_line.size(); ++at) {
+        for (unsigned char c : {0x60, 0x61, 0x7a, 0x7f, 0x80}) {
+            std::string line = data_line;
+            line[at] = static_cast<char>(c);
+            UuDecoder dec("s", PlainNamer());
+            std::string got = DecodeParts(dec, {{"begin 644 t.bin\r", line + "\r", "end\r"}}, dir_);
+            const bool text = c >= 0x61 && c <= 0x7f && at + 1 < data_line.size();
+            EXPECT_EQ(got.size(), text ? 0u : 45u) << "byte " << int{c} << " at " << at;
+        }
+    }
+}
+
 TEST_F(Encoded, UuUnopenableFileFailsStart) {
     UuDecoder dec("s", PlainNamer());
     EXPECT_EQ(dec.Start(dir_.path() + "/missing/", LineList{"begin 644 a\r", "#86)C\r"}),

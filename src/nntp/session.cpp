@@ -4,28 +4,14 @@
 #include <optional>
 
 #include "app/debug_log.h"
+#include "app/number_reader.h"
 
 namespace qs {
 
 int ReplyCode(std::string_view line) {
-    // Like "%d": leading blanks, an optional sign, then digits; no undefined overflow.
-    size_t i = 0;
-    while (i < line.size() && (line[i] == ' ' || line[i] == '\t' || line[i] == '\r' ||
-                               line[i] == '\n' || line[i] == '\v' || line[i] == '\f'))
-        ++i;
-    bool negative = false;
-    if (i < line.size() && (line[i] == '+' || line[i] == '-'))
-        negative = line[i++] == '-';
-    if (i >= line.size() || line[i] < '0' || line[i] > '9')
-        return -1;
-    long value = 0;
-    for (; i < line.size() && line[i] >= '0' && line[i] <= '9'; ++i) {
-        if (value < 1000000000L)
-            value = value * 10 + (line[i] - '0');
-    }
-    if (value > 999999999L)
-        value = 999999999L;
-    return static_cast<int>(negative ? -value : value);
+    size_t pos = 0;
+    int code = 0;
+    return scanf_reader::ReadInt(line, pos, code) ? code : -1;
 }
 
 namespace {
@@ -76,30 +62,26 @@ std::optional<std::string> Attempt(NntpSocket& connection, const ServerEntry& se
 
 }  // namespace
 
-std::unique_ptr<NntpSocket> ConnectToServer(WorkerState& state, int slot_index, StatusText* status,
-                                            bool single_attempt) {
+SlotConnection ConnectToServer(WorkerState& state, int slot_index, ServerRotation& rotation,
+                               StatusText* status, bool single_attempt) {
     ThreadSlot& slot = state.slot(slot_index);
-    const std::vector<ServerEntry>& servers = state.settings().servers;
-    if (servers.empty()) {
+    if (rotation.count() == 0) {
         if (Host* host = state.host())
             host->ShowMessage("No newsservers selected, go to Options->News Servers!",
                               Host::Icon::Stop);
         return nullptr;
     }
-    const int count = static_cast<int>(servers.size());
     // Without single_attempt the ring is walked ConnectionRetries times at most, so a worker
     // facing only dead servers gives up instead of trying for ever.
-    const int rounds = std::max(1, state.settings().ConnectionRetries);
+    const int attempts = rotation.connect_attempts();
+    const SocketOptions options = SocketOptionsFrom(rotation.settings());
     int failed_attempts = 0;
 
     for (;;) {
-        auto connection = std::make_unique<NntpSocket>(state.socket_options());
+        SlotConnection connection(new NntpSocket(options), SlotConnectionRelease{&slot});
         slot.AttachConnection(connection.get());
 
-        int index = slot.server_index.load();
-        if (index < 0 || index >= count)
-            index = 0;
-        const ServerEntry& server = servers[static_cast<size_t>(index)];
+        const ServerEntry& server = *rotation.current();
         if (status)
             status->Set(server.host + ":Connecting...");
 
@@ -107,14 +89,17 @@ std::unique_ptr<NntpSocket> ConnectToServer(WorkerState& state, int slot_index, 
         if (!error)
             return connection;
 
-        int next = index + 1 >= count ? 0 : index + 1;
-        slot.server_index.store(next);
+        std::string reason = *error;
+        while (!reason.empty() && (reason.back() == '\r' || reason.back() == '\n'))
+            reason.pop_back();
+        rotation.set_last_error(server.host + ": " + reason);
+        rotation.Next();
         bool stop = false;
         if (status) {
             status->Set(server.host + ":Connect Failed!! " + *error);
             if (state.downloading())
                 state.SleepUnlessStopped(slot_index, std::chrono::milliseconds(2000));
-            status->Set(servers[static_cast<size_t>(next)].host + ":Trying news server...");
+            status->Set(rotation.host() + ":Trying news server...");
             if (!state.downloading())
                 stop = true;
             else
@@ -126,7 +111,7 @@ std::unique_ptr<NntpSocket> ConnectToServer(WorkerState& state, int slot_index, 
             return nullptr;
         }
         connection.reset();
-        if (single_attempt || ++failed_attempts >= rounds * count)
+        if (single_attempt || ++failed_attempts >= attempts)
             return nullptr;
     }
 }

@@ -43,8 +43,8 @@ struct FiledEntry {
     std::string filename;
     std::string group;
     EntryOutcome outcome = EntryOutcome::Done;
-    std::string reason;       // why it failed or is incomplete; empty when done
-    std::string output_path;  // the file written, when one was
+    std::string reason;         // why it failed or is incomplete; empty when done
+    std::string output_path;    // the file written, when one was
     bool still_queued = false;  // the entry stays in the queue (put back, or not filed)
 };
 

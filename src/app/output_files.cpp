@@ -196,8 +196,7 @@ bool EnsureDirectory(std::string_view directory, bool ask_first, Host& host) {
         dir += '/';
     if (IsDirectory(dir))
         return true;
-    if (ask_first &&
-        !host.AskYesNo("Directory does not exist:\n" + dir + "\nCreate it?"))
+    if (ask_first && !host.AskYesNo("Directory does not exist:\n" + dir + "\nCreate it?"))
         return false;
     if (!CreateDirectoryTree(dir)) {
         LogLine("Creating directory %s failed\n", dir.c_str());

@@ -39,7 +39,8 @@ class SlotLines {
             out.append(slot.status);
             if (slot.progress_range > 0)
                 out.append(" ")
-                    .append(std::to_string(std::min(100, slot.progress * 100 / slot.progress_range)))
+                    .append(
+                        std::to_string(std::min(100, slot.progress * 100 / slot.progress_range)))
                     .append("%");
             out.append("\n");
             ++count;

@@ -141,8 +141,8 @@ std::optional<Attachment> DownloadQueue::TakeLocked() {
     std::lock_guard lock(mutex_);
     std::vector<Attachment> candidates;
     // At most one entry per worker is held, so this many rows always hold a free one.
-    if (!queue_->RowsInStates({StateQueued, StateScanJob},
-                              static_cast<int64_t>(active_.size()) + 1, candidates))
+    if (!queue_->RowsInStates({StateQueued, StateScanJob}, static_cast<int64_t>(active_.size()) + 1,
+                              candidates))
         return std::nullopt;
     for (Attachment& entry : candidates) {
         if (active_.count(entry.Id))
@@ -183,8 +183,8 @@ void DownloadQueue::PutBack(Attachment entry, EntryOutcome outcome, const std::s
 
 FiledEntry DownloadQueue::File(Attachment entry, EntryOutcome outcome, const std::string& reason,
                                const std::string& output_path, bool back_in_queue) {
-    FiledEntry filed{entry.Id,  entry.filename, entry.newsgroup, outcome,
-                     reason,    output_path,    back_in_queue};
+    FiledEntry filed{entry.Id, entry.filename, entry.newsgroup, outcome,
+                     reason,   output_path,    back_in_queue};
     entry.state = LogState(outcome);
     // Filed in the log first, then taken out of the queue: a crash in between leaves it in
     // both, never in neither.

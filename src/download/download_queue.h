@@ -20,9 +20,10 @@ namespace qs {
 // an NZB file, a scan request), the hand-over to workers, the filing of what they did, and
 // the user's edits. Any thread may call it.
 //
-// Events go out with no lock of the queue held. Filing is failure-safe: an entry leaves the queue only after its log record is written.
-// When the log refuses the record, the entry stays in the queue in its final state (5 or
-// 6, which no worker takes again) and the reason says why; nothing is lost.
+// Events go out with no lock of the queue held. Filing is failure-safe: an entry leaves the queue
+// only after its log record is written. When the log refuses the record, the entry stays in the
+// queue in its final state (5 or 6, which no worker takes again) and the reason says why; nothing
+// is lost.
 class DownloadQueue {
   public:
     // `events` hears rows changed and entries filed; may be null.

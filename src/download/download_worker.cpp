@@ -42,9 +42,11 @@ void DownloadWorker(DownloadShared& shared, int slot_index) {
         if (entry.state == StateScanJob) {
             // A stop of the slot's previous task does not reach the scan.
             state.TakeStopRequest(slot_index);
-            const bool ran = shared.run_scan_entry && shared.run_scan_entry(entry.newsgroup, slot_index);
+            const bool ran =
+                shared.run_scan_entry && shared.run_scan_entry(entry.newsgroup, slot_index);
             if (!ran)
-                LogLine("Scan entry for %s: the group is not subscribed\n", entry.newsgroup.c_str());
+                LogLine("Scan entry for %s: the group is not subscribed\n",
+                        entry.newsgroup.c_str());
             queue.File(entry, ran ? EntryOutcome::Scanned : EntryOutcome::Failed,
                        ran ? "" : "the group is not subscribed", "", false);
             state.TakeStopRequest(slot_index);
@@ -92,13 +94,11 @@ void DownloadWorker(DownloadShared& shared, int slot_index) {
         }
         state.TakeStopRequest(slot_index);
 
-        FiledEntry filed =
-            queue.File(entry, result.outcome, result.reason, result.output_path, back_in_queue);
-        const int shown = back_in_queue            ? StateQueued
+        queue.File(entry, result.outcome, result.reason, result.output_path, back_in_queue);
+        const int shown = back_in_queue              ? StateQueued
                           : IsFailed(result.outcome) ? StateFailed
                                                      : StateDone;
         SetGroupState(group_db, entry, shown);
-        (void)filed;
     }
 
     slot.status.Set(unreachable ? "No news server could be reached" : "Ready...");

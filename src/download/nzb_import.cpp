@@ -6,8 +6,8 @@
 #include <cstdint>
 
 #include "app/debug_log.h"
-#include "download/decoder.h"
 #include "app/output_files.h"
+#include "download/decoder.h"
 
 namespace qs {
 

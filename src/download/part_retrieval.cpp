@@ -50,8 +50,8 @@ PartOutcome RefusalOutcome(int code) {
 }  // namespace
 
 PartOutcome FetchPart(DownloadShared& shared, int slot_index, ServerRotation& rotation,
-                      const Attachment& entry, const MessageVars& part,
-                      SlotConnection& connection, LineList& lines, std::string& reply) {
+                      const Attachment& entry, const MessageVars& part, SlotConnection& connection,
+                      LineList& lines, std::string& reply) {
     WorkerState& state = shared.state();
     ThreadSlot& slot = state.slot(slot_index);
     // Each part takes the settings anew: a changed speed limit applies from the next part.
@@ -288,12 +288,10 @@ EntryResult DownloadAttachment(DownloadShared& shared, int slot_index, const Att
         result.outcome = EntryOutcome::Failed;
         result.reason = "a part held no yEnc data";
     } else {
-        result.outcome =
-            result.parts_missing > 0 ? EntryOutcome::Incomplete : EntryOutcome::Done;
+        result.outcome = result.parts_missing > 0 ? EntryOutcome::Incomplete : EntryOutcome::Done;
         if (result.parts_missing > 0)
             result.reason = std::to_string(result.parts_missing) + " of " +
-                            std::to_string(entry.parts) + " parts missing (last: " + failure +
-                            ")";
+                            std::to_string(entry.parts) + " parts missing (last: " + failure + ")";
     }
 
     if (result.outcome == EntryOutcome::Failed && !given_up) {

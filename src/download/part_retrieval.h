@@ -17,8 +17,8 @@ namespace qs {
 // cut short keeps the lines read and is ConnectionLost. `reply` gets the server's reply
 // line when it refused.
 PartOutcome FetchPart(DownloadShared& shared, int slot, ServerRotation& rotation,
-                      const Attachment& entry, const MessageVars& part,
-                      SlotConnection& connection, LineList& lines, std::string& reply);
+                      const Attachment& entry, const MessageVars& part, SlotConnection& connection,
+                      LineList& lines, std::string& reply);
 
 // What DownloadAttachment reports.
 struct EntryResult {

@@ -31,8 +31,7 @@ std::vector<std::string> Hosts(const Settings& settings) {
 }
 
 bool ValidGroupName(const std::string& name) {
-    return !name.empty() && name.find_first_of(" \t\r\n/\\") == std::string::npos &&
-           name[0] != '.';
+    return !name.empty() && name.find_first_of(" \t\r\n/\\") == std::string::npos && name[0] != '.';
 }
 
 }  // namespace
@@ -52,7 +51,8 @@ class Engine::Impl {
     // --- Opening ---
 
     bool Open() {
-        workers_.SetSettings(std::make_shared<const Settings>(LoadSettings(startup_.settings_path)));
+        workers_.SetSettings(
+            std::make_shared<const Settings>(LoadSettings(startup_.settings_path)));
         workers_.SetStatusListener(
             [this](int slot, const std::string& text) { events_.OnSlotStatus(slot, text); });
         db_env_.data_dir = JoinPath(startup_.home_dir, "data");
@@ -68,7 +68,9 @@ class Engine::Impl {
             return false;
         queue_ = std::make_unique<DownloadQueue>(queue_db, log_db, &events_);
         downloads_ = std::make_unique<DownloadShared>(workers_, *queue_);
-        downloads_->group_database = [this](const std::string& name) { return GroupDatabase(name); };
+        downloads_->group_database = [this](const std::string& name) {
+            return GroupDatabase(name);
+        };
         downloads_->run_scan_entry = [this](const std::string& group, int slot) {
             std::shared_ptr<ScanJob> job = PrepareScan(group, settings()->AutoCreateDirs == 0);
             if (!job)
@@ -384,9 +386,8 @@ class Engine::Impl {
             workers_.smoothed_speed.store(0);
         const int speed = workers_.smoothed_speed.load();
         const int64_t kb = queue_ ? queue_->kb_total() : 0;
-        eta_minutes_.store(speed > 0
-                               ? static_cast<int>((kb / speed / 60 + eta_minutes_.load()) / 2)
-                               : 0);
+        eta_minutes_.store(speed > 0 ? static_cast<int>((kb / speed / 60 + eta_minutes_.load()) / 2)
+                                     : 0);
         if (downloads_ && downloads_->start_requested.exchange(false) && workers_.downloading())
             StartDownloadWorkers();
         return Status();
@@ -508,11 +509,13 @@ CommandResult Engine::AddServer(ServerEntry entry) {
     if (entry.port < 1 || entry.port > 65535)
         return CommandResult::Failed("port must be between 1 and 65535");
     return impl_->UpdateSettings([&](Settings& s) {
-        auto same = [&](const ServerEntry& e) { return e.host == entry.host && e.port == entry.port; };
+        auto same = [&](const ServerEntry& e) {
+            return e.host == entry.host && e.port == entry.port;
+        };
         if (std::any_of(s.servers.begin(), s.servers.end(), same) ||
             std::any_of(s.disabled_servers.begin(), s.disabled_servers.end(), same))
-            return CommandResult::Failed("server " + entry.host + ":" +
-                                         std::to_string(entry.port) + " is already configured");
+            return CommandResult::Failed("server " + entry.host + ":" + std::to_string(entry.port) +
+                                         " is already configured");
         entry.disabled = entry.disabled ? 1 : 0;
         (entry.disabled ? s.disabled_servers : s.servers).push_back(entry);
         return CommandResult::Done(1);
@@ -522,7 +525,8 @@ CommandResult Engine::AddServer(ServerEntry entry) {
 CommandResult Engine::RemoveServer(const std::string& host) {
     return impl_->UpdateSettings([&](Settings& s) {
         auto matches = [&](const ServerEntry& e) { return e.host == host; };
-        size_t gone = std::erase_if(s.servers, matches) + std::erase_if(s.disabled_servers, matches);
+        size_t gone =
+            std::erase_if(s.servers, matches) + std::erase_if(s.disabled_servers, matches);
         if (gone == 0)
             return CommandResult::Failed("no server " + host + " is configured");
         return CommandResult::Done(static_cast<int>(gone));

@@ -133,8 +133,8 @@ bool WorkerState::ShouldContinue(int slot_index) {
 bool WorkerState::WaitWhilePaused(int slot_index) {
     ThreadSlot& s = slot(slot_index);
     std::unique_lock lock(wait_mutex_);
-    wait_cv_.wait(
-        lock, [&] { return !paused_.load() || !downloading_.load() || s.stop_requested(); });
+    wait_cv_.wait(lock,
+                  [&] { return !paused_.load() || !downloading_.load() || s.stop_requested(); });
     return downloading_.load() && !s.stop_requested();
 }
 

@@ -5,11 +5,11 @@
 #include <ctime>
 
 #include "app/debug_log.h"
+#include "app/number_reader.h"
 #include "nntp/server_rotation.h"
 #include "nntp/session.h"
 #include "scan/header_filter.h"
 #include "scan/overview_line.h"
-#include "app/number_reader.h"
 
 namespace qs {
 

@@ -4,15 +4,15 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
-#include <mutex>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "app/events.h"
 #include "db/header_db.h"
 #include "db/records.h"
-#include "app/events.h"
 #include "nntp/worker_state.h"
 
 namespace qs {

@@ -313,7 +313,6 @@ TEST_F(EngineTest, SettingsAppliedWhileSixWorkersDownload) {
     }
     engine->WaitForWorkers();
     ExpectBinariesDownloaded(*corpus);
-
 }
 
 TEST_F(EngineTest, AutograbScansAndDownloadsEveryGroupInTurnWithoutBlocking) {

@@ -363,6 +363,56 @@ TEST_F(EngineTest, QueuedScanRunsOnADownloadWorkerOfALaterRun) {
     ASSERT_EQ(events_.scans().size(), 1u);
 }
 
+// The user's edits of the queue and the lists, each through its engine command.
+TEST_F(EngineTest, QueueAndListCommandsEditWhatTheyName) {
+    test::NewsServer server;
+    for (const char* name : {"a.bin", "b.bin", "c.bin"})
+        server.memory_corpus()->Add("alt.binaries.one", SmallYencPost(name));
+    Configure(server, {"alt.binaries.one"});
+    auto engine = OpenEngine();
+    ASSERT_GT(engine->StartScan("alt.binaries.one").count, 0);
+    engine->WaitForWorkers();
+    auto ids = [&](const std::string& name) {
+        std::vector<std::string> out;
+        for (const Attachment& a : Rows(*engine, name))
+            out.push_back(a.filename);
+        return out;
+    };
+    auto id_of = [&](const std::string& name, const std::string& filename) {
+        for (const Attachment& a : Rows(*engine, name))
+            if (a.filename == filename)
+                return a.Id;
+        return std::string();
+    };
+
+    // The selected row of the caller's own view first, then the rest of the group.
+    std::unique_ptr<HeaderView> view = engine->OpenView("alt.binaries.one");
+    view->SetFilter("b.bin");
+    ASSERT_EQ(view->CountRows(), 1);
+    EXPECT_EQ(engine->EnqueueRows("alt.binaries.one", *view, {0}, false).count, 1);
+    EXPECT_EQ(engine->Enqueue("alt.binaries.one", "", false).count, 2);
+    EXPECT_EQ(engine->Enqueue("alt.binaries.one", "", false).count, 0);  // queued already
+    const std::vector<std::string> queued = ids("queue");
+    ASSERT_EQ(queued.size(), 3u);
+    EXPECT_EQ(queued[0], "b.bin yEnc");
+    ASSERT_TRUE(engine->MoveToTop({id_of("queue", queued[2])}).ok);
+    EXPECT_EQ(ids("queue")[0], queued[2]);
+    EXPECT_EQ(engine->RemoveFromQueue({id_of("queue", queued[0])}).count, 1);
+    EXPECT_EQ(engine->Status().tasks, 2);
+    ASSERT_TRUE(engine->ClearQueue().ok);
+    EXPECT_EQ(engine->Status().tasks, 0);
+
+    ASSERT_TRUE(
+        engine->RemoveFromList("alt.binaries.one", {id_of("alt.binaries.one", "b.bin yEnc")}).ok);
+    EXPECT_EQ(view->CountRows(), 0);
+    EXPECT_EQ(Rows(*engine, "alt.binaries.one").size(), 2u);
+
+    ASSERT_TRUE(engine->ResetGroup("alt.binaries.one").ok);
+    EXPECT_TRUE(Rows(*engine, "alt.binaries.one").empty());
+    EXPECT_EQ(engine->settings()->groups[0].lastscanned, 0);
+    EXPECT_FALSE(engine->ResetGroup("alt.binaries.none").ok);
+}
+
 TEST_F(EngineTest, GroupListAndServerCommandsSaveAndTellTheListener) {
     auto engine = OpenEngine();
     EXPECT_TRUE(engine->Subscribe("alt.test", "").ok);

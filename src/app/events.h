@@ -46,6 +46,7 @@ struct FiledEntry {
     std::string reason;         // why it failed or is incomplete; empty when done
     std::string output_path;    // the file written, when one was
     bool still_queued = false;  // the entry stays in the queue (put back, or not filed)
+    bool in_log = false;        // its record was written to the log
 };
 
 // One server's part of a group's scan.

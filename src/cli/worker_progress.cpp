@@ -82,13 +82,15 @@ bool Interrupted() {
 
 void CliEvents::OnEntryFiled(const FiledEntry& entry) {
     std::lock_guard lock(mutex_);
-    ++counts_[entry.outcome];
-    if (entry.outcome == EntryOutcome::Failed || entry.outcome == EntryOutcome::Stopped ||
-        (entry.still_queued && entry.outcome != EntryOutcome::Unreachable))
+    // An entry put back before it was downloaded is neither done nor failed.
+    const bool put_back = !entry.in_log && entry.outcome == EntryOutcome::Stopped;
+    if (!put_back)
+        ++counts_[entry.outcome];
+    if (put_back || entry.outcome == EntryOutcome::Unreachable)
+        lines_.push_back(entry.filename + ": left queued: " + entry.reason);
+    else if (IsFailure(entry.outcome) || entry.still_queued)
         lines_.push_back(entry.filename + ": " + OutcomeName(entry.outcome) +
                          (entry.reason.empty() ? "" : ": " + entry.reason));
-    else if (entry.outcome == EntryOutcome::Unreachable)
-        lines_.push_back(entry.filename + ": left queued: " + entry.reason);
 }
 
 void CliEvents::OnScanEnded(const ScanReport& report) {

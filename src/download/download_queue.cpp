@@ -188,9 +188,10 @@ FiledEntry DownloadQueue::File(Attachment entry, EntryOutcome outcome, const std
     entry.state = LogState(outcome);
     // Filed in the log first, then taken out of the queue: a crash in between leaves it in
     // both, never in neither.
-    bool logged = log_ && log_->StoreAttachment(nullptr, entry);
+    const bool logged = log_ && log_->StoreAttachment(nullptr, entry);
     if (logged)
         log_->Flush();
+    filed.in_log = logged;
     {
         std::lock_guard lock(mutex_);
         if (!logged) {

@@ -169,6 +169,7 @@ TEST_F(EngineTest, EventsOfAScanAndADownloadComeInOrder) {
     int done = 0, failed = 0;
     for (const FiledEntry& e : events_.filed()) {
         EXPECT_FALSE(e.still_queued) << e.filename;
+        EXPECT_TRUE(e.in_log) << e.filename;
         if (e.outcome == EntryOutcome::Done) {
             ++done;
             EXPECT_TRUE(e.reason.empty()) << e.reason;
@@ -235,6 +236,7 @@ TEST_F(EngineTest, AnEntryTheLogRefusesStaysInTheQueue) {
     const FiledEntry e = events_.filed()[0];
     EXPECT_EQ(e.outcome, EntryOutcome::Done);  // the file itself is fine
     EXPECT_TRUE(e.still_queued);
+    EXPECT_FALSE(e.in_log);
     EXPECT_NE(e.reason.find("not filed in the log"), std::string::npos) << e.reason;
     EXPECT_EQ(test::ReadFile(home_.File("alt.binaries.one/one.bin")), "abc");
     std::vector<Attachment> queue = Rows(*engine, "queue");

@@ -23,6 +23,12 @@ std::string_view Trim(std::string_view text) {
     return text;
 }
 
+std::string WithoutLineEnd(std::string_view line) {
+    while (!line.empty() && (line.back() == '\r' || line.back() == '\n'))
+        line.remove_suffix(1);
+    return std::string(line);
+}
+
 bool EqualsNoCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size())
         return false;

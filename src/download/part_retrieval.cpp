@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "app/debug_log.h"
+#include "app/text_util.h"
 #include "download/attachment_decoder.h"
 #include "nntp/session.h"
 
@@ -34,13 +35,6 @@ bool EndsWithNoCase(std::string_view text, std::string_view tail) {
     if (text.size() < tail.size())
         return false;
     return FindNoCase(text.substr(text.size() - tail.size()), tail) == 0;
-}
-
-// The reply line without its line end, for status texts and reasons.
-std::string Chomp(std::string line) {
-    while (!line.empty() && (line.back() == '\r' || line.back() == '\n'))
-        line.pop_back();
-    return line;
 }
 
 PartOutcome RefusalOutcome(int code) {
@@ -114,7 +108,7 @@ PartOutcome FetchPart(DownloadShared& shared, int slot_index, ServerRotation& ro
             reply = "no reply";
             return PartOutcome::ConnectionLost;
         }
-        reply = Chomp(line);
+        reply = WithoutLineEnd(line);
         AppendStatus(slot, " " + reply);
         if (state.downloading())
             state.SleepUnlessStopped(slot_index, shared.timings.reply_error_pause);
@@ -208,7 +202,7 @@ EntryResult DownloadAttachment(DownloadShared& shared, int slot_index, const Att
         if (outcome == PartOutcome::Unreachable) {
             result.outcome = EntryOutcome::Unreachable;
             result.reason = "no news server could be reached";
-            if (!rotation.last_error().empty())
+            if (!rotation.last_reply().empty())
                 result.reason += " (" + rotation.last_error() + ")";
             return result;
         }

@@ -36,14 +36,20 @@ class ServerRotation {
 
     const Settings& settings() const { return *settings_; }
 
-    // The last failure on a server ("host: reply"), for the reason of a failed task.
-    const std::string& last_error() const { return last_error_; }
-    void set_last_error(std::string text) { last_error_ = std::move(text); }
+    // The last failure on a server: its reply line, and "host: reply" for the reason of a
+    // failed task (the rotation has moved on from that host by then).
+    const std::string& last_reply() const { return last_reply_; }
+    std::string last_error() const { return last_host_ + ": " + last_reply_; }
+    void SetLastError(std::string host, std::string reply) {
+        last_host_ = std::move(host);
+        last_reply_ = std::move(reply);
+    }
 
   private:
     ThreadSlot& slot_;
     std::shared_ptr<const Settings> settings_;
-    std::string last_error_;
+    std::string last_host_;
+    std::string last_reply_;
 };
 
 }  // namespace qs

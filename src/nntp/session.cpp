@@ -5,6 +5,7 @@
 
 #include "app/debug_log.h"
 #include "app/number_reader.h"
+#include "app/text_util.h"
 
 namespace qs {
 
@@ -89,10 +90,7 @@ SlotConnection ConnectToServer(WorkerState& state, int slot_index, ServerRotatio
         if (!error)
             return connection;
 
-        std::string reason = *error;
-        while (!reason.empty() && (reason.back() == '\r' || reason.back() == '\n'))
-            reason.pop_back();
-        rotation.set_last_error(server.host + ": " + reason);
+        rotation.SetLastError(server.host, WithoutLineEnd(*error));
         rotation.Next();
         bool stop = false;
         if (status) {

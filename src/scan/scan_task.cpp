@@ -6,6 +6,7 @@
 
 #include "app/debug_log.h"
 #include "app/number_reader.h"
+#include "app/text_util.h"
 #include "nntp/server_rotation.h"
 #include "nntp/session.h"
 #include "scan/header_filter.h"
@@ -53,7 +54,7 @@ ServerResult ScanServerOnce(WorkerState& state, const ScanTarget& target, int sl
 
     SlotConnection connection = ConnectToServer(state, slot_index, rotation, &slot.status, true);
     if (!connection) {
-        error = rotation.last_error();
+        error = rotation.last_reply();
         return ServerResult::Failed;
     }
     LogLine("WE ARE CONNECTED!\n");
@@ -67,7 +68,7 @@ ServerResult ScanServerOnce(WorkerState& state, const ScanTarget& target, int sl
     GroupReply reply = ReadNumbers(line);
     if (reply.code != 211) {
         std::string text = host + ":Error Setting Group..." + line;
-        error = text;
+        error = "GROUP refused: " + WithoutLineEnd(line);
         slot.status.Set(text);
         LogLine("ERROR: %s\n", text.c_str());
         connection->Close();
@@ -99,7 +100,7 @@ ServerResult ScanServerOnce(WorkerState& state, const ScanTarget& target, int sl
     if (ReplyCode(line) != 224) {
         // No overview follows an error reply: waiting for the time-out would only repeat it.
         std::string text = host + ":Error Scanning..." + line;
-        error = text;
+        error = "XOVER refused: " + WithoutLineEnd(line);
         slot.status.Set(text);
         LogLine("ERROR: %s\n", text.c_str());
         connection->Close();

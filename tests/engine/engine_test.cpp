@@ -317,6 +317,63 @@ TEST_F(EngineTest, SettingsAppliedWhileSixWorkersDownload) {
     ExpectBinariesDownloaded(*corpus);
 }
 
+// A yEnc file of `parts` parts of `part_size` bytes each, every byte encoding to "A".
+void AddPlainYencFile(test::MemoryCorpus& corpus, const std::string& group, const std::string& name,
+                      int parts, size_t part_size) {
+    const size_t size = part_size * static_cast<size_t>(parts);
+    for (int p = 1; p <= parts; ++p) {
+        test::MemoryCorpus::Article a;
+        a.subject = name + " (" + std::to_string(p) + "/" + std::to_string(parts) + ")";
+        a.body = "=ybegin part=" + std::to_string(p) + " total=" + std::to_string(parts) +
+                 " line=128 size=" + std::to_string(size) + " name=" + name + "\n";
+        const size_t begin = part_size * static_cast<size_t>(p - 1);
+        a.body += "=ypart begin=" + std::to_string(begin + 1) +
+                  " end=" + std::to_string(begin + part_size) + "\n";
+        for (size_t left = part_size; left > 0; left -= std::min<size_t>(left, 128))
+            a.body += std::string(std::min<size_t>(left, 128), 'A') + "\n";
+        a.body += "=yend size=" + std::to_string(part_size) + " part=" + std::to_string(p) + "\n";
+        corpus.Add(group, a);
+    }
+}
+
+// A worker keeps the settings of the part it is fetching and takes the new ones with its
+// next part: a speed limit set during part 1 leaves part 1 alone and holds part 2 back.
+TEST_F(EngineTest, ANewSpeedLimitTakesHoldAtTheNextPart) {
+    test::NewsServer server;
+    AddPlainYencFile(*server.memory_corpus(), "alt.binaries.one", "slow.bin", 6, 64 * 1024);
+    Configure(server, {"alt.binaries.one"}, [](Settings& s) {
+        for (int i = 1; i < kThreadSlots; ++i)
+            s.Thread[i] = 0;
+    });
+    auto engine = OpenEngine();
+    ASSERT_GT(engine->StartScan("alt.binaries.one").count, 0);
+    engine->WaitForWorkers();
+    server.SetReplyDelay(200ms);
+    ASSERT_EQ(engine->Grab("alt.binaries.one", "", false).count, 1);
+
+    auto bodies = [&] {
+        int n = 0;
+        for (const std::string& c : server.commands())
+            n += c.rfind("BODY", 0) == 0;
+        return n;
+    };
+    for (int i = 0; i < 500 && bodies() < 1; ++i)
+        std::this_thread::sleep_for(10ms);
+    ASSERT_EQ(bodies(), 1);
+    Settings slow = *engine->settings();
+    slow.SpeedUse = 1;
+    slow.SpeedVal = 1;  // KB/s: 50 ms for every line once over it
+    ASSERT_TRUE(engine->ApplySettings(slow).ok);
+
+    // Unlimited, the six parts take about 1.2 s; limited, one part takes half a minute.
+    std::this_thread::sleep_for(3s);
+    EXPECT_GE(bodies(), 1);
+    EXPECT_LE(bodies(), 2);
+    EXPECT_TRUE(engine->Busy());
+    engine->StopAll();
+    EXPECT_TRUE(engine->WaitIdle(10s));
+}
+
 TEST_F(EngineTest, AutograbScansAndDownloadsEveryGroupInTurnWithoutBlocking) {
     test::NewsServer server;
     server.memory_corpus()->Add("alt.binaries.one", SmallYencPost("one.bin"));

@@ -186,6 +186,12 @@ bool ScanServer(WorkerState& state, const ScanTarget& target, int slot, ServerSc
             result.error.clear();
             return true;
         }
+        if (state.slot(slot).stop_requested() && state.downloading()) {
+            // The slot's stop button ended this server, wherever the pass was.
+            result.complete = true;
+            result.error.clear();
+            return true;
+        }
         if (pass == ServerResult::Failed)
             return false;
         fruitless_restarts = lines_read > 0 ? 0 : fruitless_restarts + 1;
@@ -273,9 +279,10 @@ ScanReport ScanJob::report() const {
 void Scanproc(WorkerState& state, int slot_index, ScanJob& job) {
     ThreadSlot& slot = state.slot(slot_index);
     int index = 0;
-    while (state.downloading() && slot.enabled.load() && !slot.stop_requested() &&
-           job.TakeServer(index)) {
+    while (state.downloading() && slot.enabled.load() && job.TakeServer(index)) {
         slot.server_index.store(index);
+        // A slot's stop ends only the server it is reading: the next one starts afresh.
+        state.TakeStopRequest(slot_index);
         ServerScan result = job.report().servers[static_cast<size_t>(index)];
         result.error.clear();
         ScanServer(state, job.target(), slot_index, result);
@@ -283,6 +290,7 @@ void Scanproc(WorkerState& state, int slot_index, ScanJob& job) {
         LogLine("Current newsserver scanned\n");
     }
     slot.status.Set("Ready...");
+    state.TakeStopRequest(slot_index);
     LogLine("Scanproc%d finished\n", slot_index);
     job.Leave();
 }

@@ -317,6 +317,36 @@ TEST_F(EngineTest, SettingsAppliedWhileSixWorkersDownload) {
     ExpectBinariesDownloaded(*corpus);
 }
 
+// The stop button of a scanning slot ends the server it reads; the slot goes on with the
+// next server of the scan.
+TEST_F(EngineTest, StoppingAScanningSlotEndsOnlyItsServer) {
+    test::NewsServer stuck, good;
+    stuck.memory_corpus()->Add("alt.binaries.one", SmallYencPost("one.bin"));
+    good.memory_corpus()->Add("alt.binaries.one", SmallYencPost("one.bin"));
+    test::Reply silent = test::Reply::Raw("224 overview follows\r\n");
+    silent.after = test::Reply::After::Silence;  // the overview never ends
+    stuck.SetReply("XOVER", silent);
+    Configure(stuck, {"alt.binaries.one"}, [&](Settings& s) {
+        s.servers.push_back({good.host(), "", "", 0, good.port()});
+        s.SocketTimeout = 600;
+        for (int i = 1; i < kThreadSlots; ++i)
+            s.Thread[i] = 0;
+    });
+    auto engine = OpenEngine();
+    ASSERT_EQ(engine->StartScan("alt.binaries.one").count, 1);
+    ASSERT_TRUE(stuck.WaitForCommands(4, 5s));  // MODE READER, GROUP, STAT, XOVER
+    engine->StopSlot(0);
+    ASSERT_TRUE(engine->WaitIdle(10s));
+
+    ASSERT_EQ(events_.scans().size(), 1u);
+    const ScanReport report = events_.scans()[0];
+    ASSERT_EQ(report.servers.size(), 2u);
+    EXPECT_TRUE(report.servers[0].complete);  // stopped counts as read
+    EXPECT_TRUE(report.servers[1].complete);
+    EXPECT_EQ(report.servers[1].headers, 1);
+    EXPECT_EQ(Rows(*engine, "alt.binaries.one").size(), 1u);
+}
+
 // A yEnc file of `parts` parts of `part_size` bytes each, every byte encoding to "A".
 void AddPlainYencFile(test::MemoryCorpus& corpus, const std::string& group, const std::string& name,
                       int parts, size_t part_size) {

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <system_error>
 
@@ -278,11 +279,31 @@ std::shared_ptr<HeaderDatabase> HeaderDatabase::Open(const DbEnv& env, const std
     std::shared_ptr<HeaderDatabase> db(new HeaderDatabase(env, name, PathFor(env.data_dir, name)));
     if (db->OpenFile())
         return db;
+    // Only a file SQLite finds damaged is reset, and it is moved aside, never deleted. A
+    // busy or locked file, a full disk, a missing permission or an I/O error leave
+    // everything as it is: the queue of a busy database must not be thrown away.
+    const int code = db->db_ ? sqlite3_errcode(db->db_) : SQLITE_CANTOPEN;
+    const std::string reason = db->db_ ? sqlite3_errmsg(db->db_) : sqlite3_errstr(code);
+    db->CloseFile();
+    if (code != SQLITE_CORRUPT && code != SQLITE_NOTADB) {
+        Say(env, "Cannot open " + db->path_ + ": " + reason, Host::Icon::Stop);
+        return nullptr;
+    }
     Say(env, "Possible database corruption.\nResetting the group and retrying...",
         Host::Icon::Plain);
-    db->CloseFile();
-    for (const char* suffix : {"", "-wal", "-shm", "-journal"})
-        std::filesystem::remove(db->path_ + suffix, ec);
+    const std::string aside =
+        db->path_ + ".damaged-" + std::to_string(static_cast<long long>(std::time(nullptr)));
+    for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
+        if (!std::filesystem::exists(db->path_ + suffix, ec))
+            continue;
+        std::filesystem::rename(db->path_ + suffix, aside + suffix, ec);
+        if (ec) {
+            Say(env, "Cannot move the damaged " + db->path_ + suffix + " aside: " + ec.message(),
+                Host::Icon::Stop);
+            return nullptr;
+        }
+    }
+    LogLine("Damaged database moved aside to %s\n", aside.c_str());
     if (db->OpenFile())
         return db;
     db->CloseFile();

@@ -54,8 +54,10 @@ class HeaderDatabase {
     static constexpr int kBatchMaxParts = 50000;
     static constexpr int kBatchMaxMillis = 1000;
 
-    // Opens (creating when absent) data_dir/<name>.db. A file that cannot be opened is
-    // reported, deleted and created afresh once; null when that fails too.
+    // Opens (creating when absent) data_dir/<name>.db. A file SQLite finds damaged is
+    // reported, moved aside (<name>.db.damaged-<time>) and created afresh once; any other
+    // failure (busy, locked, full disk, permissions, I/O) is reported with the path and
+    // the cause and touches nothing. Null when the database cannot be opened.
     static std::shared_ptr<HeaderDatabase> Open(const DbEnv& env, const std::string& name);
     ~HeaderDatabase();
     HeaderDatabase(const HeaderDatabase&) = delete;

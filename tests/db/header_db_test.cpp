@@ -685,6 +685,29 @@ TEST_F(HeaderDbTest, OpeningNeedsANameAndResetsADamagedFile) {
     EXPECT_EQ(reset.db->CountView({}), 0);
     ASSERT_TRUE(reset.db->StoreAttachment(&p, Att("<p@x>", 1)));
     EXPECT_EQ(reset.db->CountView({}), 1);
+    // The damaged file was moved aside, not deleted.
+    int aside = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.File("data"))) {
+        if (entry.path().filename().string().rfind("alt.damaged.db.damaged-", 0) == 0) {
+            ++aside;
+            EXPECT_EQ(test::ReadFile(entry.path().string()), std::string(65536, 'J'));
+        }
+    }
+    EXPECT_EQ(aside, 1);
+}
+
+// A database that cannot be opened for any other reason than damage (here a directory in
+// its place; a busy or locked file, a full disk alike) is reported and left alone.
+TEST_F(HeaderDbTest, ADatabaseThatCannotBeOpenedIsReportedAndLeftAlone) {
+    std::filesystem::create_directories(dir.File("data/alt.test.db/keep"));
+    Group g;
+    g.name = "alt.test";
+    EXPECT_FALSE(OpenHeaderDatabase(g, Env()));
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_EQ(host.messages[0].rfind("Cannot open " + dir.File("data/alt.test.db") + ": ", 0), 0u)
+        << host.messages[0];
+    EXPECT_EQ(host.icons[0], Host::Icon::Stop);
+    EXPECT_TRUE(std::filesystem::is_directory(dir.File("data/alt.test.db/keep")));
 }
 
 TEST_F(HeaderDbTest, AFailedResetLeavesTheDatabaseClosed) {
@@ -692,9 +715,10 @@ TEST_F(HeaderDbTest, AFailedResetLeavesTheDatabaseClosed) {
     Group g;
     g.name = "alt.test";
     EXPECT_FALSE(OpenHeaderDatabase(g, DbEnv{dir.File("notadir"), &host}));
-    ASSERT_EQ(host.messages.size(), 2u);
-    EXPECT_EQ(host.messages[1], "Sorry, didn't work out. Please restart Quillstream ASAP...");
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_EQ(host.messages[0].rfind("Cannot open ", 0), 0u) << host.messages[0];
     EXPECT_EQ(g.db, nullptr);
+    EXPECT_EQ(test::ReadFile(dir.File("notadir")), "x");
 }
 
 TEST_F(HeaderDbTest, GroupNamesStayInsideTheDataDirectory) {

@@ -409,7 +409,32 @@ class Engine::Impl {
         return workers_.WaitIdle(std::max(left, std::chrono::milliseconds(0)));
     }
 
-    void StopAll() { workers_.StopAll(); }
+    // Pausing shows "Paused..." on every busy slot; resuming gives each slot back the text
+    // it showed, unless its worker has written a newer one meanwhile.
+    void TogglePause() {
+        std::lock_guard lock(pause_mutex_);
+        const bool pause = !workers_.paused();
+        workers_.SetPaused(pause);
+        for (int i = 0; i < kThreadSlots; ++i) {
+            ThreadSlot& slot = workers_.slot(i);
+            std::string& saved = paused_texts_[static_cast<size_t>(i)];
+            if (pause && slot.busy.load()) {
+                saved = slot.status.Get();
+                slot.status.Set("Paused...");
+            } else if (!pause && slot.status.Get() == "Paused...") {
+                slot.status.Set(saved);
+            }
+        }
+    }
+
+    // Stop: un-pauses first, so that the next task does not start paused, then every
+    // worker ends its task at its next check; nothing is waited for.
+    void StopAll() {
+        if (workers_.paused())
+            TogglePause();
+        workers_.StopAll();
+        workers_.smoothed_speed.store(0);
+    }
 
     StartupContext startup_;
     Host& host_;
@@ -426,6 +451,8 @@ class Engine::Impl {
     std::atomic<bool> autograb_running_{false};
     std::atomic<int64_t> received_total_{0};
     std::atomic<int> eta_minutes_{0};
+    std::mutex pause_mutex_;
+    std::array<std::string, kThreadSlots> paused_texts_;
 };
 
 // ---------------------------------------------------------------------------------------
@@ -625,15 +652,7 @@ CommandResult Engine::ImportNzb(const std::string& path) {
 }
 
 void Engine::TogglePause() {
-    WorkerState& w = impl_->workers_;
-    const bool pause = !w.paused();
-    w.SetPaused(pause);
-    if (!pause)
-        return;
-    for (int i = 0; i < kThreadSlots; ++i) {
-        if (w.slot(i).busy.load())
-            w.slot(i).status.Set("Paused...");
-    }
+    impl_->TogglePause();
 }
 
 void Engine::StopAll() {

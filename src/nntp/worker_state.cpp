@@ -204,8 +204,10 @@ void WorkerState::RequestStop(int slot_index) {
 
 void WorkerState::StopAll() {
     downloading_.store(false);
-    for (ThreadSlot& s : slots_)
+    for (ThreadSlot& s : slots_) {
+        s.stop_requested_.store(true);
         s.ShutdownConnection();
+    }
     Wake();
 }
 

@@ -136,7 +136,8 @@ class WorkerState {
     void JoinAll();
     // The stop button of one slot: asks its current task to stop and wakes its connection.
     void RequestStop(int slot);
-    // Stop and closing: clears the downloading flag and wakes every slot's connection.
+    // Stop and closing: clears the downloading flag, asks every slot to stop and wakes
+    // every slot's connection.
     void StopAll();
     // A worker at the end of a task: true (and the request cleared) when the slot was asked
     // to stop it, so the next task starts afresh.

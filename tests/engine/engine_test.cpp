@@ -347,6 +347,35 @@ TEST_F(EngineTest, StoppingAScanningSlotEndsOnlyItsServer) {
     EXPECT_EQ(Rows(*engine, "alt.binaries.one").size(), 1u);
 }
 
+// Stop while paused: the workers end, and the next task does not start paused. Resuming
+// gives a slot back the text it showed.
+TEST_F(EngineTest, PauseShowsOnTheSlotsAndStopUnpauses) {
+    test::NewsServer server;
+    server.memory_corpus()->Add("alt.binaries.one", SmallYencPost("one.bin"));
+    test::Reply silent = test::Reply::Raw("224 overview follows\r\n");
+    silent.after = test::Reply::After::Silence;
+    server.SetReply("XOVER", silent);
+    Configure(server, {"alt.binaries.one"}, [](Settings& s) {
+        for (int i = 1; i < kThreadSlots; ++i)
+            s.Thread[i] = 0;
+    });
+    auto engine = OpenEngine();
+    ASSERT_EQ(engine->StartScan("alt.binaries.one").count, 1);
+    ASSERT_TRUE(server.WaitForCommands(4, 5s));
+    const std::string before = engine->Status().slots[0].status;
+    engine->TogglePause();
+    EXPECT_TRUE(engine->Status().paused);
+    EXPECT_EQ(engine->Status().slots[0].status, "Paused...");
+    engine->TogglePause();
+    EXPECT_EQ(engine->Status().slots[0].status, before);
+
+    engine->TogglePause();
+    engine->StopAll();
+    EXPECT_FALSE(engine->Status().paused);
+    EXPECT_TRUE(engine->WaitIdle(10s));
+    EXPECT_EQ(engine->Status().speed, 0);
+}
+
 // A yEnc file of `parts` parts of `part_size` bytes each, every byte encoding to "A".
 void AddPlainYencFile(test::MemoryCorpus& corpus, const std::string& group, const std::string& name,
                       int parts, size_t part_size) {

@@ -718,6 +718,20 @@ bool HeaderDatabase::SetAttachmentState(const Attachment& attachment) {
     });
 }
 
+bool HeaderDatabase::MoveToEnd(const Attachment& attachment) {
+    // One statement: the row takes the next stored position with its parts, or stays.
+    return Run(Access::Write, "move to end", [&] {
+        sqlite3_stmt* s = Stmt(
+            "UPDATE Attachment SET seq=(SELECT max(seq)+1 FROM Attachment) WHERE Id=?1 AND "
+            "seq<(SELECT max(seq) FROM Attachment)");
+        if (!s)
+            return false;
+        StmtScope scope{s};
+        BindText(s, 1, attachment.Id);
+        return sqlite3_step(s) == SQLITE_DONE;
+    });
+}
+
 bool HeaderDatabase::LoadParts(Attachment& attachment) {
     std::vector<MessageVars> parts;
     bool ok = Run(Access::Read, "load parts", [&] {

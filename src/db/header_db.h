@@ -79,6 +79,8 @@ class HeaderDatabase {
     [[nodiscard]] bool StoreAttachment(const MessageVars* part, const Attachment& attachment);
     // Rewrites the state of the stored attachment with the same Id.
     [[nodiscard]] bool SetAttachmentState(const Attachment& attachment);
+    // Moves the stored attachment with the same Id to the end of the stored order.
+    [[nodiscard]] bool MoveToEnd(const Attachment& attachment);
     // Replaces attachment.partlist by its stored parts in partnum order.
     [[nodiscard]] bool LoadParts(Attachment& attachment);
     [[nodiscard]] bool RemoveAttachment(const Attachment& attachment);

@@ -172,6 +172,9 @@ void DownloadQueue::PutBack(Attachment entry, EntryOutcome outcome, const std::s
         entry.state = StateQueued;
         if (!queue_->SetAttachmentState(entry))
             LogLine("Could not queue %s again\n", entry.Id.c_str());
+        // Stopped before it began: it waits behind the others, as a cancelled download does.
+        if (outcome == EntryOutcome::Stopped && !queue_->MoveToEnd(entry))
+            LogLine("Could not move %s to the end of the queue\n", entry.Id.c_str());
     }
     Release(entry.Id);
     RowsChanged("queue", {entry.Id});

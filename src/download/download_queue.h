@@ -58,8 +58,8 @@ class DownloadQueue {
     // A download entry is marked downloading (4) and comes with its parts; a scan entry
     // stays as it is until filed.
     std::optional<Attachment> Take();
-    // Gives a held entry back unfiled, queued (3) again: stopped before it began, or no
-    // server could be reached.
+    // Gives a held entry back unfiled, queued (3) again: stopped before it began (then at
+    // the end of the queue), or no server could be reached (where it was).
     void PutBack(Attachment entry, EntryOutcome outcome, const std::string& reason);
     // Files a held entry in the log with its outcome, then takes it out of the queue; with
     // back_in_queue it is queued again at the end as well (CancelledBackInQueue).

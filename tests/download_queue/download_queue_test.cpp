@@ -346,6 +346,26 @@ TEST_F(DownloadQueue, EntryTheLogCannotTakeStaysInTheQueueInItsFinalState) {
     EXPECT_EQ(Count(*log_db_), 0);
 }
 
+TEST_F(DownloadQueue, EntryStoppedBeforeItBeganWaitsAtTheEndWithItsParts) {
+    for (const char* name : {"a.bin", "b.bin", "c.bin"})
+        Queue(Entry(name, 2));
+    std::optional<Attachment> taken = queue_->Take();
+    ASSERT_TRUE(taken);
+    EXPECT_EQ(taken->filename, "a.bin (1/2)");
+    queue_->PutBack(*taken, EntryOutcome::Stopped, "stopped");
+
+    auto rows = Rows(*queue_db_);
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[2].filename, "a.bin (1/2)");
+    EXPECT_EQ(rows[2].state, StateQueued);
+    ASSERT_TRUE(queue_db_->LoadParts(rows[2]));
+    EXPECT_EQ(rows[2].partlist.size(), 2u);
+    // The next worker takes what now stands first.
+    std::optional<Attachment> next = queue_->Take();
+    ASSERT_TRUE(next);
+    EXPECT_EQ(next->filename, "b.bin (1/2)");
+}
+
 TEST_F(DownloadQueue, OutputThatCannotBeCreatedFailsAndSaysWhy) {
     NewsServer a;
     AddServer(a);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <ctime>
+#include <filesystem>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -157,6 +158,11 @@ class Engine::Impl {
                 db = group.db;
         }
         return db;
+    }
+
+    void ForgetGroupDatabase(const std::string& name) {
+        std::lock_guard lock(groups_mutex_);
+        group_dbs_.erase(name);
     }
 
     std::shared_ptr<HeaderDatabase> Database(const std::string& name) {
@@ -338,7 +344,10 @@ class Engine::Impl {
                 break;
             if (!scan_only) {
                 CommandResult queued = Enqueue(name, "", false);
-                if (queued.ok && queued.count > 0) {
+                if (!queued.ok)
+                    LogLine("Autograb: %s\n", queued.message.c_str());
+                // Whatever waits in the queue is downloaded, not only this group's finds.
+                if (queue_->Count() > 0) {
                     StartDownloadWorkers();
                     WaitForSlots();
                 }
@@ -504,6 +513,17 @@ CommandResult Engine::Subscribe(const std::string& group, const std::string& dir
 }
 
 CommandResult Engine::Unsubscribe(const std::string& group) {
+    if (!impl_->IsSubscribed(group))
+        return CommandResult::Failed("not subscribed to " + group);
+    if (impl_->Busy())
+        return CommandResult::Failed("Cannot remove " + group + " while workers are running");
+    // The group's headers go with it, as Remove Group empties them.
+    if (std::filesystem::exists(HeaderDatabase::PathFor(impl_->db_env_.data_dir, group))) {
+        std::shared_ptr<HeaderDatabase> db = impl_->GroupDatabase(group);
+        if (!db || !db->Empty())
+            return CommandResult::Failed("Cannot empty the header database of " + group);
+        impl_->ForgetGroupDatabase(group);
+    }
     return impl_->UpdateSettings([&](Settings& s) {
         if (std::erase_if(s.groups, [&](const GroupListEntry& g) { return g.name == group; }) == 0)
             return CommandResult::Failed("not subscribed to " + group);

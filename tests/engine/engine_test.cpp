@@ -376,6 +376,27 @@ TEST_F(EngineTest, PauseShowsOnTheSlotsAndStopUnpauses) {
     EXPECT_EQ(engine->Status().speed, 0);
 }
 
+// Unsubscribing takes the group's headers with it, and waits until no worker runs.
+TEST_F(EngineTest, UnsubscribeEmptiesTheGroupsHeadersAndIsRefusedWhileWorkersRun) {
+    test::NewsServer server;
+    server.memory_corpus()->Add("alt.binaries.one", SmallYencPost("one.bin"));
+    Configure(server, {"alt.binaries.one"});
+    auto engine = OpenEngine();
+    ASSERT_GT(engine->StartScan("alt.binaries.one").count, 0);
+    engine->WaitForWorkers();
+    ASSERT_EQ(Rows(*engine, "alt.binaries.one").size(), 1u);
+
+    server.SetReply("BODY", test::Reply::Silence());
+    ASSERT_TRUE(engine->Grab("alt.binaries.one", "", false).ok);
+    EXPECT_FALSE(engine->Unsubscribe("alt.binaries.one").ok);
+    engine->StopAll();
+    ASSERT_TRUE(engine->WaitIdle(10s));
+
+    ASSERT_TRUE(engine->Unsubscribe("alt.binaries.one").ok);
+    ASSERT_TRUE(engine->Subscribe("alt.binaries.one", "").ok);
+    EXPECT_TRUE(Rows(*engine, "alt.binaries.one").empty());
+}
+
 // A yEnc file of `parts` parts of `part_size` bytes each, every byte encoding to "A".
 void AddPlainYencFile(test::MemoryCorpus& corpus, const std::string& group, const std::string& name,
                       int parts, size_t part_size) {

@@ -111,6 +111,14 @@ class EngineTest : public ::testing::Test {
     RecordingListener events_;
 };
 
+// BODY commands the server has heard.
+int BodyCommands(const test::NewsServer& server) {
+    int n = 0;
+    for (const std::string& c : server.commands())
+        n += c.rfind("BODY", 0) == 0;
+    return n;
+}
+
 // A one-part yEnc post of "abc" under the given file name.
 test::MemoryCorpus::Article SmallYencPost(const std::string& name) {
     test::MemoryCorpus::Article a;
@@ -267,12 +275,7 @@ TEST_F(EngineTest, StopOneSlotThenAllWakeWorkersBlockedInARead) {
     server.SetReply("BODY", test::Reply::Silence());
     ASSERT_EQ(engine->Grab("alt.binaries.one", "", false).count, 3);
 
-    auto bodies = [&] {
-        int n = 0;
-        for (const std::string& c : server.commands())
-            n += c.rfind("BODY", 0) == 0;
-        return n;
-    };
+    auto bodies = [&] { return BodyCommands(server); };
     for (int i = 0; i < 500 && bodies() < 3; ++i)
         std::this_thread::sleep_for(10ms);
     ASSERT_EQ(bodies(), 3);
@@ -431,12 +434,7 @@ TEST_F(EngineTest, ANewSpeedLimitTakesHoldAtTheNextPart) {
     server.SetReplyDelay(200ms);
     ASSERT_EQ(engine->Grab("alt.binaries.one", "", false).count, 1);
 
-    auto bodies = [&] {
-        int n = 0;
-        for (const std::string& c : server.commands())
-            n += c.rfind("BODY", 0) == 0;
-        return n;
-    };
+    auto bodies = [&] { return BodyCommands(server); };
     for (int i = 0; i < 500 && bodies() < 1; ++i)
         std::this_thread::sleep_for(10ms);
     ASSERT_EQ(bodies(), 1);

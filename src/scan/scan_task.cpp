@@ -45,7 +45,7 @@ enum class ServerResult { Done, Failed, Retry };
 // One pass over a server: connect, GROUP, STAT, XOVER and the line loop. `lines_read` counts
 // the overview lines of this pass, so the caller can tell a retry that made progress.
 ServerResult ScanServerOnce(WorkerState& state, const ScanTarget& target, int slot_index,
-                            int64_t& lines_read, std::string& error) {
+                            int64_t& lines_read, int64_t& new_lines, std::string& error) {
     ThreadSlot& slot = state.slot(slot_index);
     const Group& group = target.group;
     // One snapshot for the pass: a changed setting applies from the next pass.
@@ -117,11 +117,16 @@ ServerResult ScanServerOnce(WorkerState& state, const ScanTarget& target, int sl
     const int limit_kbps = settings->SpeedUse ? settings->SpeedVal : 0;
     int64_t last_seen = start;
     int64_t counted = 0;
+    // What this pass adds beyond what the store held when it began: a pass that reads only
+    // lines stored already has made no progress, however many it read.
+    const int64_t stored_before = target.db->HighestArticleId();
+    const bool last_known = reply.fields >= 4;
     OverviewRecord record;
     ScanRecords records;
     DbBatch batch(target.db);
     for (;;) {
-        bool whole = connection->ReadLine(line, kScanLineBuffer);
+        // Read whole (up to the stream's limit), so an over-long line can be skipped alone.
+        bool whole = connection->ReadLine(line, kScanLineBuffer, LineMode::Whole);
         LogLine("line: %s\n", line.c_str());
         if (++counted % 100 == 0)
             slot.StepProgress();
@@ -142,11 +147,27 @@ ServerResult ScanServerOnce(WorkerState& state, const ScanTarget& target, int sl
         if (!IsOverviewDataLine(line))
             continue;
         slot.received_bytes.fetch_add(static_cast<int64_t>(line.size()));
-        ++lines_read;
+        if (line.size() >= kScanLineBuffer) {
+            LogLine("Overview line of %zu bytes skipped\n", line.size());
+            continue;
+        }
 
         OverviewFields fields = SplitOverviewLine(line);
-        if (!fields.number.empty())
-            last_seen = ReadOverviewNumber(fields.number);
+        const int64_t number = ReadOverviewNumber(fields.number);
+        if (last_known && number > reply.last) {
+            // Past what the server announced: a broken number, or an overview that never
+            // ends. It never becomes the resume point, and the pass ends here.
+            LogLine("Overview line %" PRId64 " past the group's last article %" PRId64
+                    ": the pass ends\n",
+                    number, reply.last);
+            break;
+        }
+        if (number < start)
+            continue;  // not asked for
+        last_seen = number;
+        ++lines_read;
+        if (number > stored_before)
+            ++new_lines;
         if (!filter.Accepts(fields.subject, fields.from))
             continue;
         ParseOverviewFields(fields, record);
@@ -178,8 +199,9 @@ bool ScanServer(WorkerState& state, const ScanTarget& target, int slot, ServerSc
     // after ConnectionRetries restarts in a row.
     int fruitless_restarts = 0;
     for (;;) {
-        int64_t lines_read = 0;
-        ServerResult pass = ScanServerOnce(state, target, slot, lines_read, result.error);
+        int64_t lines_read = 0, new_lines = 0;
+        ServerResult pass =
+            ScanServerOnce(state, target, slot, lines_read, new_lines, result.error);
         result.headers += lines_read;
         if (pass == ServerResult::Done) {
             result.complete = true;
@@ -194,7 +216,7 @@ bool ScanServer(WorkerState& state, const ScanTarget& target, int slot, ServerSc
         }
         if (pass == ServerResult::Failed)
             return false;
-        fruitless_restarts = lines_read > 0 ? 0 : fruitless_restarts + 1;
+        fruitless_restarts = new_lines > 0 ? 0 : fruitless_restarts + 1;
         if (fruitless_restarts > state.settings()->ConnectionRetries ||
             !state.ShouldContinue(slot)) {
             if (result.error.empty())

@@ -242,7 +242,8 @@ TEST_F(ScanFixture, OverviewErrorReplyEndsThatServerAtOnce) {
 TEST_F(ScanFixture, JunkLinesAreSkippedAndADroppedConnectionResumes) {
     NewsServer server;
     server.memory_corpus()->AddGroup(kGroup, 1);
-    server.memory_corpus()->Add(kGroup, {});
+    for (int i = 0; i < 8; ++i)  // GROUP announces 1-8, the numbers of the lines below
+        server.memory_corpus()->Add(kGroup, {});
     const std::string good =
         "7\tsong.mp3 (1/2)\tme <m@x>\tMon, 01 Jan 2024 12:00:00 +0000\t<a@x>\t\t100\t2";
     const std::string second =
@@ -261,6 +262,41 @@ TEST_F(ScanFixture, JunkLinesAreSkippedAndADroppedConnectionResumes) {
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_EQ(rows[0].partcount, 2);
     EXPECT_EQ(rows[0].state, StateComplete);
+}
+
+// What a hostile or broken server sends in an overview: an over-long line is skipped alone;
+// a number past the group's announced last article ends the pass and never becomes the
+// point the next scan resumes from; an overview that never ends stops growing the store.
+TEST_F(ScanFixture, OverLongLinesAndNumbersPastTheGroupEndAreNotTakenIn) {
+    NewsServer server;
+    server.memory_corpus()->AddGroup(kGroup, 1);
+    for (int i = 0; i < 3; ++i)
+        server.memory_corpus()->Add(kGroup, {});
+    auto line = [](int64_t number, const std::string& subject, const std::string& id) {
+        return std::to_string(number) + "\t" + subject +
+               "\tme <m@x>\tMon, 01 Jan 2024 12:00:00 +0000\t" + id + "\t\t100\t2";
+    };
+    server.SetReply(
+        "XOVER",
+        Reply::Multi("224 overview",
+                     {line(1, "a.bin", "<a@x>"), line(2, std::string(20000, 'L'), "<long@x>"),
+                      line(3, "c.bin", "<c@x>"), line(9223372036854775807LL, "far.bin", "<far@x>"),
+                      line(4, "after.bin", "<after@x>")}));
+    StartWorkerState({&server});
+    ScanReport report = ScanToEnd();
+    EXPECT_EQ(report.servers_scanned(), 1);
+    EXPECT_EQ(Xovers(server).size(), 1u);  // no reconnect over the long line
+    std::vector<std::string> names;
+    for (const Attachment& a : Rows())
+        names.push_back(a.filename);
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"a.bin", "c.bin"}));
+    EXPECT_EQ(db_->HighestArticleId(), 3);
+
+    // The next scan resumes from the last good number, not from the broken one.
+    server.ClearCommands();
+    ScanToEnd();
+    EXPECT_EQ(Xovers(server), std::vector<std::string>{"XOVER 3-"});
 }
 
 TEST_F(ScanFixture, ServerThatKeepsDroppingIsGivenUp) {

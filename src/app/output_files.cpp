@@ -36,6 +36,13 @@ bool PathExists(const std::string& path) {
     return ::lstat(path.c_str(), &st) == 0;
 }
 
+// True when something other than a regular file (a link, a directory, a device) stands at
+// the path; the link itself is looked at, never what it points to.
+bool IsNotAPlainFile(const std::string& path) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode);
+}
+
 bool IsDirectory(const std::string& path) {
     struct stat st;
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
@@ -125,7 +132,9 @@ std::string MakeOutputPath(std::string_view subject, std::string_view name,
     if (!path.empty() && path.back() != '/')
         path += '/';
     path += SanitizeFileName(settings.FilenameIsSubject ? subject : name);
-    if (settings.RenameExisting)
+    // A link or anything but a plain file in the way is never written through: the file
+    // gets a name of its own, whatever RenameExisting says.
+    if (settings.RenameExisting || IsNotAPlainFile(path))
         SmartRename(path);
     return path;
 }

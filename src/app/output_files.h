@@ -17,7 +17,8 @@ inline constexpr size_t kMaxFileNameBytes = 255;
 // untrusted: quotes at both ends are dropped, reserved and control characters become "_",
 // names made only of dots or empty become "_", and over-long names are cut keeping their
 // extension, so the result always names a file directly inside `directory`. With
-// `RenameExisting` an existing file is not overwritten (see SmartRename).
+// `RenameExisting` an existing file is not overwritten (see SmartRename); a symbolic link
+// or anything else that is not a plain file is never written through, setting or not.
 std::string MakeOutputPath(std::string_view subject, std::string_view name,
                            std::string_view directory, const Settings& settings);
 

@@ -16,7 +16,9 @@ BufferedWriter::~BufferedWriter() {
 
 bool BufferedWriter::Open(const std::string& path) {
     Close();
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    // A link planted after the name was chosen is refused, never followed out of the
+    // download directory.
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666);
     if (fd < 0) {
         error_ = std::strerror(errno);
         return false;

@@ -366,6 +366,26 @@ TEST_F(DownloadQueue, EntryStoppedBeforeItBeganWaitsAtTheEndWithItsParts) {
     EXPECT_EQ(next->filename, "b.bin (1/2)");
 }
 
+// A link planted in the download directory under the file's name is never written
+// through, with RenameExisting off as it is by default: the download gets a name of its own.
+TEST_F(DownloadQueue, ALinkInTheWayIsNotFollowedOutOfTheDirectory) {
+    NewsServer a;
+    AddServer(a);
+    std::string data = PostYenc({&a}, "good.bin", 1000, 1);
+    WriteFile(dir_.File("outside"), "precious");
+    ASSERT_EQ(::symlink(dir_.File("outside").c_str(), (OutputDir() + "good.bin").c_str()), 0);
+    settings_.RenameExisting = 0;
+    Queue(Entry("good.bin", 1));
+    RunWorkers();
+
+    EXPECT_EQ(ReadFile(dir_.File("outside")), "precious");
+    EXPECT_EQ(ReadFile(OutputDir() + "good_1.bin"), data);
+    auto filed = events_.Filed();
+    ASSERT_EQ(filed.size(), 1u);
+    EXPECT_EQ(filed[0].outcome, EntryOutcome::Done);
+    EXPECT_EQ(filed[0].output_path, OutputDir() + "good_1.bin");
+}
+
 TEST_F(DownloadQueue, OutputThatCannotBeCreatedFailsAndSaysWhy) {
     NewsServer a;
     AddServer(a);

@@ -1,18 +1,16 @@
 #include "cli/cli_host.h"
 
+#include "cli/printable.h"
+
 #include <iostream>
 
 namespace qs::cli {
 
 namespace {
-// Message boxes may span lines; on a terminal one line per message reads better.
+// Message boxes may span lines; on a terminal one line per message reads better. They may
+// carry a server's words, so control characters are escaped.
 std::string OneLine(const std::string& text) {
-    std::string out = text;
-    for (char& c : out) {
-        if (c == '\n' || c == '\r')
-            c = ' ';
-    }
-    return out;
+    return Printable(text);
 }
 }  // namespace
 

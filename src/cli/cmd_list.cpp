@@ -2,6 +2,7 @@
 #include <memory>
 
 #include "cli/commands.h"
+#include "cli/printable.h"
 #include "engine/engine.h"
 
 namespace qs::cli {
@@ -17,14 +18,9 @@ struct ListArgs {
     int64_t limit = -1;
 };
 
-// Text fields come from servers: keep the tab-separated rows intact.
+// Text fields come from servers: keep the tab-separated rows intact and the terminal safe.
 std::string Field(const std::string& text) {
-    std::string out = text;
-    for (char& c : out) {
-        if (c == '\t' || c == '\r' || c == '\n')
-            c = ' ';
-    }
-    return out;
+    return Printable(text);
 }
 
 int RunList(CliContext& context, const ListArgs& args) {

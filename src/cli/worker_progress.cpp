@@ -1,5 +1,7 @@
 #include "cli/worker_progress.h"
 
+#include "cli/printable.h"
+
 #include <unistd.h>
 
 #include <algorithm>
@@ -36,7 +38,7 @@ class SlotLines {
                 continue;
             // Appended piece by piece: GCC 12 at -O3 misreads "literal" + std::string (-Wrestrict).
             out.append("\r\033[KThread ").append(std::to_string(i + 1)).append(": ");
-            out.append(slot.status);
+            out.append(Printable(slot.status));
             if (slot.progress_range > 0)
                 out.append(" ")
                     .append(
@@ -65,7 +67,7 @@ class SlotLines {
             out += "\r\033[J";
             lines_ = 0;
         }
-        out.append(text).append("\n");
+        out.append(Printable(text)).append("\n");
         std::fputs(out.c_str(), stderr);
         std::fflush(stderr);
     }

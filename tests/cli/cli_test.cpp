@@ -120,7 +120,7 @@ TEST(CliScan, ScanThenListAsTabSeparatedRows) {
         corpus.Add("alt.binaries.test", a);
     }
     test::MemoryCorpus::Article note;
-    note.subject = "a note";
+    note.subject = "a note\x1b[2J\x07";  // a server's bytes must not reach the terminal raw
     note.from = "Bob <b@x>";
     corpus.Add("alt.binaries.test", note);
 
@@ -144,7 +144,8 @@ TEST(CliScan, ScanThenListAsTabSeparatedRows) {
     EXPECT_FALSE(std::getline(lines, extra));
     EXPECT_EQ(header, "state\tparts\tpartcount\tbytes\tlines\tdate\temail\tfilename\tId");
     EXPECT_EQ(std::count(first.begin(), first.end(), '\t'), 8) << first;
-    EXPECT_NE(first.find("\tBob <b@x>\ta note\t<"), std::string::npos) << first;
+    EXPECT_NE(first.find("\tBob <b@x>\ta note\\x1b[2J\\x07\t<"), std::string::npos) << first;
+    EXPECT_EQ(list.out.find('\x1b'), std::string::npos);
     EXPECT_EQ(second.substr(0, 6), "1\t2\t2\t");  // complete, 2 of 2 parts
     EXPECT_NE(second.find("\tbig.iso \tbig.iso "), std::string::npos) << second;
 

@@ -57,6 +57,8 @@ int Download(Engine& engine) {
     CommandResult started = engine.StartDownloads();
     if (!started.ok || started.count == 0) {
         engine.SetListener(nullptr);
+        if (!started.ok)
+            throw UsageError(started.message);  // another process downloads from this home
         std::cerr << "no thread slot is enabled\n";
         return kExitTaskFailed;
     }

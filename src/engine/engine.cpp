@@ -1,11 +1,15 @@
 #include "engine/engine.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "app/debug_log.h"
@@ -29,6 +33,20 @@ std::vector<std::string> Hosts(const Settings& settings) {
     for (const ServerEntry& s : settings.servers)
         hosts.push_back(s.host);
     return hosts;
+}
+
+// The small text file that names the queue's owning process; a failure only costs the
+// pid in a message.
+void WriteTextFile(const std::string& path, const std::string& text) {
+    std::ofstream out(path, std::ios::trunc);
+    out << text;
+}
+
+std::string ReadTextFile(const std::string& path) {
+    std::ifstream in(path);
+    std::string text;
+    std::getline(in, text);
+    return text;
 }
 
 bool ValidGroupName(const std::string& name) {
@@ -85,9 +103,24 @@ class Engine::Impl {
         // Entries a killed run left marked downloading are queued again, but only by the
         // one engine that owns the queue: another process on the same home may be
         // downloading them.
-        if (queue_owner_.TryLock(JoinPath(startup_.home_dir, "queue.lock")))
+        if (queue_owner_.TryLock(JoinPath(startup_.home_dir, "queue.lock"))) {
+            WriteTextFile(JoinPath(startup_.home_dir, "queue.owner"),
+                          std::to_string(::getpid()) + "\n");
             queue_->RequeueInterrupted();
+        }
         return true;
+    }
+
+    // Only the engine that owns the home's queue downloads: two processes taking entries
+    // from one queue would fetch the same files and write them at once.
+    std::optional<CommandResult> RefuseUnlessQueueOwner() const {
+        if (queue_owner_.held())
+            return std::nullopt;
+        const std::string owner = ReadTextFile(JoinPath(startup_.home_dir, "queue.owner"));
+        return CommandResult::Failed("Another Quillstream process" +
+                                     (owner.empty() ? std::string() : " (pid " + owner + ")") +
+                                     " is using the queue of " + startup_.home_dir +
+                                     "; downloads run there");
     }
 
     // --- Settings ---
@@ -291,10 +324,12 @@ class Engine::Impl {
     CommandResult StartDownloads() {
         if (settings()->servers.empty())
             return CommandResult::Failed("No newsservers selected, go to Options->News Servers!");
+        if (auto refused = RefuseUnlessQueueOwner())
+            return *refused;
         downloads_->start_requested.store(false);
         int started = StartDownloadWorkers();
         if (started == 0 && !workers_.AnyAlive())
-            return CommandResult::Failed("No thread slot is enabled");
+            return CommandResult::Done(0, "No thread slot is enabled");
         return CommandResult::Done(started);
     }
 
@@ -312,6 +347,10 @@ class Engine::Impl {
             return CommandResult::Failed("Workers are still running");
         if (settings()->servers.empty())
             return CommandResult::Failed("No newsservers selected, go to Options->News Servers!");
+        if (!scan_only) {
+            if (auto refused = RefuseUnlessQueueOwner())
+                return *refused;
+        }
         if (autograb_.joinable())
             autograb_.join();
         autograb_running_.store(true);
@@ -691,7 +730,8 @@ CommandResult Engine::SetSlotEnabled(int slot, bool enabled) {
         s.Thread[slot] = enabled ? 1 : 0;
         return CommandResult::Done();
     });
-    if (enabled && impl_->workers_.AnyAlive() && impl_->workers_.downloading())
+    if (enabled && impl_->workers_.AnyAlive() && impl_->workers_.downloading() &&
+        !impl_->RefuseUnlessQueueOwner())
         impl_->StartDownloadWorker(slot);
     return result;
 }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <mutex>
@@ -142,6 +143,20 @@ TEST_F(EngineTest, OnlyTheQueueOwnerRequeuesInterruptedEntries) {
         EXPECT_EQ(StateOf(*second, "busy.bin"), StateDownloading);
     }
     // Both gone, as after a crash: the next engine queues the entry again.
+    {
+        // Only the owner downloads; the other one says who owns the queue.
+        Settings s;
+        s.servers.push_back({"127.0.0.1", "", "", 0, test::UnusedLoopbackPort()});
+        ASSERT_TRUE(SaveSettings(s, home_.File("Quillstream.ini")));
+        auto owner = OpenEngine();
+        auto other = OpenEngine();
+        CommandResult refused = other->StartDownloads();
+        EXPECT_FALSE(refused.ok);
+        EXPECT_NE(refused.message.find("(pid " + std::to_string(::getpid()) + ")"),
+                  std::string::npos)
+            << refused.message;
+        EXPECT_FALSE(other->StartAutograb(false).ok);
+    }
     auto next = OpenEngine();
     EXPECT_EQ(StateOf(*next, "busy.bin"), StateQueued);
 }

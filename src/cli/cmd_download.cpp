@@ -118,8 +118,9 @@ int RunAutograb(CliContext& context) {
 
 void AddDownloadCommands(CLI::App& app, CommandSlot chosen) {
     auto enqueue_args = std::make_shared<EnqueueArgs>();
-    CLI::App* enqueue = app.add_subcommand("enqueue", "Queue every attachment of a group's view");
-    enqueue->add_option("group", enqueue_args->group, "Subscribed newsgroup")->required();
+    CLI::App* enqueue =
+        app.add_subcommand("enqueue", "Queue every attachment of a group's view, or of the log");
+    enqueue->add_option("group", enqueue_args->group, "Subscribed newsgroup, or log")->required();
     enqueue->add_option("--filter", enqueue_args->filter,
                         "Only rows whose file name contains TEXT");
     enqueue->callback([chosen, enqueue_args] {

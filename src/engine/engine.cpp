@@ -16,6 +16,7 @@
 #include "app/file_lock.h"
 #include "app/home_dir.h"
 #include "app/output_files.h"
+#include "app/text_util.h"
 #include "db/header_db.h"
 #include "download/download_queue.h"
 #include "download/download_worker.h"
@@ -296,7 +297,26 @@ class Engine::Impl {
         return CommandResult::Done(queued);
     }
 
+    // Downloaded or failed entries of the log queued again, those whose file name holds
+    // `filter` (any case). Scan requests in the log are not queued again.
+    CommandResult EnqueueFromLog(const std::string& filter, bool open_after) {
+        std::shared_ptr<HeaderDatabase> log = queue_->log_db();
+        std::vector<Attachment> rows;
+        if (!log->StoredRows(0, -1, rows))
+            return CommandResult::Failed("Cannot read the log " + log->path());
+        const std::string needle = ToLower(filter);
+        std::erase_if(rows, [&](const Attachment& a) {
+            return a.state == StateScanJob || ToLower(a.filename).find(needle) == std::string::npos;
+        });
+        int queued = queue_->EnqueueRows(std::move(rows), *log, "log", "", open_after);
+        if (queued < 0)
+            return CommandResult::Failed("A database refused a write while queueing the log");
+        return CommandResult::Done(queued);
+    }
+
     CommandResult Enqueue(const std::string& group, const std::string& filter, bool open_after) {
+        if (group == "log")
+            return EnqueueFromLog(filter, open_after);
         if (!IsSubscribed(group))
             return CommandResult::Failed("not subscribed to " + group);
         std::unique_ptr<HeaderView> view = OpenView(group);

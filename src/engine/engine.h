@@ -114,7 +114,8 @@ class Engine {
     // count: workers started.
     CommandResult StartScan(const std::string& group);
     // Queues every row of the group's view (with `filter` when not empty) not queued yet;
-    // with open_after each is opened once downloaded. count: entries queued.
+    // with open_after each is opened once downloaded. count: entries queued. `group` may be
+    // "log": its entries are queued again.
     CommandResult Enqueue(const std::string& group, const std::string& filter, bool open_after);
     // Queues the given rows of the caller's view of a group (the selected rows).
     CommandResult EnqueueRows(const std::string& group, HeaderView& view,

@@ -231,6 +231,17 @@ TEST_F(EngineTest, AMissingPartFailsTheEntryWithItsReason) {
     std::vector<Attachment> log = Rows(*engine, "log");
     ASSERT_EQ(log.size(), 1u);
     EXPECT_EQ(log[0].state, StateFailed);
+
+    // Queued again from the log once the server has the article.
+    server.ClearReplies();
+    EXPECT_EQ(engine->Enqueue("log", "NOTHING", false).count, 0);
+    ASSERT_EQ(engine->Enqueue("log", "ONE.BIN", false).count, 1);
+    ASSERT_TRUE(engine->StartDownloads().ok);
+    engine->WaitForWorkers();
+    EXPECT_EQ(test::ReadFile(home_.File("alt.binaries.one/one.bin")), "abc");
+    log = Rows(*engine, "log");
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0].state, StateDone);
 }
 
 // The log refuses the record: the entry must stay in the queue (not be re-downloaded for

@@ -4,6 +4,7 @@
 #include <tinyxml2.h>
 
 #include <cstdint>
+#include <map>
 
 #include "app/debug_log.h"
 #include "app/output_files.h"
@@ -79,7 +80,14 @@ NzbImportResult ImportNzbFile(const std::string& path, DownloadQueue* queue,
 
     struct stat st;
     tinyxml2::XMLDocument doc;
-    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxNzbBytes ||
+    if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > kMaxNzbBytes) {
+        LogLine("NZB file %s is too large (%lld bytes)\n", path.c_str(),
+                static_cast<long long>(st.st_size));
+        result.error = true;
+        host.ShowMessage("NZB file too large.", Host::Icon::Stop);
+        return result;
+    }
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
         doc.LoadFile(path.c_str()) != tinyxml2::XML_SUCCESS) {
         LogLine("NZB file %s cannot be read or parsed\n", path.c_str());
         result.error = true;
@@ -87,6 +95,9 @@ NzbImportResult ImportNzbFile(const std::string& path, DownloadQueue* queue,
         return result;
     }
 
+    // Two files of one NZB with the same subject are two entries, never one entry with the
+    // parts of both: the later ones get a numbered Id.
+    std::map<std::string, int> subjects_seen;
     const tinyxml2::XMLElement* root = doc.FirstChildElement("nzb");
     for (const tinyxml2::XMLElement* file = root ? root->FirstChildElement("file") : nullptr; file;
          file = file->NextSiblingElement("file")) {
@@ -94,6 +105,8 @@ NzbImportResult ImportNzbFile(const std::string& path, DownloadQueue* queue,
         const char* subject = file->Attribute("subject");
         const char* poster = file->Attribute("poster");
         entry.Id = entry.filename = subject ? subject : "";
+        if (const int seen = subjects_seen[entry.Id]++; seen > 0)
+            entry.Id += " [" + std::to_string(seen + 1) + "]";
         entry.email = poster ? poster : "";
         entry.date = Int64Attribute(*file, "date");
         entry.state = StateQueued;
@@ -140,10 +153,17 @@ NzbImportResult ImportNzbFile(const std::string& path, DownloadQueue* queue,
             int64_t number = Int64Attribute(*segment, "number");
             part.partnum = number < 0 || number > INT32_MAX ? 0 : static_cast<int>(number);
             entry.parts += 1;
-            entry.bytes += part.bytes;
+            // Saturating: hostile sizes must not wrap into a negative total.
+            entry.bytes =
+                part.bytes > INT64_MAX - entry.bytes ? INT64_MAX : entry.bytes + part.bytes;
             entry.partlist.push_back(std::move(part));
         }
         entry.partcount = static_cast<int>(entry.partlist.size());
+        if (entry.partlist.empty()) {
+            LogLine("NZB file entry without a usable segment: %s\n", entry.Id.c_str());
+            result.error = true;
+            continue;  // nothing to download: no empty entry in the queue
+        }
         if (!queue)
             continue;
         if (!queue->Add(entry, false)) {

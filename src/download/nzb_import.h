@@ -9,8 +9,10 @@
 
 namespace qs {
 
-// Larger NZB files are refused rather than loaded into memory.
-inline constexpr long long kMaxNzbBytes = 256LL * 1024 * 1024;
+// Larger NZB files are refused ("NZB file too large") rather than loaded into memory: the
+// parsed document takes about fifteen times the file's size, and 32 MiB of NZB already
+// describe terabytes of posts.
+inline constexpr long long kMaxNzbBytes = 32LL * 1024 * 1024;
 
 struct NzbImportResult {
     int files = 0;       // files stored into the queue

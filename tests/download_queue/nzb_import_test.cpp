@@ -118,6 +118,38 @@ TEST_F(NzbImport, EmptySegmentEndsThatFilesPartsButLaterFilesComeIn) {
     EXPECT_EQ(rows[1].bytes, 0);
 }
 
+// What a hostile NZB file holds: two files under one subject stay two entries with their
+// own parts; a file whose only segment is refused queues nothing; sizes that would overflow
+// their sum saturate; a file over the size limit is refused with its own message.
+TEST_F(NzbImport, DuplicateSubjectsRefusedSegmentsAndHugeSizesAreHandled) {
+    std::string nzb =
+        "<nzb><file subject=\"s (1/1)\"><groups><group>g.x</group></groups><segments>"
+        "<segment number=\"1\" bytes=\"9223372036854775807\">one@x</segment>"
+        "<segment number=\"2\" bytes=\"9223372036854775807\">two@x</segment></segments></file>"
+        "<file subject=\"s (1/1)\"><groups><group>g.x</group></groups><segments>"
+        "<segment number=\"1\" bytes=\"5\">other@x</segment></segments></file>"
+        "<file subject=\"bad (1/1)\"><groups><group>g.x</group></groups><segments>"
+        "<segment number=\"1\">bad id@x</segment></segments></file></nzb>";
+    NzbImportResult r = Import("d.nzb", nzb);
+    EXPECT_TRUE(r.error);  // the refused segment
+    EXPECT_EQ(r.files, 2);
+    auto rows = Rows(*queue_db_);
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].Id, "s (1/1)");
+    EXPECT_EQ(rows[0].bytes, INT64_MAX);
+    EXPECT_EQ(rows[1].Id, "s (1/1) [2]");
+    EXPECT_EQ(rows[1].filename, "s (1/1)");
+    Attachment second = rows[1];
+    ASSERT_TRUE(queue_db_->LoadParts(second));
+    ASSERT_EQ(second.partlist.size(), 1u);
+    EXPECT_EQ(second.partlist[0].MessageId, "<other@x>");
+
+    std::string big(kMaxNzbBytes + 1, ' ');
+    NzbImportResult too_large = Import("big.nzb", "<nzb>" + big + "</nzb>");
+    EXPECT_TRUE(too_large.error);
+    EXPECT_EQ(host_.Messages().back(), "NZB file too large.");
+}
+
 TEST_F(NzbImport, ImportingTwiceMergesIntoTheSameEntries) {
     std::string one =
         OneFile("alt.binaries.test", "<segment bytes=\"5\" number=\"1\">a@b</segment>");

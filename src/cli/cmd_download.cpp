@@ -32,11 +32,13 @@ int Enqueue(Engine& engine, const EnqueueArgs& args) {
 
 // "N downloaded (k with missing parts), f failed, u left queued (no server reached)", and
 // the exit status the outcomes call for.
-int Summarise(const CliEvents& events) {
+int Summarise(Engine& engine, const CliEvents& events) {
     const int done = events.count(EntryOutcome::Done) + events.count(EntryOutcome::Incomplete);
     const int incomplete = events.count(EntryOutcome::Incomplete);
     const int failed = events.count(EntryOutcome::Failed) + events.count(EntryOutcome::Stopped);
-    const int unreached = events.count(EntryOutcome::Unreachable);
+    // A worker that reached no server leaves every entry it did not take queued too.
+    const int64_t unreached =
+        events.count(EntryOutcome::Unreachable) > 0 ? engine.Status().tasks : 0;
     std::cerr << done << " downloaded";
     if (incomplete > 0)
         std::cerr << " (" << incomplete << " with missing parts)";
@@ -64,7 +66,7 @@ int Download(Engine& engine) {
     }
     RunWorkersWithProgress(engine, events);
     engine.SetListener(nullptr);
-    return Summarise(events);
+    return Summarise(engine, events);
 }
 
 int RunEnqueue(CliContext& context, const EnqueueArgs& args) {
@@ -110,7 +112,7 @@ int RunAutograb(CliContext& context) {
                   << report.servers_failed() << " failed\n";
         scanned = scanned && report.servers_scanned() > 0;
     }
-    int status = Summarise(events);
+    int status = Summarise(engine, events);
     return scanned ? status : kExitTaskFailed;
 }
 

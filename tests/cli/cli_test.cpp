@@ -162,5 +162,30 @@ TEST(CliScan, ScanThenListAsTabSeparatedRows) {
     EXPECT_EQ(RunCliIn(home.path(), {"log", "--limit", "3"}).status, 0);
 }
 
+// No server reachable: every entry stays queued, and the summary counts them all.
+TEST(CliDownload, UnreachableServerLeavesEveryEntryQueuedAndSaysHowMany) {
+    TempDir home;
+    std::string nzb = "<nzb>";
+    for (const char* name : {"a", "b", "c"})
+        nzb += std::string("<file subject=\"") + name +
+               " (1/1)\"><groups><group>alt.test</group></groups><segments><segment "
+               "number=\"1\">" +
+               name + "@x</segment></segments></file>";
+    test::WriteFile(home.File("three.nzb"), nzb + "</nzb>");
+    const std::string port = std::to_string(test::UnusedLoopbackPort());
+    ASSERT_EQ(RunCliIn(home.path(), {"servers", "add", "127.0.0.1", "--port", port}).status, 0);
+    ASSERT_EQ(RunCliIn(home.path(), {"config", "Advanced", "ConnectionRetries", "1"}).status, 0);
+    ASSERT_EQ(RunCliIn(home.path(), {"config", "Advanced", "BaseDir", home.File("dl")}).status, 0);
+    ASSERT_EQ(RunCliIn(home.path(), {"--yes", "nzb", home.File("three.nzb")}).status, 0);
+
+    Result r = RunCliIn(home.path(), {"download"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("0 downloaded, 0 failed, 3 left queued (no server reached)"),
+              std::string::npos)
+        << r.err;
+    const std::string queue = RunCliIn(home.path(), {"queue"}).out;
+    EXPECT_EQ(std::count(queue.begin(), queue.end(), '\n'), 4);  // the header and three rows
+}
+
 }  // namespace
 }  // namespace qs::cli

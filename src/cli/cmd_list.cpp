@@ -42,7 +42,10 @@ int RunList(CliContext& context, const ListArgs& args) {
 
     const int64_t rows = db->CountRows();
     int64_t end = args.limit < 0 ? rows : std::min(rows, args.offset + args.limit);
-    std::cout << "state\tparts\tpartcount\tbytes\tlines\tdate\temail\tfilename\tId\n";
+    // The log says why an entry failed or is damaged, in a last column.
+    const bool with_reason = args.view == "log";
+    std::cout << "state\tparts\tpartcount\tbytes\tlines\tdate\temail\tfilename\tId"
+              << (with_reason ? "\treason\n" : "\n");
     constexpr int64_t kPage = 500;
     for (int64_t row = args.offset; row < end; ++row) {
         if ((row - args.offset) % kPage == 0)
@@ -52,7 +55,10 @@ int RunList(CliContext& context, const ListArgs& args) {
             break;
         std::cout << a.state << '\t' << a.parts << '\t' << a.partcount << '\t' << a.bytes << '\t'
                   << a.lines << '\t' << a.date << '\t' << Field(a.email) << '\t'
-                  << Field(a.filename) << '\t' << Field(a.Id) << '\n';
+                  << Field(a.filename) << '\t' << Field(a.Id);
+        if (with_reason)
+            std::cout << '\t' << Field(a.reason);
+        std::cout << '\n';
     }
     return kExitOk;
 }

@@ -49,7 +49,8 @@ CREATE TABLE IF NOT EXISTS Attachment(
   dir TEXT NOT NULL,
   date INTEGER NOT NULL DEFAULT 0,
   partcount INTEGER NOT NULL DEFAULT 0,
-  partkey INTEGER NOT NULL DEFAULT 0);
+  partkey INTEGER NOT NULL DEFAULT 0,
+  reason TEXT NOT NULL DEFAULT '');
 CREATE UNIQUE INDEX IF NOT EXISTS Attachment_Id ON Attachment(Id);
 CREATE INDEX IF NOT EXISTS Attachment_partkey ON Attachment(partkey);
 CREATE INDEX IF NOT EXISTS Attachment_filename ON Attachment(filename, state);
@@ -75,7 +76,7 @@ CREATE INDEX IF NOT EXISTS Group_amount ON "Group"(amount);
 CREATE INDEX IF NOT EXISTS Group_state ON "Group"(state);
 CREATE INDEX IF NOT EXISTS Group_lastscanned ON "Group"(lastscanned);
 )sql";
-constexpr int64_t kSchemaVersion = 1;  // PRAGMA user_version of the layout above
+constexpr int64_t kSchemaVersion = 2;  // PRAGMA user_version of the layout above
 
 // Files written before the parts were keyed by partkey (user_version 0 with tables in
 // them): the attachments get their stored key as partkey and the parts move over.
@@ -100,7 +101,7 @@ DROP TABLE MessageVars_v0;
 
 // Column order of ReadAttachment.
 const char* const kAttCols =
-    "state,email,parts,partcount,bytes,lines,date,Id,filename,dir,newsgroup,isnew";
+    "state,email,parts,partcount,bytes,lines,date,Id,filename,dir,newsgroup,isnew,reason";
 const char* const kGroupCols = "name,downloaddir,\"first\",\"last\",amount,state,lastscanned";
 
 const char* const kAttachmentOrders[] = {"filename", "email", "bytes", "lines",
@@ -141,11 +142,12 @@ void ReadAttachment(sqlite3_stmt* s, int c, Attachment& a) {
     a.dir = ColText(s, c + 9);
     a.newsgroup = ColText(s, c + 10);
     a.isnew = sqlite3_column_int(s, c + 11);
+    a.reason = ColText(s, c + 12);
 }
 
 // Binds the stored columns in the order of kAttInsertCols, starting at parameter i.
 const char* const kAttInsertCols =
-    "Id,filename,email,bytes,lines,parts,newsgroup,state,isnew,dir,date,partcount";
+    "Id,filename,email,bytes,lines,parts,newsgroup,state,isnew,dir,date,partcount,reason";
 void BindAttachment(sqlite3_stmt* s, int i, const Attachment& a) {
     BindText(s, i + 0, a.Id);
     BindText(s, i + 1, a.filename);
@@ -159,6 +161,7 @@ void BindAttachment(sqlite3_stmt* s, int i, const Attachment& a) {
     BindText(s, i + 9, a.dir);
     sqlite3_bind_int64(s, i + 10, a.date);
     sqlite3_bind_int(s, i + 11, a.partcount);
+    BindText(s, i + 12, a.reason);
 }
 
 void ReadGroup(sqlite3_stmt* s, Group& g) {
@@ -342,7 +345,10 @@ bool HeaderDatabase::OpenFile() {
     int64_t version = 0, tables = 0;
     if (!QueryInt("PRAGMA user_version", version) ||
         !QueryInt("SELECT count(*) FROM sqlite_master WHERE name='Attachment'", tables) ||
-        (version == 0 && tables > 0 && !Exec(kMigrateToPartKey)) || !Exec(kSchema) ||
+        (version == 0 && tables > 0 && !Exec(kMigrateToPartKey)) ||
+        (version < 2 && tables > 0 &&
+         !Exec("ALTER TABLE Attachment ADD COLUMN reason TEXT NOT NULL DEFAULT ''")) ||
+        !Exec(kSchema) ||
         (version != kSchemaVersion &&
          !Exec(("PRAGMA user_version=" + std::to_string(kSchemaVersion)).c_str()))) {
         Exec("ROLLBACK");
@@ -525,13 +531,14 @@ bool HeaderDatabase::FlushPending() {
         return true;
     sqlite3_stmt* ins =
         Stmt(insert_att_stmt_, std::string("INSERT INTO Attachment(") + kAttInsertCols +
-                                   ",partkey) VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?)");
+                                   ",partkey) VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
     sqlite3_stmt* upd =
         Stmt(update_att_stmt_,
              "UPDATE Attachment SET bytes=?1,lines=?2,partcount=?3,isnew=?4 WHERE seq=?5");
     sqlite3_stmt* upd_state =
         Stmt(update_att_state_stmt_,
-             "UPDATE Attachment SET bytes=?1,lines=?2,partcount=?3,isnew=?4,state=?6 WHERE seq=?5");
+             "UPDATE Attachment SET bytes=?1,lines=?2,partcount=?3,isnew=?4,state=?6,reason=?7 "
+             "WHERE seq=?5");
     if (!ins || !upd || !upd_state)
         return false;
     for (const Pending& p : pending_) {
@@ -539,16 +546,18 @@ bool HeaderDatabase::FlushPending() {
         if (p.rowid == 0) {
             s = ins;
             BindAttachment(s, 1, p.rec);
-            sqlite3_bind_int64(s, 13, p.partkey);
+            sqlite3_bind_int64(s, 14, p.partkey);
         } else {
-            s = p.rec.state != p.stored_state ? upd_state : upd;
+            s = p.rec.state != p.stored_state || p.rec.reason != p.stored_reason ? upd_state : upd;
             sqlite3_bind_int64(s, 1, p.rec.bytes);
             sqlite3_bind_int64(s, 2, p.rec.lines);
             sqlite3_bind_int(s, 3, p.rec.partcount);
             sqlite3_bind_int(s, 4, p.rec.isnew);
             sqlite3_bind_int64(s, 5, p.rowid);
-            if (s == upd_state)
+            if (s == upd_state) {
                 sqlite3_bind_int(s, 6, p.rec.state);
+                BindText(s, 7, p.rec.reason);
+            }
         }
         StmtScope scope{s};
         if (sqlite3_step(s) != SQLITE_DONE)
@@ -575,6 +584,7 @@ bool HeaderDatabase::LookupAttachment(const std::string& id, Pending& out) {
     out.partkey = sqlite3_column_int64(s, 1);
     ReadAttachment(s, 2, out.rec);
     out.stored_state = out.rec.state;
+    out.stored_reason = out.rec.reason;
     return true;
 }
 
@@ -661,8 +671,10 @@ bool HeaderDatabase::MergeLocked(const MessageVars* part, const Attachment& atta
             if (rec.state >= StateQueued) {
                 // A scanned header arrives with state 0: a queued, downloading, done or
                 // failed attachment keeps its state then.
-                if (attachment.state != 0)
+                if (attachment.state != 0) {
                     rec.state = attachment.state;
+                    rec.reason = attachment.reason;
+                }
             } else {
                 rec.state =
                     rec.parts == 1 || rec.partcount >= rec.parts ? StateComplete : StateIncomplete;
@@ -924,7 +936,7 @@ bool HeaderDatabase::ReadAttachmentByRowid(int64_t rowid, Attachment& out, int64
         return false;
     ReadAttachment(s, 0, out);
     if (partkey)
-        *partkey = sqlite3_column_int64(s, 12);
+        *partkey = sqlite3_column_int64(s, 13);
     return true;
 }
 
@@ -1064,7 +1076,7 @@ bool HeaderDatabase::RewriteRows(const std::vector<int64_t>& ids,
                                  const std::vector<int64_t>& partkeys) {
     sqlite3_stmt* del = Stmt("DELETE FROM Attachment WHERE seq=?");
     sqlite3_stmt* ins = Stmt(std::string("INSERT INTO Attachment(seq,") + kAttInsertCols +
-                             ",partkey) VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
+                             ",partkey) VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
     if (!del || !ins)
         return false;
     for (int64_t id : ids) {
@@ -1077,7 +1089,7 @@ bool HeaderDatabase::RewriteRows(const std::vector<int64_t>& ids,
         StmtScope scope{ins};
         sqlite3_bind_int64(ins, 1, ids[k]);
         BindAttachment(ins, 2, rows[k]);
-        sqlite3_bind_int64(ins, 14, partkeys[k]);
+        sqlite3_bind_int64(ins, 15, partkeys[k]);
         if (sqlite3_step(ins) != SQLITE_DONE)
             return false;
     }

@@ -146,6 +146,7 @@ class HeaderDatabase {
         int64_t rowid = 0;  // 0: not stored yet
         int64_t partkey = 0;
         int stored_state = 0;
+        std::string stored_reason;
     };
     // How an operation holds the database (see Run in header_db.cpp).
     enum class Access {

@@ -45,6 +45,7 @@ struct Attachment {
     std::string dir;        // download directory (the group's downloaddir at scan time)
     std::string newsgroup;  // group it was scanned from; for a scan entry the group to scan
     int isnew = 0;          // 1 when the latest scan of its group added a part
+    std::string reason;     // why a filed entry failed or is damaged; empty otherwise
 
     // Not stored: display flags of the attachment list, and the parts carried along when
     // an attachment moves between databases (queue, log, group).

@@ -98,6 +98,7 @@ int DownloadQueue::EnqueueRows(std::vector<Attachment> rows, HeaderDatabase& sou
             if (a.state == StateQueued || a.state == StateDownloading)
                 continue;
             a.state = StateQueued;
+            a.reason.clear();  // the reason of an earlier try is not this one's
             if (!source.LoadParts(a)) {
                 refused = true;
                 break;
@@ -189,6 +190,7 @@ FiledEntry DownloadQueue::File(Attachment entry, EntryOutcome outcome, const std
     FiledEntry filed{entry.Id, entry.filename, entry.newsgroup, outcome,
                      reason,   output_path,    back_in_queue};
     entry.state = LogState(outcome);
+    entry.reason = reason;
     // Filed in the log first, then taken out of the queue: a crash in between leaves it in
     // both, never in neither.
     const bool logged = log_ && log_->StoreAttachment(nullptr, entry);

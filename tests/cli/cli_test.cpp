@@ -159,7 +159,8 @@ TEST(CliScan, ScanThenListAsTabSeparatedRows) {
     EXPECT_EQ(RunCliIn(home.path(), {"list", "queue"}).out,
               "state\tparts\tpartcount\tbytes\tlines\tdate\temail\tfilename\tId\n");
     EXPECT_EQ(RunCliIn(home.path(), {"queue"}).out, RunCliIn(home.path(), {"list", "queue"}).out);
-    EXPECT_EQ(RunCliIn(home.path(), {"log", "--limit", "3"}).status, 0);
+    EXPECT_EQ(RunCliIn(home.path(), {"log", "--limit", "3"}).out,
+              "state\tparts\tpartcount\tbytes\tlines\tdate\temail\tfilename\tId\treason\n");
 }
 
 // No server reachable: every entry stays queued, and the summary counts them all.

@@ -604,6 +604,36 @@ INSERT INTO MessageVars VALUES('<a2@x>','a.rar',12,10,2048,2),('<a1@x>','a.rar',
     ExpectConsistent(again, again.db->path());
 }
 
+// A log written before entries kept their reason gets the column when it is opened, and
+// a reason stored then reads back; filing the entry again replaces it.
+TEST_F(HeaderDbTest, ALogWithoutTheReasonColumnGetsIt) {
+    std::string path = Open("log").db->path();
+    sqlite3* raw = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &raw), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(raw, "ALTER TABLE Attachment DROP COLUMN reason; PRAGMA user_version=1;",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(raw);
+
+    Group log = Open("log");
+    ASSERT_NE(log.db, nullptr);
+    EXPECT_TRUE(host.messages.empty());
+    Attachment failed = Att("f.rar", 1, StateFailed);
+    failed.reason = "part 1 of 1: not found (430 No such article)";
+    ASSERT_TRUE(log.db->StoreAttachment(nullptr, failed));
+    std::vector<Attachment> rows;
+    ASSERT_TRUE(log.db->StoredRows(0, -1, rows));
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].reason, failed.reason);
+
+    Attachment done = Att("f.rar", 1, StateDone);
+    ASSERT_TRUE(log.db->StoreAttachment(nullptr, done));
+    ASSERT_TRUE(log.db->StoredRows(0, -1, rows));
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].state, StateDone);
+    EXPECT_EQ(rows[0].reason, "");
+}
+
 TEST_F(HeaderDbTest, GroupsDatabaseStoresFindsAndPagesGroups) {
     Group groups = Open("groups");
     for (const char* name : {"alt.binaries.b", "alt.binaries.a", "comp.lang.c", "alt.o'brien"}) {

@@ -231,6 +231,7 @@ TEST_F(EngineTest, AMissingPartFailsTheEntryWithItsReason) {
     std::vector<Attachment> log = Rows(*engine, "log");
     ASSERT_EQ(log.size(), 1u);
     EXPECT_EQ(log[0].state, StateFailed);
+    EXPECT_EQ(log[0].reason, e.reason);  // the log keeps why
 
     // Queued again from the log once the server has the article.
     server.ClearReplies();
@@ -242,6 +243,7 @@ TEST_F(EngineTest, AMissingPartFailsTheEntryWithItsReason) {
     log = Rows(*engine, "log");
     ASSERT_EQ(log.size(), 1u);
     EXPECT_EQ(log[0].state, StateDone);
+    EXPECT_EQ(log[0].reason, "");  // filed again: the old reason is gone
 }
 
 // The log refuses the record: the entry must stay in the queue (not be re-downloaded for

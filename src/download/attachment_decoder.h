@@ -32,6 +32,11 @@ class AttachmentDecoder {
     int errors() const { return errors_; }
     const std::string& output_path() const { return path_; }
     bool write_failed() const { return chosen_ != nullptr && chosen_->write_failed(); }
+    // Why the file written is not what was posted; "" when it is (see PartDecoder).
+    std::string damage() const { return chosen_ ? chosen_->damage() : std::string(); }
+    bool only_the_trailer_disagrees() const {
+        return chosen_ != nullptr && chosen_->only_the_trailer_disagrees();
+    }
 
   private:
     bool Detect(const LineList& lines);

@@ -56,6 +56,12 @@ class PartDecoder {
     virtual bool write_failed() const = 0;
     // "path: reason" when the output file could not be created or written; else empty.
     virtual std::string output_error() const = 0;
+    // Why the file written is not what the poster sent ("" when it is, or when the encoding
+    // cannot tell): a whole-file checksum that does not match, or bytes that never came.
+    virtual std::string damage() const { return {}; }
+    // True when the damage is only a whole-file checksum that disagrees while every part
+    // matched its own: the poster's trailer is wrong, the bytes are as posted.
+    virtual bool only_the_trailer_disagrees() const { return false; }
 };
 
 // What the three decoders share: the subject and output path, the line reader over the

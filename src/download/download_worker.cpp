@@ -82,10 +82,13 @@ void DownloadWorker(DownloadShared& shared, int slot_index) {
         if (result.outcome == EntryOutcome::Incomplete) {
             // Done as the user asked ("Continue after missing part"), but not whole.
             if (Host* host = state.host())
-                host->ShowMessage(entry.filename + ": " + std::to_string(result.parts_missing) +
-                                      " of " + std::to_string(entry.parts) +
-                                      " parts missing, the file is incomplete",
-                                  Host::Icon::Exclamation);
+                host->ShowMessage(
+                    entry.filename + ": " +
+                        (result.parts_missing > 0 ? std::to_string(result.parts_missing) + " of " +
+                                                        std::to_string(entry.parts) +
+                                                        " parts missing, the file is incomplete"
+                                                  : result.reason),
+                    Host::Icon::Exclamation);
         } else if (IsFailed(result.outcome)) {
             slot.status.Set("Error Downloading Attachment...It's not going to workout...");
             if (state.downloading())

@@ -288,6 +288,25 @@ EntryResult DownloadAttachment(DownloadShared& shared, int slot_index, const Att
                             std::to_string(entry.parts) + " parts missing (last: " + failure + ")";
     }
 
+    // A file that is not what was posted is never filed as simply done.
+    const std::string damage = decoder.damage();
+    if (!damage.empty() &&
+        (result.outcome == EntryOutcome::Done || result.outcome == EntryOutcome::Incomplete)) {
+        if (result.outcome == EntryOutcome::Done && decoder.only_the_trailer_disagrees()) {
+            result.reason = "warning: " + damage +
+                            ", though every part matched its own (the poster's trailer is "
+                            "wrong; the bytes are as posted)";
+        } else if (result.outcome == EntryOutcome::Incomplete) {
+            result.reason += "; the file is damaged: " + damage;
+        } else if (settings->SkipMissing) {
+            result.outcome = EntryOutcome::Incomplete;
+            result.reason = "the file is damaged: " + damage;
+        } else {
+            result.outcome = EntryOutcome::Failed;
+            result.reason = "the file is damaged: " + damage;
+        }
+    }
+
     if (result.outcome == EntryOutcome::Failed && !given_up) {
         AppendStatus(slot, " Error!!");
         state.SleepUnlessStopped(slot_index, shared.timings.failed_entry_pause);

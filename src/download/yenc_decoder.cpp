@@ -112,6 +112,9 @@ void YencDecoder::Reset() {
     file_crc_.reset();
     file_size_ = 0;
     file_check_failed_ = false;
+    file_crc_mismatch_ = false;
+    declared_size_ = 0;
+    unchecked_parts_ = 0;
 }
 
 DecodeOutcome YencDecoder::Start(std::string_view directory, const LineList& lines) {
@@ -216,6 +219,9 @@ void YencDecoder::DecodePart(const Header& header) {
     const uint32_t crc = Crc32(0, data, size);
     const int64_t part = header.multipart ? header.part : 1;
     bool bad = false;
+    bool checked = false;  // a part crc vouched for these bytes
+    if (header.size > 0 && static_cast<uint64_t>(header.size) > declared_size_)
+        declared_size_ = static_cast<uint64_t>(header.size);
     if (trailer.empty()) {
         // A range that makes no sense (checked below) announces no length.
         int64_t expected = header.size;
@@ -243,6 +249,7 @@ void YencDecoder::DecodePart(const Header& header) {
             bad = true;
         }
         auto part_crc = pcrc ? pcrc : (header.multipart ? std::nullopt : fcrc);
+        checked = part_crc.has_value();
         if (part_crc && static_cast<uint32_t>(*part_crc) != crc) {
             LogLine("yEnc part %" PRId64 ": crc32 %08x, =yend says %08x\n", part, crc,
                     static_cast<uint32_t>(*part_crc));
@@ -276,6 +283,8 @@ void YencDecoder::DecodePart(const Header& header) {
         held_.push_back(Held{offset, crc, std::vector<uint8_t>(data, data + size)});
         return;
     }
+    if (!checked)
+        ++unchecked_parts_;
     Commit(offset, data, size, crc);
     if (!header.multipart)
         next_offset_ = offset + size;
@@ -295,6 +304,7 @@ void YencDecoder::KeepBadParts() {
         LogLine("yEnc: keeping a damaged part of %zu bytes at %" PRIu64 "\n", h.bytes.size(),
                 h.offset);
         Commit(h.offset, h.bytes.data(), h.bytes.size(), h.crc);
+        ++unchecked_parts_;
         if (h.offset == next_offset_)
             next_offset_ += h.bytes.size();
     }
@@ -316,11 +326,28 @@ void YencDecoder::CheckFile() {
     if (covered != file_size_)
         complete = false;
     file_check_failed_ = !complete || crc != *file_crc_;
+    file_crc_mismatch_ = complete && crc != *file_crc_;
     if (!complete)
         LogLine("yEnc file incomplete: %" PRIu64 " of %" PRIu64 " bytes in sequence\n", covered,
                 file_size_);
     else if (crc != *file_crc_)
         LogLine("yEnc file crc32 %08x, expected %08x\n", crc, *file_crc_);
+}
+
+std::string YencDecoder::damage() const {
+    if (parts_decoded_ == 0)
+        return {};
+    if (file_crc_mismatch_)
+        return "its whole-file CRC-32 does not match";
+    if (total_bytes_ < declared_size_ || (file_check_failed_ && !file_crc_mismatch_)) {
+        return "only " + std::to_string(total_bytes_) + " of " + std::to_string(declared_size_) +
+               " bytes arrived";
+    }
+    return {};
+}
+
+bool YencDecoder::only_the_trailer_disagrees() const {
+    return file_crc_mismatch_ && unchecked_parts_ == 0;
 }
 
 }  // namespace qs

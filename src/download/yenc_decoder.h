@@ -50,6 +50,8 @@ class YencDecoder final : public DecoderFrame {
     // True when the last part's whole-file crc32 did not match the parts written, or the
     // parts written do not cover the announced size.
     bool file_check_failed() const { return file_check_failed_; }
+    std::string damage() const override;
+    bool only_the_trailer_disagrees() const override;
 
   private:
     struct Header {
@@ -86,6 +88,9 @@ class YencDecoder final : public DecoderFrame {
     std::optional<uint32_t> file_crc_;
     uint64_t file_size_ = 0;
     bool file_check_failed_ = false;
+    bool file_crc_mismatch_ = false;  // the parts cover the file, and its crc32 differs
+    uint64_t declared_size_ = 0;      // the largest size= a header announced
+    int unchecked_parts_ = 0;         // written without a part crc, or kept damaged
 };
 
 }  // namespace qs

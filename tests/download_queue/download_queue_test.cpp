@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -384,6 +385,54 @@ TEST_F(DownloadQueue, ALinkInTheWayIsNotFollowedOutOfTheDirectory) {
     ASSERT_EQ(filed.size(), 1u);
     EXPECT_EQ(filed[0].outcome, EntryOutcome::Done);
     EXPECT_EQ(filed[0].output_path, OutputDir() + "good_1.bin");
+}
+
+// A yEnc file whose last part carries a whole-file crc32 that does not match: a warning
+// when every part matched its own pcrc32 (the trailer is wrong, the bytes are as posted);
+// damage when the parts carried none, failed unless SkipMissing lets it be kept.
+TEST_F(DownloadQueue, AWholeFileChecksumMismatchIsNeverSimplyDone) {
+    NewsServer a;
+    AddServer(a);
+    auto post = [&](const std::string& name, bool part_crcs) {
+        std::string data = MadeUpBytes(3000, 7);
+        for (int p = 1; p <= 3; ++p) {
+            MemoryCorpus::Article article;
+            article.subject = name + " (" + std::to_string(p) + "/3)";
+            article.message_id = "<" + name + "." + std::to_string(p) + "@test>";
+            std::string body = YencPart(name, data, p, 3, 1000 * static_cast<size_t>(p - 1),
+                                        1000 * static_cast<size_t>(p));
+            if (!part_crcs)
+                body = body.substr(0, body.find(" pcrc32=")) + "\n";
+            if (p == 3) {
+                body.pop_back();
+                body += " crc32=00000bad\n";
+            }
+            article.body = body;
+            a.memory_corpus()->Add("alt.binaries.test", article);
+        }
+        return data;
+    };
+    std::string checked = post("checked.bin", true);
+    post("unchecked.bin", false);
+    settings_.SkipMissing = 0;
+    Queue(Entry("checked.bin", 3));
+    Queue(Entry("unchecked.bin", 3));
+    RunWorkers();
+
+    auto filed = events_.Filed();
+    ASSERT_EQ(filed.size(), 2u);
+    std::sort(filed.begin(), filed.end(),
+              [](const FiledEntry& x, const FiledEntry& y) { return x.filename < y.filename; });
+    EXPECT_EQ(filed[0].outcome, EntryOutcome::Done);
+    EXPECT_EQ(filed[0].reason.rfind("warning: its whole-file CRC-32 does not match", 0), 0u)
+        << filed[0].reason;
+    EXPECT_EQ(ReadFile(OutputDir() + "checked.bin"), checked);
+    EXPECT_EQ(filed[1].outcome, EntryOutcome::Failed);
+    EXPECT_EQ(filed[1].reason, "the file is damaged: its whole-file CRC-32 does not match");
+    auto log = Rows(*log_db_);
+    ASSERT_EQ(log.size(), 2u);
+    for (const Attachment& row : log)
+        EXPECT_FALSE(row.reason.empty()) << row.filename;
 }
 
 TEST_F(DownloadQueue, OutputThatCannotBeCreatedFailsAndSaysWhy) {

@@ -243,13 +243,17 @@ EntryResult DownloadAttachment(DownloadShared& shared, int slot_index, const Att
                 if (!settings->SkipMissing) {
                     given_up = true;
                 } else {
-                    ++result.parts_missing;
+                    // What did arrive is kept as it came: a damaged part, not a missing one.
+                    bool kept = false;
                     if (held) {
                         decoder.KeepBadParts();
+                        kept = true;
                     } else if (!decoded && !lines.empty() && state.downloading()) {
                         if (decoder.Decode(lines))
                             decoder.KeepBadParts();
+                        kept = true;
                     }
+                    ++(kept ? result.parts_damaged : result.parts_missing);
                 }
             }
         }
@@ -277,15 +281,23 @@ EntryResult DownloadAttachment(DownloadShared& shared, int slot_index, const Att
     } else if (!decoder.recognised()) {
         // A text post, or every part missing.
         result.outcome = EntryOutcome::Failed;
-        result.reason = result.parts_missing > 0 ? failure : "no yEnc, UU or MIME data to decode";
+        result.reason = result.parts_missing + result.parts_damaged > 0
+                            ? failure
+                            : "no yEnc, UU or MIME data to decode";
     } else if (decoder.errors() != 0) {
         result.outcome = EntryOutcome::Failed;
         result.reason = "a part held no yEnc data";
     } else {
-        result.outcome = result.parts_missing > 0 ? EntryOutcome::Incomplete : EntryOutcome::Done;
+        const std::string of = " of " + std::to_string(entry.parts);
+        std::string gaps;
         if (result.parts_missing > 0)
-            result.reason = std::to_string(result.parts_missing) + " of " +
-                            std::to_string(entry.parts) + " parts missing (last: " + failure + ")";
+            gaps = std::to_string(result.parts_missing) + of + " parts missing";
+        if (result.parts_damaged > 0)
+            gaps += (gaps.empty() ? "" : ", ") + std::to_string(result.parts_damaged) + of +
+                    " parts damaged (kept as they came)";
+        result.outcome = gaps.empty() ? EntryOutcome::Done : EntryOutcome::Incomplete;
+        if (!gaps.empty())
+            result.reason = gaps + " (last: " + failure + ")";
     }
 
     // A file that is not what was posted is never filed as simply done.

@@ -26,6 +26,7 @@ struct EntryResult {
     std::string reason;       // why it is not Done
     std::string output_path;  // the file the decoder wrote, empty when none
     int parts_missing = 0;    // parts given up under SkipMissing: the file has holes
+    int parts_damaged = 0;    // parts that failed their check, kept as they came
 };
 
 // Fetches every part of the entry in order, retrying a failed part (or a yEnc part that

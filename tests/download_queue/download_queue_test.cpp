@@ -435,6 +435,32 @@ TEST_F(DownloadQueue, AWholeFileChecksumMismatchIsNeverSimplyDone) {
         EXPECT_FALSE(row.reason.empty()) << row.filename;
 }
 
+// A part that fails its check on every server is kept as it came under SkipMissing: the
+// entry says it is damaged, not that a part is missing.
+TEST_F(DownloadQueue, APartFailingItsCheckEverywhereIsKeptAsDamaged) {
+    NewsServer a;
+    AddServer(a);
+    std::string data = MadeUpBytes(500, 3);
+    MemoryCorpus::Article article;
+    article.subject = "bent.bin (1/1)";
+    article.message_id = "<bent.bin.1@test>";
+    std::string body = YencPart("bent.bin", data, 1, 1, 0, data.size());
+    body = body.substr(0, body.find(" pcrc32=")) + " pcrc32=00000bad\n";
+    article.body = body;
+    a.memory_corpus()->Add("alt.binaries.test", article);
+    settings_.SkipMissing = 1;
+    settings_.ConnectionRetries = 1;
+    Queue(Entry("bent.bin", 1));
+    RunWorkers();
+
+    auto filed = events_.Filed();
+    ASSERT_EQ(filed.size(), 1u);
+    EXPECT_EQ(filed[0].outcome, EntryOutcome::Incomplete);
+    EXPECT_EQ(filed[0].reason.rfind("1 of 1 parts damaged (kept as they came)", 0), 0u)
+        << filed[0].reason;
+    EXPECT_EQ(ReadFile(OutputDir() + "bent.bin"), data);  // the bytes as posted
+}
+
 TEST_F(DownloadQueue, OutputThatCannotBeCreatedFailsAndSaysWhy) {
     NewsServer a;
     AddServer(a);

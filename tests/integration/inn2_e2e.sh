@@ -175,6 +175,30 @@ else
     expect_ok "download"
     check_files "$DL"
 
+    # ---- autograb: scan only, then scan, queue and download -------------------------------
+    note "autograb (AutoScanOnly 1, then 0)"
+    H=$WORK/home-autograb
+    DL=$WORK/autograb
+    cli "$H" servers add 127.0.0.1 --port "$PORT"
+    for g in alt.binaries.test alt.binaries.big; do
+        cli "$H" subscribe "$g" --dir "$DL/$g"
+        expect_ok "subscribe $g"
+    done
+    cli "$H" config Advanced AutoScanOnly 1
+    cli "$H" autograb
+    expect_ok "autograb with AutoScanOnly 1"
+    [ -z "$(find "$DL" -type f 2> /dev/null)" ] || fail "autograb with AutoScanOnly 1 downloaded files"
+    cli "$H" list alt.binaries.big
+    [ "$(($(wc -l <<< "$out") - 1))" -eq "$(article_count alt.binaries.big)" ] ||
+        fail "autograb with AutoScanOnly 1 did not scan alt.binaries.big: $out"
+    cli "$H" config Advanced AutoScanOnly 0
+    cli "$H" autograb
+    echo "$out" | tail -1
+    all_binaries=$(($(binary_names alt.binaries.test | wc -l) + $(binary_names alt.binaries.big | wc -l)))
+    grep -q "$all_binaries downloaded, $text_posts failed" <<< "$out" ||
+        fail "autograb: expected $all_binaries downloaded, $text_posts failed: $out"
+    check_files "$DL"
+
     # ---- a segment that no server has ---------------------------------------------------
     # The second segment of the first multi-part yEnc file gets a message-id nobody posted.
     victim=$(awk -F'\t' '$2 == "yenc" && $3 > 2 {print $5; exit}' "$WORK/corpus.list")

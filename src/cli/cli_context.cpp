@@ -10,8 +10,14 @@ Engine& CliContext::engine() {
     if (!engine_) {
         host_ = std::make_unique<CliHost>(yes);
         engine_ = std::make_unique<Engine>(startup, *host_);
-        if (!engine_->Open())
-            throw TaskFailed("cannot open the databases in " + startup.home_dir);
+        if (!engine_->Open()) {
+            const Engine::OpenError& error = engine_->open_error();
+            // An unreadable settings file is a configuration error; the host said why.
+            if (error.settings)
+                throw UsageError(error.message);
+            throw TaskFailed(error.message.empty() ? "cannot open the home " + startup.home_dir
+                                                   : error.message);
+        }
     }
     return *engine_;
 }

@@ -1,9 +1,12 @@
 #include "engine/engine.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -70,22 +73,39 @@ class Engine::Impl {
 
     // --- Opening ---
 
+    bool Fail(bool settings, std::string message) {
+        open_error_ = {settings, message};
+        host_.ShowMessage(message, Host::Icon::Stop);
+        return false;
+    }
+
     bool Open() {
+        // A settings file that exists but cannot be read is an error, never an empty
+        // configuration that the next save would write over.
+        struct stat st;
+        if (::stat(startup_.settings_path.c_str(), &st) == 0) {
+            if (S_ISDIR(st.st_mode))
+                return Fail(true,
+                            "cannot read " + startup_.settings_path + ": " + std::strerror(EISDIR));
+            std::ifstream probe(startup_.settings_path);
+            if (!probe.is_open())
+                return Fail(true,
+                            "cannot read " + startup_.settings_path + ": " + std::strerror(errno));
+        }
         workers_.SetSettings(
             std::make_shared<const Settings>(LoadSettings(startup_.settings_path)));
         workers_.SetStatusListener(
             [this](int slot, const std::string& text) { events_.OnSlotStatus(slot, text); });
         db_env_.data_dir = JoinPath(startup_.home_dir, "data");
         db_env_.host = &host_;
-        if (!MakeDirectories(db_env_.data_dir, 0700)) {
-            host_.ShowMessage("Cannot create the data directory " + db_env_.data_dir,
-                              Host::Icon::Stop);
-            return false;
-        }
+        if (!MakeDirectories(db_env_.data_dir, 0700))
+            return Fail(false, "Cannot create the data directory " + db_env_.data_dir);
         std::shared_ptr<HeaderDatabase> queue_db = HeaderDatabase::Open(db_env_, "queue");
         std::shared_ptr<HeaderDatabase> log_db = HeaderDatabase::Open(db_env_, "log");
-        if (!queue_db || !log_db)
+        if (!queue_db || !log_db) {
+            open_error_ = {false, "cannot open the databases in " + db_env_.data_dir};
             return false;
+        }
         queue_ = std::make_unique<DownloadQueue>(queue_db, log_db, &events_);
         downloads_ = std::make_unique<DownloadShared>(workers_, *queue_);
         downloads_->group_database = [this](const std::string& name) {
@@ -519,6 +539,7 @@ class Engine::Impl {
     std::atomic<bool> autograb_running_{false};
     std::atomic<int64_t> received_total_{0};
     std::atomic<int> eta_minutes_{0};
+    Engine::OpenError open_error_;
     std::mutex pause_mutex_;
     std::array<std::string, kThreadSlots> paused_texts_;
 };
@@ -536,6 +557,10 @@ bool Engine::Open() {
 
 void Engine::SetListener(EventListener* listener) {
     impl_->events_.SetListener(listener);
+}
+
+const Engine::OpenError& Engine::open_error() const {
+    return impl_->open_error_;
 }
 
 const StartupContext& Engine::startup() const {

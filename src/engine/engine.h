@@ -66,8 +66,14 @@ class Engine {
     Engine& operator=(const Engine&) = delete;
 
     // Loads the settings and opens the queue and log databases. False (with a message
-    // through the host) when the data directory or a database cannot be opened.
+    // through the host) when the settings file exists but cannot be read, or the data
+    // directory or a database cannot be opened; open_error() says which and why.
     bool Open();
+    struct OpenError {
+        bool settings = false;  // the settings file could not be read
+        std::string message;
+    };
+    const OpenError& open_error() const;
     // The listener of every event; null for none. Set before work starts.
     void SetListener(EventListener* listener);
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <iostream>
 #include <sstream>
 
@@ -43,6 +44,19 @@ TEST(CliConfig, DefaultThenSetThenRead) {
     EXPECT_EQ(RunCliIn(home.path(), {"config", "Advanced", "SocketTimeout"}).out, "30\n");
     Result all = RunCliIn(home.path(), {"config"});
     EXPECT_NE(all.out.find("SocketTimeout=30"), std::string::npos);
+}
+
+// A settings file that cannot be read is a configuration error with its path and cause,
+// never an empty configuration (a later save would write over the user's servers).
+TEST(CliConfig, UnreadableSettingsFileIsAnErrorNotAnEmptyConfiguration) {
+    TempDir home;
+    std::filesystem::create_directories(home.File("Quillstream.ini"));
+    Result r = RunCliIn(home.path(), {"servers"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("cannot read " + home.File("Quillstream.ini") + ": Is a directory"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(r.out, "");
 }
 
 TEST(CliConfig, UnknownKeyAndBadUsageExitTwoWithOneLine) {

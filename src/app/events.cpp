@@ -16,6 +16,8 @@ const char* OutcomeName(EntryOutcome outcome) {
             return "unreachable";
         case EntryOutcome::Scanned:
             return "scanned";
+        case EntryOutcome::DiskFull:
+            return "disk full";
     }
     return "?";
 }

@@ -28,6 +28,8 @@ enum class EntryOutcome {
     Stopped,      // stopped by the user before it ended
     Unreachable,  // no server could be reached: the entry waits in the queue
     Scanned,      // a queued scan ran
+    DiskFull,     // the local disk refused the file (full, over quota, read-only): the entry
+                  // waits in the queue and the downloads stop
 };
 
 const char* OutcomeName(EntryOutcome outcome);

@@ -36,15 +36,18 @@ int Summarise(Engine& engine, const CliEvents& events) {
     const int done = events.count(EntryOutcome::Done) + events.count(EntryOutcome::Incomplete);
     const int incomplete = events.count(EntryOutcome::Incomplete);
     const int failed = events.count(EntryOutcome::Failed) + events.count(EntryOutcome::Stopped);
-    // A worker that reached no server leaves every entry it did not take queued too.
+    // A worker that reached no server, or a disk that took no more, leaves every entry it
+    // did not take queued too.
+    const bool disk_full = events.count(EntryOutcome::DiskFull) > 0;
     const int64_t unreached =
-        events.count(EntryOutcome::Unreachable) > 0 ? engine.Status().tasks : 0;
+        events.count(EntryOutcome::Unreachable) > 0 || disk_full ? engine.Status().tasks : 0;
     std::cerr << done << " downloaded";
     if (incomplete > 0)
         std::cerr << " (" << incomplete << " with missing parts)";
     std::cerr << ", " << failed << " failed";
     if (unreached > 0)
-        std::cerr << ", " << unreached << " left queued (no server reached)";
+        std::cerr << ", " << unreached << " left queued"
+                  << (disk_full ? " (the disk took no more)" : " (no server reached)");
     std::cerr << "\n";
     // A file with holes is no success for a script, even when the user let it be written.
     return failed > 0 || unreached > 0 || incomplete > 0 || Interrupted() ? kExitTaskFailed

@@ -86,6 +86,11 @@ void CliEvents::OnEntryFiled(const FiledEntry& entry) {
     std::lock_guard lock(mutex_);
     // An entry put back before it was downloaded is neither done nor failed.
     const bool put_back = !entry.in_log && entry.outcome == EntryOutcome::Stopped;
+    if (entry.outcome == EntryOutcome::DiskFull) {
+        ++counts_[entry.outcome];
+        lines_.push_back(entry.filename + ": left queued: " + entry.reason);
+        return;
+    }
     if (!put_back)
         ++counts_[entry.outcome];
     if (put_back || entry.outcome == EntryOutcome::Unreachable)

@@ -59,4 +59,12 @@ std::string AttachmentDecoder::output_error() const {
     return {};
 }
 
+int AttachmentDecoder::output_errno() const {
+    for (const auto& candidate : candidates_) {
+        if (!candidate->output_error().empty())
+            return candidate->output_errno();
+    }
+    return 0;
+}
+
 }  // namespace qs

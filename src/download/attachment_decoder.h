@@ -27,6 +27,7 @@ class AttachmentDecoder {
     bool recognised() const { return chosen_ != nullptr; }
     // Why no decoder could create or write its file, when that happened.
     std::string output_error() const;
+    int output_errno() const;
     // 1 after a part that no decoder recognised (while none has yet); after that, the
     // number of parts without data of the chosen encoding.
     int errors() const { return errors_; }

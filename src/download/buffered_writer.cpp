@@ -20,10 +20,12 @@ bool BufferedWriter::Open(const std::string& path) {
     // download directory.
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666);
     if (fd < 0) {
-        error_ = std::strerror(errno);
+        error_number_ = errno;
+        error_ = std::strerror(error_number_);
         return false;
     }
     error_.clear();
+    error_number_ = 0;
     fd_ = fd;
     if (!buffer_)
         buffer_ = std::make_unique_for_overwrite<char[]>(kBufferSize);
@@ -72,7 +74,8 @@ void BufferedWriter::WriteOut(uint64_t offset, const char* data, size_t size) {
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
-            error_ = std::strerror(n < 0 ? errno : EIO);
+            error_number_ = n < 0 ? errno : EIO;
+            error_ = std::strerror(error_number_);
             LogLine("error writing outfile: %s\n", error_.c_str());
             failed_ = true;
             return;
@@ -87,8 +90,11 @@ bool BufferedWriter::Close() {
     if (fd_ < 0)
         return !failed_;
     Flush();
-    if (::close(fd_) != 0)
+    if (::close(fd_) != 0 && !failed_) {
+        error_number_ = errno;
+        error_ = std::strerror(error_number_);
         failed_ = true;
+    }
     fd_ = -1;
     used_ = 0;
     position_ = 0;

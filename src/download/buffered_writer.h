@@ -26,6 +26,8 @@ class BufferedWriter {
     bool failed() const { return failed_; }
     // Why the last Open or write failed (the system's text); empty when nothing failed.
     const std::string& error() const { return error_; }
+    // The errno of the failure (0 when none), so a full disk can be told from other causes.
+    int error_number() const { return error_number_; }
 
     // Appends at the sequential position.
     void Write(const void* data, size_t size);
@@ -50,6 +52,7 @@ class BufferedWriter {
     uint64_t position_ = 0;  // file offset of buffer_[0]
     bool failed_ = false;
     std::string error_;
+    int error_number_ = 0;
 };
 
 }  // namespace qs

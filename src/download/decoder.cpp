@@ -46,6 +46,7 @@ bool DecoderFrame::OpenOutput(const char* kind) {
         LogLine("error opening outfile\n");
         if (!output_path_.empty())
             open_error_ = output_path_ + ": " + out_.error();
+        open_errno_ = out_.error_number();
         return false;
     }
     open_error_.clear();

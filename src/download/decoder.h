@@ -56,6 +56,8 @@ class PartDecoder {
     virtual bool write_failed() const = 0;
     // "path: reason" when the output file could not be created or written; else empty.
     virtual std::string output_error() const = 0;
+    // The errno behind output_error (0 when none).
+    virtual int output_errno() const { return 0; }
     // Why the file written is not what the poster sent ("" when it is, or when the encoding
     // cannot tell): a whole-file checksum that does not match, or bytes that never came.
     virtual std::string damage() const { return {}; }
@@ -78,6 +80,11 @@ class DecoderFrame : public PartDecoder {
         if (!open_error_.empty())
             return open_error_;
         return out_.failed() ? output_path_ + ": " + out_.error() : std::string();
+    }
+    int output_errno() const final {
+        if (!open_error_.empty())
+            return open_errno_;
+        return out_.failed() ? out_.error_number() : 0;
     }
 
   protected:
@@ -113,6 +120,7 @@ class DecoderFrame : public PartDecoder {
     std::string directory_;
     std::string output_path_;
     std::string open_error_;  // "path: reason" of the last failed open
+    int open_errno_ = 0;
     const LineList* lines_ = nullptr;
     size_t position_ = 0;
 };

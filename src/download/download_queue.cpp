@@ -19,6 +19,7 @@ int LogState(EntryOutcome outcome) {
         case EntryOutcome::Failed:
         case EntryOutcome::Stopped:
         case EntryOutcome::Unreachable:
+        case EntryOutcome::DiskFull:
             break;
     }
     return StateFailed;

@@ -68,6 +68,19 @@ void DownloadWorker(DownloadShared& shared, int slot_index) {
         EntryResult result = DownloadAttachment(shared, slot_index, entry, connection);
         LogLine("Retval=%d\n", IsFailure(result.outcome) ? 0 : 1);
 
+        if (result.outcome == EntryOutcome::DiskFull) {
+            // Every other entry would meet the same disk: all downloads stop, nothing is
+            // filed as failed, and the user is told why.
+            queue.PutBack(entry, result.outcome, result.reason);
+            SetGroupState(group_db, entry, StateQueued);
+            if (Host* host = state.host())
+                host->ShowMessage(
+                    "Downloads stopped: " + result.reason + ". The entries stay queued.",
+                    Host::Icon::Stop);
+            state.StopAll();
+            break;
+        }
+
         if (result.outcome == EntryOutcome::Unreachable) {
             // No server answered: the entry waits in the queue for a later run.
             queue.PutBack(entry, result.outcome, result.reason);

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <string_view>
@@ -276,7 +277,10 @@ EntryResult DownloadAttachment(DownloadShared& shared, int slot_index, const Att
         result.outcome = EntryOutcome::Failed;
         result.reason = failure;
     } else if (!decoder.output_error().empty() || decoder.write_failed()) {
-        result.outcome = EntryOutcome::Failed;
+        // A disk that is full, over quota or read-only is no fault of the entry: it waits.
+        const int e = decoder.output_errno();
+        result.outcome = e == ENOSPC || e == EDQUOT || e == EROFS ? EntryOutcome::DiskFull
+                                                                  : EntryOutcome::Failed;
         result.reason = "Cannot write " + decoder.output_error();
     } else if (!decoder.recognised()) {
         // A text post, or every part missing.

@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <thread>
 
 #include "download_fixture.h"
@@ -459,6 +462,45 @@ TEST_F(DownloadQueue, APartFailingItsCheckEverywhereIsKeptAsDamaged) {
     EXPECT_EQ(filed[0].reason.rfind("1 of 1 parts damaged (kept as they came)", 0), 0u)
         << filed[0].reason;
     EXPECT_EQ(ReadFile(OutputDir() + "bent.bin"), data);  // the bytes as posted
+}
+
+// A disk that takes no more stops the downloads and leaves every entry queued, with the
+// reason told; nothing is filed as failed. (A 16 KiB tmpfs stands in for a full disk; the
+// test is skipped where mounting one is not allowed.)
+TEST_F(DownloadQueue, AFullDiskStopsTheDownloadsAndLeavesTheEntriesQueued) {
+    const std::string small = dir_.File("small");
+    ::mkdir(small.c_str(), 0700);
+    if (::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=16k") != 0)
+        GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
+    struct Unmount {
+        std::string path;
+        ~Unmount() { ::umount(path.c_str()); }
+    } unmount{small};
+    NewsServer a;
+    AddServer(a);
+    PostYenc({&a}, "big1.bin", 40000, 2, 1);
+    PostYenc({&a}, "big2.bin", 40000, 2, 2);
+    for (const char* name : {"big1.bin", "big2.bin"}) {
+        Attachment entry = Entry(name, 2);
+        entry.dir = small + "/";
+        Queue(entry);
+    }
+    RunWorkers();
+
+    auto filed = events_.Filed();
+    ASSERT_EQ(filed.size(), 1u);
+    EXPECT_EQ(filed[0].outcome, EntryOutcome::DiskFull);
+    EXPECT_TRUE(filed[0].still_queued);
+    EXPECT_NE(filed[0].reason.find("No space left on device"), std::string::npos)
+        << filed[0].reason;
+    auto queue = Rows(*queue_db_);
+    ASSERT_EQ(queue.size(), 2u);
+    for (const Attachment& row : queue)
+        EXPECT_EQ(row.state, StateQueued) << row.filename;
+    EXPECT_EQ(Count(*log_db_), 0);
+    auto messages = host_.Messages();
+    ASSERT_FALSE(messages.empty());
+    EXPECT_EQ(messages.back().rfind("Downloads stopped: Cannot write ", 0), 0u) << messages.back();
 }
 
 TEST_F(DownloadQueue, OutputThatCannotBeCreatedFailsAndSaysWhy) {

@@ -40,7 +40,15 @@ int RunList(CliContext& context, const ListArgs& args) {
         throw UsageError("cannot order by '" + args.order +
                          "' (filename, email, bytes, lines, parts or date)");
 
+    // A read that fails (a damaged file) is an error, never an empty or shortened list.
+    const std::shared_ptr<HeaderDatabase>& store = db->db();
+    const uint64_t failures_before = store->failures();
+    auto unreadable = [&] {
+        return TaskFailed("cannot read " + store->path() + ": " + store->last_error());
+    };
     const int64_t rows = db->CountRows();
+    if (rows < 0)
+        throw unreadable();
     int64_t end = args.limit < 0 ? rows : std::min(rows, args.offset + args.limit);
     // The log says why an entry failed or is damaged, in a last column.
     const bool with_reason = args.view == "log";
@@ -51,8 +59,11 @@ int RunList(CliContext& context, const ListArgs& args) {
         if ((row - args.offset) % kPage == 0)
             db->FillRowCache(row, std::min(kPage, end - row));
         Attachment a;
-        if (!db->AttachmentAt(row, a))
-            break;
+        if (!db->AttachmentAt(row, a)) {
+            if (store->failures() != failures_before)
+                throw unreadable();
+            break;  // rows went meanwhile
+        }
         std::cout << a.state << '\t' << a.parts << '\t' << a.partcount << '\t' << a.bytes << '\t'
                   << a.lines << '\t' << a.date << '\t' << Field(a.email) << '\t'
                   << Field(a.filename) << '\t' << Field(a.Id);

@@ -431,6 +431,14 @@ sqlite3_stmt* HeaderDatabase::Stmt(const std::string& sql) {
 
 bool HeaderDatabase::Fail(const char* what) {
     LogLine("SQL error: %s: %s (%s)\n", what, db_ ? sqlite3_errmsg(db_) : "closed", path_.c_str());
+    {
+        std::lock_guard<std::mutex> lock(error_mu_);
+        const int code = db_ ? sqlite3_errcode(db_) : SQLITE_MISUSE;
+        last_error_ = code == SQLITE_CORRUPT || code == SQLITE_NOTADB
+                          ? std::string("the database is damaged (") + sqlite3_errmsg(db_) + ")"
+                          : std::string(db_ ? sqlite3_errmsg(db_) : "the database is closed");
+    }
+    failures_.fetch_add(1);
     if (db_ && in_txn_) {
         pending_.clear();
         pending_index_.clear();

@@ -68,6 +68,13 @@ class HeaderDatabase {
 
     const std::string& name() const { return name_; }
     const std::string& path() const { return path_; }
+    // How many operations have failed, and why the last one did ("the database is
+    // damaged (...)" when SQLite found it so): a reader tells a failed read from the end.
+    uint64_t failures() const { return failures_.load(); }
+    std::string last_error() const {
+        std::lock_guard<std::mutex> lock(error_mu_);
+        return last_error_;
+    }
     DbKind kind() const { return kind_; }
 
     // Every write below returns false when it failed; a failed write changes nothing (its
@@ -223,6 +230,9 @@ class HeaderDatabase {
     std::atomic<int64_t> kb_total_{0};
     std::atomic<int64_t> highest_seen_{0};
     std::atomic<uint64_t> data_version_{1};
+    std::atomic<uint64_t> failures_{0};
+    mutable std::mutex error_mu_;
+    std::string last_error_;
 };
 
 // A batch for as long as it lives; does nothing on a closed database.

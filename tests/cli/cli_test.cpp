@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sqlite3.h>
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <sstream>
 
@@ -200,6 +202,49 @@ TEST(CliDownload, UnreachableServerLeavesEveryEntryQueuedAndSaysHowMany) {
         << r.err;
     const std::string queue = RunCliIn(home.path(), {"queue"}).out;
     EXPECT_EQ(std::count(queue.begin(), queue.end(), '\n'), 4);  // the header and three rows
+}
+
+// A header database with a damaged page inside (its header intact) is reported as damaged,
+// never listed as empty with exit 0.
+TEST(CliList, ADamagedDatabaseIsReportedNotListedAsEmpty) {
+    TempDir home;
+    test::NewsServer server;
+    for (const char* name : {"a.bin", "b.bin", "c.bin"}) {
+        test::MemoryCorpus::Article post;
+        post.subject = name;
+        server.memory_corpus()->Add("alt.binaries.test", post);
+    }
+    const std::string port = std::to_string(server.port());
+    ASSERT_EQ(RunCliIn(home.path(), {"servers", "add", "127.0.0.1", "--port", port}).status, 0);
+    ASSERT_EQ(
+        RunCliIn(home.path(), {"subscribe", "alt.binaries.test", "--dir", home.File("dl")}).status,
+        0);
+    ASSERT_EQ(RunCliIn(home.path(), {"--yes", "scan", "alt.binaries.test"}).status, 0);
+
+    // Junk over the page of the index a list by file name reads.
+    const std::string path = home.File("data/alt.binaries.test.db");
+    sqlite3* raw = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &raw), SQLITE_OK);
+    sqlite3_stmt* s = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(
+                  raw, "SELECT rootpage FROM sqlite_master WHERE name='Attachment_filename'", -1,
+                  &s, nullptr),
+              SQLITE_OK);
+    ASSERT_EQ(sqlite3_step(s), SQLITE_ROW);
+    const int64_t page = sqlite3_column_int64(s, 0);
+    sqlite3_finalize(s);
+    sqlite3_close(raw);
+    {
+        std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+        ASSERT_TRUE(file.is_open());
+        file.seekp((page - 1) * 16384);
+        const std::string junk(16384, '\x5a');
+        file.write(junk.data(), static_cast<std::streamsize>(junk.size()));
+    }
+
+    Result list = RunCliIn(home.path(), {"list", "alt.binaries.test", "--order", "filename"});
+    EXPECT_EQ(list.status, 1) << list.out;
+    EXPECT_NE(list.err.find("the database is damaged"), std::string::npos) << list.err;
 }
 
 }  // namespace

@@ -91,6 +91,12 @@ class EngineTest : public ::testing::Test {
         }
     }
 
+    // Scans the group on the free slots and waits until the scan has ended.
+    static void ScanToEnd(Engine& engine, const std::string& group) {
+        ASSERT_GT(engine.StartScan(group).count, 0);
+        engine.WaitForWorkers();
+    }
+
     static std::vector<Attachment> Rows(Engine& engine, const std::string& name) {
         std::unique_ptr<HeaderView> view = engine.OpenView(name);
         std::vector<Attachment> rows;
@@ -217,8 +223,7 @@ TEST_F(EngineTest, AMissingPartFailsTheEntryWithItsReason) {
         s.ConnectionRetries = 1;
     });
     auto engine = OpenEngine();
-    ASSERT_GT(engine->StartScan("alt.binaries.one").count, 0);
-    engine->WaitForWorkers();
+    ScanToEnd(*engine, "alt.binaries.one");
     server.SetReply("BODY", test::Reply::Line("430 No such article"));
     ASSERT_TRUE(engine->Grab("alt.binaries.one", "", false).ok);
     engine->WaitForWorkers();
@@ -253,8 +258,7 @@ TEST_F(EngineTest, AnEntryTheLogRefusesStaysInTheQueue) {
     server.memory_corpus()->Add("alt.binaries.one", SmallYencPost("one.bin"));
     Configure(server, {"alt.binaries.one"});
     auto engine = OpenEngine();
-    ASSERT_GT(engine->StartScan("alt.binaries.one").count, 0);
-    engine->WaitForWorkers();
+    ScanToEnd(*engine, "alt.binaries.one");
 
     sqlite3* raw = nullptr;
     ASSERT_EQ(sqlite3_open(home_.File("data/log.db").c_str(), &raw), SQLITE_OK);
@@ -298,8 +302,7 @@ TEST_F(EngineTest, StopOneSlotThenAllWakeWorkersBlockedInARead) {
             s.Thread[i] = 0;
     });
     auto engine = OpenEngine();
-    ASSERT_GT(engine->StartScan("alt.binaries.one").count, 0);
-    engine->WaitForWorkers();
+    ScanToEnd(*engine, "alt.binaries.one");
     server.SetReply("BODY", test::Reply::Silence());
     ASSERT_EQ(engine->Grab("alt.binaries.one", "", false).count, 3);
 
@@ -331,8 +334,7 @@ TEST_F(EngineTest, SettingsAppliedWhileSixWorkersDownload) {
     server.SetCorpus(corpus);
     Configure(server, {"alt.binaries.test"});
     auto engine = OpenEngine();
-    ASSERT_GT(engine->StartScan("alt.binaries.test").count, 0);
-    engine->WaitForWorkers();
+    ScanToEnd(*engine, "alt.binaries.test");
 
     ASSERT_TRUE(engine->Grab("alt.binaries.test", "", false).ok);
     for (int i = 0; i < 100; ++i) {
@@ -413,8 +415,7 @@ TEST_F(EngineTest, UnsubscribeEmptiesTheGroupsHeadersAndIsRefusedWhileWorkersRun
     server.memory_corpus()->Add("alt.binaries.one", SmallYencPost("one.bin"));
     Configure(server, {"alt.binaries.one"});
     auto engine = OpenEngine();
-    ASSERT_GT(engine->StartScan("alt.binaries.one").count, 0);
-    engine->WaitForWorkers();
+    ScanToEnd(*engine, "alt.binaries.one");
     ASSERT_EQ(Rows(*engine, "alt.binaries.one").size(), 1u);
 
     server.SetReply("BODY", test::Reply::Silence());
@@ -457,8 +458,7 @@ TEST_F(EngineTest, ANewSpeedLimitTakesHoldAtTheNextPart) {
             s.Thread[i] = 0;
     });
     auto engine = OpenEngine();
-    ASSERT_GT(engine->StartScan("alt.binaries.one").count, 0);
-    engine->WaitForWorkers();
+    ScanToEnd(*engine, "alt.binaries.one");
     server.SetReplyDelay(200ms);
     ASSERT_EQ(engine->Grab("alt.binaries.one", "", false).count, 1);
 
@@ -535,8 +535,7 @@ TEST_F(EngineTest, QueueAndListCommandsEditWhatTheyName) {
         server.memory_corpus()->Add("alt.binaries.one", SmallYencPost(name));
     Configure(server, {"alt.binaries.one"});
     auto engine = OpenEngine();
-    ASSERT_GT(engine->StartScan("alt.binaries.one").count, 0);
-    engine->WaitForWorkers();
+    ScanToEnd(*engine, "alt.binaries.one");
     auto ids = [&](const std::string& name) {
         std::vector<std::string> out;
         for (const Attachment& a : Rows(*engine, name))

@@ -53,4 +53,12 @@ int ScanReport::servers_failed() const {
     return static_cast<int>(servers.size()) - servers_scanned();
 }
 
+std::string ScanReport::Summary() const {
+    std::string text = std::to_string(servers_scanned()) + " servers scanned, " +
+                       std::to_string(servers_failed()) + " failed";
+    if (expired > 0)
+        text += ", " + std::to_string(expired) + " expired";
+    return text;
+}
+
 }  // namespace qs

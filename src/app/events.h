@@ -4,6 +4,7 @@
 // only, so the front ends may include this beside the engine.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -63,8 +64,14 @@ struct ServerScan {
 struct ScanReport {
     std::string group;
     std::vector<ServerScan> servers;
+    // Headers posted before the cut-off (seconds since 1970; none when FindExpired is
+    // off, 0 when nothing expires) were dropped: `expired` attachments left the database.
+    std::optional<int64_t> expiry_cutoff;
+    int64_t expired = 0;
     int servers_scanned() const;
     int servers_failed() const;
+    // "k servers scanned, f failed" and, when headers expired, ", e expired".
+    std::string Summary() const;
 };
 
 // The one listener of an engine. Each method comes on the thread named, never on two at

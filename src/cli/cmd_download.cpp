@@ -111,8 +111,7 @@ int RunAutograb(CliContext& context) {
     engine.SetListener(nullptr);
     bool scanned = true;
     for (const ScanReport& report : events.scans()) {
-        std::cerr << report.group << ": " << report.servers_scanned() << " servers scanned, "
-                  << report.servers_failed() << " failed\n";
+        std::cerr << report.group << ": " << report.Summary() << "\n";
         scanned = scanned && report.servers_scanned() > 0;
     }
     int status = Summarise(engine, events);

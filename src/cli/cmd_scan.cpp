@@ -13,12 +13,11 @@ struct ScanArgs {
     bool all = false;
 };
 
-// "group: N attachments (k servers scanned, f failed)"; true when a server was read.
+// "group: N attachments (k servers scanned, f failed[, e expired])"; true when a server was read.
 bool ReportScan(Engine& engine, const ScanReport& report) {
     std::unique_ptr<HeaderView> view = engine.OpenView(report.group);
     std::cerr << report.group << ": " << (view ? view->CountRows() : 0) << " attachments ("
-              << report.servers_scanned() << " servers scanned, " << report.servers_failed()
-              << " failed)\n";
+              << report.Summary() << ")\n";
     return report.servers_scanned() > 0;
 }
 

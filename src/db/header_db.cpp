@@ -75,6 +75,9 @@ CREATE INDEX IF NOT EXISTS Group_last ON "Group"("last");
 CREATE INDEX IF NOT EXISTS Group_amount ON "Group"(amount);
 CREATE INDEX IF NOT EXISTS Group_state ON "Group"(state);
 CREATE INDEX IF NOT EXISTS Group_lastscanned ON "Group"(lastscanned);
+CREATE TABLE IF NOT EXISTS ScanResume(
+  id INTEGER PRIMARY KEY CHECK(id=1),
+  highest INTEGER NOT NULL);
 )sql";
 constexpr int64_t kSchemaVersion = 2;  // PRAGMA user_version of the layout above
 
@@ -837,7 +840,8 @@ bool HeaderDatabase::Empty() {
     return Run(Access::Replace, "empty", [&] {
         pending_.clear();
         pending_index_.clear();
-        if (!Exec("DELETE FROM MessageVars; DELETE FROM Attachment; DELETE FROM \"Group\";"))
+        if (!Exec("DELETE FROM MessageVars; DELETE FROM Attachment; DELETE FROM \"Group\"; "
+                  "DELETE FROM ScanResume;"))
             return false;
         // A failed commit rolls back and recounts these.
         next_partkey_ = 0;
@@ -1169,7 +1173,9 @@ int64_t HeaderDatabase::HighestArticleId() {
     bool ok = Run(Access::Read, "highest", [&] {
         if (highest_known_)
             return true;
-        sqlite3_stmt* s = Stmt("SELECT coalesce(max(ArticleId),0) FROM MessageVars");
+        sqlite3_stmt* s = Stmt(
+            "SELECT max(coalesce((SELECT max(ArticleId) FROM MessageVars),0),"
+            "coalesce((SELECT highest FROM ScanResume WHERE id=1),0))");
         if (!s)
             return false;
         StmtScope scope{s};
@@ -1180,6 +1186,65 @@ int64_t HeaderDatabase::HighestArticleId() {
         return true;
     });
     return ok ? highest_seen_.load() : 0;
+}
+
+bool HeaderDatabase::NoteScannedThrough(int64_t number) {
+    return Run(Access::Merge, "resume point", [&] {
+        sqlite3_stmt* s = Stmt(
+            "INSERT INTO ScanResume(id,highest) VALUES(1,?) "
+            "ON CONFLICT(id) DO UPDATE SET highest=max(highest,excluded.highest)");
+        if (!s)
+            return false;
+        StmtScope scope{s};
+        sqlite3_bind_int64(s, 1, number);
+        if (sqlite3_step(s) != SQLITE_DONE)
+            return false;
+        if (number > highest_seen_.load(std::memory_order_relaxed))
+            highest_seen_.store(number, std::memory_order_relaxed);
+        return true;
+    });
+}
+
+bool HeaderDatabase::ExpireBefore(int64_t cutoff, int64_t& removed) {
+    removed = 0;
+    if (cutoff <= 0)
+        return true;
+    return Run(Access::Write, "expire", [&] {
+        // The rows going may carry the highest number read: it stays the resume point.
+        int64_t highest = 0;
+        if (!QueryInt("SELECT coalesce(max(ArticleId),0) FROM MessageVars", highest))
+            return false;
+        sqlite3_stmt* keep = Stmt(
+            "INSERT INTO ScanResume(id,highest) VALUES(1,?) "
+            "ON CONFLICT(id) DO UPDATE SET highest=max(highest,excluded.highest)");
+        sqlite3_stmt* del_parts = Stmt(
+            "DELETE FROM MessageVars WHERE partkey IN "
+            "(SELECT partkey FROM Attachment WHERE date>0 AND date<?)");
+        sqlite3_stmt* del = Stmt("DELETE FROM Attachment WHERE date>0 AND date<?");
+        if (!keep || !del_parts || !del)
+            return false;
+        {
+            StmtScope scope{keep};
+            sqlite3_bind_int64(keep, 1, highest);
+            if (sqlite3_step(keep) != SQLITE_DONE)
+                return false;
+        }
+        for (sqlite3_stmt* s : {del_parts, del}) {
+            StmtScope scope{s};
+            sqlite3_bind_int64(s, 1, cutoff);
+            if (sqlite3_step(s) != SQLITE_DONE)
+                return false;
+        }
+        removed = sqlite3_changes(db_);
+        if (removed > 0) {
+            const int64_t kb = SumKilobytes();
+            if (kb < 0)
+                return false;
+            kb_total_ = kb;
+            Changed();
+        }
+        return true;
+    });
 }
 
 bool HeaderDatabase::ClearNewFlags() {

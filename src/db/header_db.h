@@ -127,7 +127,14 @@ class HeaderDatabase {
     int64_t TotalKilobytes();
     // The running total, cheap, for the status bar.
     int64_t kb_total() const { return kb_total_.load(std::memory_order_relaxed); }
+    // The resume point of a scan: the highest article number stored or read through.
     int64_t HighestArticleId();
+    // A scan read the overview through `number`: later scans start there even when no
+    // row carries it (its lines were filtered out or too old).
+    [[nodiscard]] bool NoteScannedThrough(int64_t number);
+    // Removes the attachments posted before `cutoff` (a known date only) with their
+    // parts; `removed` gets how many. The resume point stays where it was.
+    [[nodiscard]] bool ExpireBefore(int64_t cutoff, int64_t& removed);
     int64_t highest_article_id() const { return highest_seen_.load(std::memory_order_relaxed); }
     [[nodiscard]] bool ClearNewFlags();
 

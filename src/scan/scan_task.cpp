@@ -9,6 +9,7 @@
 #include "app/text_util.h"
 #include "nntp/server_rotation.h"
 #include "nntp/session.h"
+#include "scan/header_expiry.h"
 #include "scan/header_filter.h"
 #include "scan/overview_line.h"
 
@@ -45,7 +46,8 @@ enum class ServerResult { Done, Failed, Retry };
 // One pass over a server: connect, GROUP, STAT, XOVER and the line loop. `lines_read` counts
 // the overview lines of this pass, so the caller can tell a retry that made progress.
 ServerResult ScanServerOnce(WorkerState& state, const ScanTarget& target, int slot_index,
-                            int64_t& lines_read, int64_t& new_lines, std::string& error) {
+                            int64_t expiry_cutoff, int64_t& lines_read, int64_t& new_lines,
+                            std::string& error) {
     ThreadSlot& slot = state.slot(slot_index);
     const Group& group = target.group;
     // One snapshot for the pass: a changed setting applies from the next pass.
@@ -171,6 +173,8 @@ ServerResult ScanServerOnce(WorkerState& state, const ScanTarget& target, int sl
         if (!filter.Accepts(fields.subject, fields.from))
             continue;
         ParseOverviewFields(fields, record);
+        if (record.date > 0 && record.date < expiry_cutoff)
+            continue;  // older than the headers kept
         state.ThrottleIfOverLimit(slot_index, limit_kbps);
         if (BuildScanRecords(record, group, records) &&
             !target.db->StoreAttachment(&records.part, records.attachment)) {
@@ -181,6 +185,10 @@ ServerResult ScanServerOnce(WorkerState& state, const ScanTarget& target, int sl
     }
     LogLine("Message retrieval complete...\n");
     connection.reset();
+    if (last_seen > start && !target.db->NoteScannedThrough(last_seen)) {
+        error = "the header database refused a write: " + target.db->path();
+        return ServerResult::Failed;
+    }
     slot.ResetProgress(0);
     return ServerResult::Done;
 }
@@ -194,14 +202,15 @@ int64_t ScanStartNumber(int64_t highest_stored, int64_t first, int64_t last, int
     return start;
 }
 
-bool ScanServer(WorkerState& state, const ScanTarget& target, int slot, ServerScan& result) {
+bool ScanServer(WorkerState& state, const ScanTarget& target, int slot, ServerScan& result,
+                int64_t expiry_cutoff) {
     // A server that keeps dropping the connection without delivering a new line is given up
     // after ConnectionRetries restarts in a row.
     int fruitless_restarts = 0;
     for (;;) {
         int64_t lines_read = 0, new_lines = 0;
         ServerResult pass =
-            ScanServerOnce(state, target, slot, lines_read, new_lines, result.error);
+            ScanServerOnce(state, target, slot, expiry_cutoff, lines_read, new_lines, result.error);
         result.headers += lines_read;
         if (pass == ServerResult::Done) {
             result.complete = true;
@@ -259,6 +268,16 @@ void ScanJob::Report(int index, const ServerScan& result) {
         events_->OnRowsChanged(target_.group.name, {});
 }
 
+void ScanJob::NoteExpiryCutoff(std::optional<int64_t> cutoff) {
+    std::lock_guard lock(mutex_);
+    report_.expiry_cutoff = EarlierCutoff(report_.expiry_cutoff, cutoff);
+}
+
+std::optional<int64_t> ScanJob::expiry_cutoff() const {
+    std::lock_guard lock(mutex_);
+    return report_.expiry_cutoff;
+}
+
 void ScanJob::Seal() {
     {
         std::lock_guard lock(mutex_);
@@ -282,10 +301,28 @@ void ScanJob::Leave(bool worker) {
         ended_ = true;
         ended = report_;
     }
-    if (target_.db)
+    if (target_.db) {
         target_.db->Flush();
+        ExpireHeaders(ended);
+    }
     if (events_)
         events_->OnScanEnded(ended);
+}
+
+// After a scan that read a server: headers older than the cut-off leave the database.
+void ScanJob::ExpireHeaders(ScanReport& ended) {
+    if (!ended.expiry_cutoff || *ended.expiry_cutoff <= 0 || ended.servers_scanned() == 0)
+        return;
+    if (!target_.db->ExpireBefore(*ended.expiry_cutoff, ended.expired)) {
+        LogLine("Expiring headers of %s failed: %s\n", target_.group.name.c_str(),
+                target_.db->last_error().c_str());
+        return;
+    }
+    if (ended.expired > 0) {
+        LogLine("%" PRId64 " headers of %s expired\n", ended.expired, target_.group.name.c_str());
+        std::lock_guard lock(mutex_);
+        report_.expired = ended.expired;
+    }
 }
 
 bool ScanJob::ended() const {
@@ -307,7 +344,8 @@ void Scanproc(WorkerState& state, int slot_index, ScanJob& job) {
         state.TakeStopRequest(slot_index);
         ServerScan result = job.report().servers[static_cast<size_t>(index)];
         result.error.clear();
-        ScanServer(state, job.target(), slot_index, result);
+        job.NoteExpiryCutoff(ExpiryCutoff(*state.settings(), static_cast<int64_t>(time(nullptr))));
+        ScanServer(state, job.target(), slot_index, result, job.expiry_cutoff().value_or(0));
         job.Report(index, result);
         LogLine("Current newsserver scanned\n");
     }

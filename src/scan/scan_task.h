@@ -45,11 +45,16 @@ class ScanJob {
     // A worker is done with the scan; the last one reports its end.
     void Leave();
 
+    // A server's scan starts: its cut-off joins the job's (the earliest is kept).
+    void NoteExpiryCutoff(std::optional<int64_t> cutoff);
+    std::optional<int64_t> expiry_cutoff() const;
+
     bool ended() const;
     ScanReport report() const;
 
   private:
     void Leave(bool worker);
+    void ExpireHeaders(ScanReport& ended);
 
     ScanTarget target_;
     EventListener* events_;
@@ -68,7 +73,9 @@ void Scanproc(WorkerState& state, int slot, ScanJob& job);
 // Reads one server's overview of the group into its database: true when read to the end
 // or stopped, false when the connection, GROUP, XOVER or the filter failed. `result`
 // gets the lines read and, on failure, the server's answer.
-bool ScanServer(WorkerState& state, const ScanTarget& target, int slot, ServerScan& result);
+// Lines posted before `expiry_cutoff` (when above 0) are not stored.
+bool ScanServer(WorkerState& state, const ScanTarget& target, int slot, ServerScan& result,
+                int64_t expiry_cutoff = 0);
 
 // The start number of a server's overview: the highest stored number, else the first
 // article; moved up to last - max_headers when that limit is set and higher.

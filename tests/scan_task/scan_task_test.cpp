@@ -209,6 +209,74 @@ TEST_F(ScanFixture, MaxHeadersLimitsTheFirstScan) {
     EXPECT_EQ(Rows().size(), 11u);  // 40 to 50
 }
 
+std::string DateDaysAgo(int days) {
+    const time_t when = time(nullptr) - static_cast<time_t>(days) * 86400;
+    struct tm parts {};
+    gmtime_r(&when, &parts);
+    char text[64];
+    strftime(text, sizeof text, "%a, %d %b %Y %H:%M:%S +0000", &parts);
+    return text;
+}
+
+// Headers older than the days kept are not taken in, and those stored by an earlier scan
+// leave the database after the next one; the scan still resumes after the last number read.
+TEST_F(ScanFixture, HeadersOlderThanTheDaysKeptExpire) {
+    NewsServer server;
+    MemoryCorpus& corpus = *server.memory_corpus();
+    corpus.AddGroup(kGroup, 1);
+    auto post = [&](const std::string& subject, int days_ago) {
+        MemoryCorpus::Article a;
+        a.subject = subject;
+        a.date = DateDaysAgo(days_ago);
+        corpus.Add(kGroup, a);
+    };
+    post("old.bin (1/1)", 30);
+    post("new.bin (1/1)", 2);
+    post("older.bin (1/1)", 40);  // the highest number, and expired
+
+    // Kept for ever: everything is stored, and the cut-off is 0.
+    StartWorkerState({&server}, [](Settings& s) { s.RetentionDays = 0; });
+    ScanReport report = ScanToEnd();
+    EXPECT_EQ(report.expiry_cutoff, std::optional<int64_t>(0));
+    EXPECT_EQ(Rows().size(), 3u);
+
+    // A fortnight: the stored old rows expire after the scan, a new old post is never stored.
+    post("late.bin (1/1)", 20);
+    post("fresh.bin (1/1)", 1);
+    Settings fortnight = *settings_;
+    fortnight.RetentionDays = 14;
+    state_->SetSettings(std::make_shared<const Settings>(fortnight));
+    const int64_t before = time(nullptr);
+    report = ScanToEnd();
+    ASSERT_TRUE(report.expiry_cutoff.has_value());
+    EXPECT_LE(*report.expiry_cutoff, time(nullptr) - 14 * 86400 - 1);
+    EXPECT_GE(*report.expiry_cutoff, before - 14 * 86400 - 1);
+    EXPECT_EQ(report.expired, 2);
+    EXPECT_EQ(report.Summary(), "1 servers scanned, 0 failed, 2 expired");
+    std::vector<Attachment> rows = Rows();
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].filename, "new.bin ");
+    EXPECT_EQ(rows[1].filename, "fresh.bin ");
+    EXPECT_EQ(db_->TotalKilobytes(), db_->kb_total());
+
+    // The next scan resumes at the last number read, though no stored row carries it.
+    server.ClearCommands();
+    report = ScanToEnd();
+    EXPECT_EQ(Xovers(server), std::vector<std::string>{"XOVER 5-"});
+    EXPECT_EQ(report.expired, 0);
+
+    // Finding expired articles switched off: no cut-off at all.
+    Settings off = fortnight;
+    off.FindExpired = 0;
+    state_->SetSettings(std::make_shared<const Settings>(off));
+    report = ScanToEnd();
+    EXPECT_FALSE(report.expiry_cutoff.has_value());
+
+    // Emptying the group (reset, unsubscribe) forgets the resume point too.
+    ASSERT_TRUE(db_->Empty());
+    EXPECT_EQ(db_->HighestArticleId(), 0);
+}
+
 TEST_F(ScanFixture, GroupRefusedOnOneServerTheOtherIsScanned) {
     NewsServer refusing, good;
     refusing.SetReply("GROUP", Reply::Line("411 no such group"));
@@ -245,9 +313,9 @@ TEST_F(ScanFixture, JunkLinesAreSkippedAndADroppedConnectionResumes) {
     for (int i = 0; i < 8; ++i)  // GROUP announces 1-8, the numbers of the lines below
         server.memory_corpus()->Add(kGroup, {});
     const std::string good =
-        "7\tsong.mp3 (1/2)\tme <m@x>\tMon, 01 Jan 2024 12:00:00 +0000\t<a@x>\t\t100\t2";
+        "7\tsong.mp3 (1/2)\tme <m@x>\t" + test::RecentDate() + "\t<a@x>\t\t100\t2";
     const std::string second =
-        "8\tsong.mp3 (2/2)\tme <m@x>\tMon, 01 Jan 2024 12:00:00 +0000\t<b@x>\t\t100\t2";
+        "8\tsong.mp3 (2/2)\tme <m@x>\t" + test::RecentDate() + "\t<b@x>\t\t100\t2";
     // The first answer breaks off after one line; the retry delivers the rest.
     server.QueueReply("XOVER", Reply::Raw("224 overview\r\n" + good + "\r\nno digit here\r\n"));
     server.QueueReply("XOVER", Reply::Multi("224 overview", {good, "status: junk", second}));
@@ -273,8 +341,8 @@ TEST_F(ScanFixture, OverLongLinesAndNumbersPastTheGroupEndAreNotTakenIn) {
     for (int i = 0; i < 3; ++i)
         server.memory_corpus()->Add(kGroup, {});
     auto line = [](int64_t number, const std::string& subject, const std::string& id) {
-        return std::to_string(number) + "\t" + subject +
-               "\tme <m@x>\tMon, 01 Jan 2024 12:00:00 +0000\t" + id + "\t\t100\t2";
+        return std::to_string(number) + "\t" + subject + "\tme <m@x>\t" + test::RecentDate() +
+               "\t" + id + "\t\t100\t2";
     };
     server.SetReply(
         "XOVER",

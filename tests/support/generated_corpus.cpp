@@ -215,7 +215,9 @@ class YEncWriter {
 
 GeneratedCorpus::GeneratedCorpus(CorpusOptions options) : options_(options) {
     Rng rng(Mix(options_.seed) ^ 0x5eed);
-    int64_t date = 1700000000 + static_cast<int64_t>(rng.Range(0, 86400 * 30));
+    // Posted within the last fortnight, so that header expiry keeps every file.
+    const int64_t ten_days_ago = (static_cast<int64_t>(time(nullptr)) / 86400 - 10) * 86400;
+    int64_t date = ten_days_ago + static_cast<int64_t>(rng.Range(0, 86400 * 3));
     auto group = [&](const std::string& name, int64_t first) {
         groups_.push_back(GroupInfo{name, first, first - 1, 0});
         slots_.emplace_back();

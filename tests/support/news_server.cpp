@@ -89,6 +89,15 @@ void MemoryCorpus::AddGroup(const std::string& name, int64_t first) {
     groups_.push_back(Group{name, first, {}});
 }
 
+std::string RecentDate() {
+    const time_t when = time(nullptr) - 86400;
+    struct tm parts {};
+    gmtime_r(&when, &parts);
+    char text[64];
+    strftime(text, sizeof text, "%a, %d %b %Y %H:%M:%S +0000", &parts);
+    return text;
+}
+
 int64_t MemoryCorpus::Add(const std::string& group, Article article) {
     AddGroup(group);
     std::lock_guard lock(mutex_);

@@ -69,13 +69,16 @@ class NewsCorpus {
 // CR LF, lines starting with "." get another; a last line without "\n" is ended too.
 void AppendWireLines(std::string_view text, std::string& out);
 
+// A Date header value of a day ago: recent enough that no header expiry drops it.
+std::string RecentDate();
+
 // A corpus held in memory; tests fill it before or while serving.
 class MemoryCorpus : public NewsCorpus {
   public:
     struct Article {
         std::string subject = "test article";
         std::string from = "Poster <poster@example.com>";
-        std::string date = "Mon, 01 Jan 2024 12:00:00 +0000";
+        std::string date = RecentDate();
         std::string message_id;  // generated when empty
         std::string references;
         std::vector<std::string> extra_headers;  // "Name: value"

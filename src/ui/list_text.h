@@ -1,0 +1,18 @@
+#pragma once
+
+// The texts the lists show, kept apart from the windows so that they can be checked alone.
+
+#include <cstdint>
+#include <string>
+
+namespace qs::ui {
+
+// Up to 1048576 bytes "%.2f KB" of bytes / 1024, above "%.2f MB" of bytes / 1048576.
+std::string SizeText(uint64_t bytes);
+// The local time in the 24-character form "Wed Jan 02 02:03:55 1980" (no newline); "" for
+// a time the C library cannot convert.
+std::string TimeText(int64_t seconds);
+// The group list's "Last scanned": "Never..." for 0, else TimeText.
+std::string LastScannedText(int64_t seconds);
+
+}  // namespace qs::ui

@@ -307,6 +307,50 @@ bool DownloadQueue::MoveToTop(const std::vector<std::string>& ids) {
     return ok;
 }
 
+int DownloadQueue::MoveRows(const std::vector<int64_t>& rows, int64_t delta,
+                            std::vector<int64_t>* moved_to) {
+    if (moved_to)
+        *moved_to = rows;
+    // Positions into `rows`, in the order the rows are carried: the row nearest the
+    // direction of the move goes first, so the rows never pass one another.
+    std::vector<size_t> order(rows.size());
+    for (size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+        return delta < 0 ? rows[a] < rows[b] : rows[a] > rows[b];
+    });
+    int moved = 0;
+    bool refused = false;
+    {
+        // Held over the whole move: a worker taking the head never sees it half done.
+        std::lock_guard lock(mutex_);
+        const int64_t count = Count();
+        int64_t previous = -1;
+        for (size_t i : order) {
+            const int64_t row = rows[i];
+            if (delta == 0 || row < 0 || row >= count || row == previous)
+                continue;
+            previous = row;
+            const int64_t target = row + delta;
+            if (target < 0 || target >= count)
+                break;
+            const int64_t step = delta < 0 ? -1 : 1;
+            for (int64_t at = row; at != target && !refused; at += step)
+                refused = !queue_->SwapRows(at, at + step);
+            if (refused)
+                break;
+            if (moved_to)
+                for (size_t j = 0; j < rows.size(); ++j)
+                    if (rows[j] == row)
+                        (*moved_to)[j] = target;
+            ++moved;
+        }
+    }
+    if (moved > 0 || refused)
+        RowsChanged("queue", {});
+    return refused ? -1 : moved;
+}
+
 bool DownloadQueue::Clear() {
     std::vector<Attachment> rows;
     {

@@ -79,6 +79,13 @@ class DownloadQueue {
     int Remove(const std::vector<std::string>& ids);
     // Moves the entries to the head of the queue, keeping their order among themselves.
     bool MoveToTop(const std::vector<std::string>& ids);
+    // Drags rows of the stored order by `delta` places: moving up from the first row to the
+    // last, moving down from the last to the first, each by swaps with its neighbour; a row
+    // whose target falls outside the queue stops the move for it and every row after it.
+    // Rows outside the queue are skipped. moved_to (when given) gets each row's new
+    // position in the order of `rows`. Returns how many rows moved; -1 when the database
+    // refused a swap (the rows moved before stay moved).
+    int MoveRows(const std::vector<int64_t>& rows, int64_t delta, std::vector<int64_t>* moved_to);
     // Empties the queue but for the entries being downloaded.
     bool Clear();
     // Empties the log.

@@ -539,6 +539,7 @@ class Engine::Impl {
     std::atomic<bool> autograb_running_{false};
     std::atomic<int64_t> received_total_{0};
     std::atomic<int> eta_minutes_{0};
+    std::atomic<bool> shutdown_when_finished_{false};
     Engine::OpenError open_error_;
     std::mutex pause_mutex_;
     std::array<std::string, kThreadSlots> paused_texts_;
@@ -781,6 +782,15 @@ CommandResult Engine::SetSlotEnabled(int slot, bool enabled) {
     return result;
 }
 
+void Engine::SetShutdownWhenFinished(bool on) {
+    LogLine("shutdown: %d\n", on ? 1 : 0);
+    impl_->shutdown_when_finished_.store(on);
+}
+
+bool Engine::shutdown_when_finished() const {
+    return impl_->shutdown_when_finished_.load();
+}
+
 CommandResult Engine::RemoveFromQueue(const std::vector<std::string>& ids) {
     return CommandResult::Done(impl_->queue_->Remove(ids));
 }
@@ -808,6 +818,14 @@ CommandResult Engine::MoveToTop(const std::vector<std::string>& ids) {
     if (!impl_->queue_->MoveToTop(ids))
         return CommandResult::Failed("Cannot reorder the queue");
     return CommandResult::Done(static_cast<int>(ids.size()));
+}
+
+CommandResult Engine::MoveQueueRows(const std::vector<int64_t>& rows, int64_t delta,
+                                    std::vector<int64_t>* moved_to) {
+    const int moved = impl_->queue_->MoveRows(rows, delta, moved_to);
+    if (moved < 0)
+        return CommandResult::Failed("Cannot reorder the queue");
+    return CommandResult::Done(moved);
 }
 
 CommandResult Engine::ClearQueue() {

@@ -146,10 +146,22 @@ class Engine {
     void StopSlot(int slot);
     // The slot toggle: enabling a slot while downloads run starts one on it at once.
     CommandResult SetSlotEnabled(int slot, bool enabled);
+    // Shutdown when finished: once the downloads started by Grab, StartDownloads or
+    // Autograb have all ended, the machine is powered off (the PowerOffCommand setting).
+    // Destroying the engine never powers off.
+    void SetShutdownWhenFinished(bool on);
+    bool shutdown_when_finished() const;
 
     CommandResult RemoveFromQueue(const std::vector<std::string>& ids);
     CommandResult RemoveFromList(const std::string& group, const std::vector<std::string>& ids);
     CommandResult MoveToTop(const std::vector<std::string>& ids);
+    // Drags the queue's rows (positions in its stored order, as a view of "queue" shows
+    // them) by `delta` places. Moving up they go from the first to the last, moving down
+    // from the last to the first, each by swaps with its neighbour; a row whose target falls
+    // outside the queue stops the move for it and every row after it. moved_to gets each
+    // row's new position in the order of `rows`. count: rows moved.
+    CommandResult MoveQueueRows(const std::vector<int64_t>& rows, int64_t delta,
+                                std::vector<int64_t>* moved_to = nullptr);
     CommandResult ClearQueue();
     CommandResult ClearLog();
 

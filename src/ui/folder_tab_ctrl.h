@@ -19,15 +19,20 @@ class CFolderTabCtrl : public wxControl {
     int tab_count() const { return static_cast<int>(captions_.size()); }
     // The width the strip needs for its tabs.
     int StripWidth() const;
+    // The strip is worked with the mouse; the keyboard has Ctrl+L.
+    bool AcceptsFocus() const override { return false; }
 
   private:
     wxSize DoGetBestSize() const override;
     void OnPaint(wxPaintEvent& event);
     void OnLeftDown(wxMouseEvent& event);
     int TabAt(int x) const;
+    // Each tab's right edge at the top; neighbours overlap by Slant().
+    std::vector<int> TabEdges() const;
+    int Slant() const;
+    wxFont CaptionFont(bool selected) const;
 
-    std::vector<std::string> captions_;
-    std::vector<int> edges_;  // each tab's right edge
+    std::vector<std::string> captions_;  // trimmed
     int selected_ = 0;
 };
 

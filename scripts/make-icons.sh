@@ -159,15 +159,24 @@ pixels stop_glyph.png 7x7 "fill $red_dark rectangle 0,0 6,6 fill $red rectangle 
 
 # ---- application icon: a quill writing a stream ----------------------------------------------
 
+# At 16 pixels the shaft would only blur the feather: it is drawn plain there,
+# with a bolder stream.
 app_icon() {
-    render "app_$1.png" "$1" 32 "
+    size=$1
+    if [ "$size" -le 16 ]; then
+        wave=3.6 detail=""
+    else
+        wave=2.4
+        detail="fill none stroke '#1f6fbf' stroke-width 1.1 line 12,20.5 24,8.5"
+    fi
+    render "app_$size.png" "$size" 32 "
   fill '#1f6fbf' stroke '#134a85' stroke-width 1 roundrectangle 1.5,1.5 30.5,30.5 6,6
   fill '#ffffff22' stroke none roundrectangle 2,2 30,15 5.5,5.5
-  fill none stroke '#8fd8ff' stroke-width 2.4 stroke-linecap round
+  fill none stroke '#8fd8ff' stroke-width $wave stroke-linecap round
   path 'M 4.5,25 Q 8.5,21.5 12.5,25 T 20.5,25 T 27.5,24'
   fill '#ffffff' stroke none path 'M 10,23 C 11,15 17,7 27,4.5 C 26,13 19,20 10,23 Z'
-  fill none stroke '#1f6fbf' stroke-width 1.1 line 12,20.5 24,8.5
-  stroke '#ffffff' stroke-width 1.6 stroke-linecap round line 8.5,26 11.5,21.5"
+  $detail
+  fill none stroke '#ffffff' stroke-width 1.6 stroke-linecap round line 8.5,26 11.5,21.5"
 }
 for size in 16 32 48 256; do app_icon "$size"; done
 

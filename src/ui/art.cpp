@@ -65,8 +65,9 @@ wxBitmap ToolBitmap(ToolImage image, bool disabled) {
     if (index >= kToolFiles.size())
         return LoadBitmap("", kToolSize, kToolSize);
     wxImage picture = LoadImage(kToolFiles[index], kToolSize, kToolSize);
+    // Grey first: ConvertToDisabled alone only pales the colours.
     if (disabled)
-        picture = picture.ConvertToDisabled();
+        picture = picture.ConvertToGreyscale().ConvertToDisabled();
     return wxBitmap(picture);
 }
 

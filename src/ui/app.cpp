@@ -1,5 +1,7 @@
 #include "ui/app.h"
 
+#include <wx/msgdlg.h>
+
 #include <string>
 
 #include "app/debug_log.h"
@@ -30,8 +32,9 @@ bool QuillstreamApp::OnInit() {
     const std::string program = argc > 0 ? wxString(argv[0]).utf8_string() : std::string();
     startup_ = BeginApplication(home, program.c_str(), file);
     SetAppName("Quillstream");
+    wxInitAllImageHandlers();
 
-    Settings settings = LoadSettings(startup_.settings_path);
+    const Settings settings = LoadSettings(startup_.settings_path);
     instance_ = std::make_unique<InstanceChecker>(startup_.home_dir);
     instance_->TakeStartupLock();
     if (instance_->PreviousInstanceRunning() && settings.SingleInstance) {
@@ -40,17 +43,26 @@ bool QuillstreamApp::OnInit() {
         return false;
     }
 
-    frame_ = new CMainFrame(startup_, std::move(settings));
-    frame_->Show();
+    auto* frame = new CMainFrame(startup_);
+    frame_ = frame;
+    if (!frame->ok()) {
+        // The engine said why (settings unreadable, data directory refused).
+        frame->set_confirm_close(false);
+        frame->Destroy();
+        instance_->Release();
+        return false;
+    }
+    frame->ApplyPlacement();
+    frame->Show();
     LogLine("Main window shown\n");
-    frame_->Refresh();
+    frame->Refresh();
     LogLine("Main window updated\n");
-    frame_->SetTitle("Quillstream");
+    frame->SetTitle("Quillstream");
     LogLine("Main window caption set\n");
 
     if (!startup_.command_line_file.empty()) {
         LogLine("File on commandline: %s\n", startup_.command_line_file.c_str());
-        frame_->OpenNzbFile(startup_.command_line_file);
+        frame->OpenNzbFile(startup_.command_line_file);
     }
     LogLine("Commandline parsed.\n");
 
@@ -59,11 +71,16 @@ bool QuillstreamApp::OnInit() {
             return;
         CallAfter([this, text] {
             if (frame_) {
+                frame_->Show();
                 frame_->Raise();
                 frame_->OpenNzbFile(text);
             }
         });
     });
+    if (frame->engine().settings()->ShowTips && !getenv("QUILLSTREAM_NO_TIPS"))
+        frame->CallAfter([frame] { frame->ShowTips(); });
+    frame->SetFocus();
+    frame->SendSizeEvent();
     instance_->Release();
     return true;
 }

@@ -1,36 +1,238 @@
+// The main window end to end, against a news server in the test: scan, sort, filter, grab,
+// watch the queue and the log, stop, close.
 #include "ui/main_frame.h"
 
 #include <gtest/gtest.h>
 #include <wx/app.h>
+#include <wx/statusbr.h>
+#include <wx/textctrl.h>
 #include <wx/utils.h>
 
+#include <chrono>
+#include <functional>
+
 #include "app/settings.h"
+#include "support/generated_corpus.h"
+#include "support/news_server.h"
 #include "support/temp_dir.h"
+#include "ui/command_ids.h"
+#include "ui/groups_view.h"
+#include "ui/quillstream_view.h"
+#include "ui/thread_bar.h"
+#include "ui/tip_reader.h"
+#include "ui/window_placement.h"
 
 namespace qs::ui {
 namespace {
 
-void Pump() {
-    for (int i = 0; i < 20; ++i) {
+using namespace std::chrono_literals;
+
+constexpr const char* kGroup = "alt.binaries.test";
+
+// Runs the event loop until `done` holds or the time is up.
+bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 20s) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    for (;;) {
         wxTheApp->ProcessPendingEvents();
         wxYield();
-        wxMilliSleep(5);
+        if (done())
+            return true;
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        wxMilliSleep(10);
     }
 }
 
-TEST(MainFrame, OpensShowsAndSavesSettingsOnClose) {
-    test::TempDir home;
-    StartupContext startup{home.path(), home.File("Quillstream.ini"), ""};
-    Settings settings;
-    settings.SocketTimeout = 42;
-    auto* frame = new CMainFrame(startup, settings);
-    frame->Show();
+void Pump() {
+    PumpUntil([] { return false; }, 100ms);
+}
+
+class MainFrameTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        test::CorpusOptions options;
+        options.big_megabytes = 1;
+        options.big_file_megabytes = 1;
+        corpus_ = std::make_shared<test::GeneratedCorpus>(options);
+        server_.SetCorpus(corpus_);
+        Settings s;
+        s.servers.push_back({server_.host(), "", "", 0, server_.port()});
+        s.groups.push_back({kGroup, home_.File("dl") + "/", 0});
+        s.AutoCreateDirs = 1;
+        s.SocketTimeout = 10;
+        s.ShowTips = 0;
+        ASSERT_TRUE(SaveSettings(s, home_.File("Quillstream.ini")));
+        frame_ = new CMainFrame(StartupContext{home_.path(), home_.File("Quillstream.ini"), ""});
+        ASSERT_TRUE(frame_->ok());
+        frame_->host().SetQuiet(true, false);
+        frame_->engine().ShortenPausesForTests();
+        frame_->Show();
+        Pump();
+    }
+
+    void TearDown() override {
+        if (frame_) {
+            frame_->set_confirm_close(false);
+            frame_->Close(true);
+            Pump();
+        }
+    }
+
+    // The index of the corpus file with this name in the group.
+    size_t CorpusIndex(const std::string& name) const {
+        for (size_t i = 0; i < corpus_->files().size(); ++i)
+            if (corpus_->files()[i].name == name && corpus_->files()[i].group == kGroup)
+                return i;
+        return SIZE_MAX;
+    }
+
+    std::vector<Attachment> ListRows() {
+        std::vector<Attachment> rows;
+        HeaderView* view = frame_->list_view()->view();
+        Attachment a;
+        for (int64_t row = 0; view && view->AttachmentAt(row, a); ++row)
+            rows.push_back(a);
+        return rows;
+    }
+
+    bool Idle() { return !frame_->engine().Busy(); }
+
+    test::TempDir home_;
+    test::NewsServer server_;
+    std::shared_ptr<test::GeneratedCorpus> corpus_;
+    CMainFrame* frame_ = nullptr;
+};
+
+TEST_F(MainFrameTest, ScanSortFilterGrabAndWatchItArrive) {
+    CGroupsView* groups = frame_->groups_view();
+    CQuillstreamView* list = frame_->list_view();
+    EXPECT_EQ(groups->GetItemCount(), 1);
+    EXPECT_EQ(frame_->thread_bar()->status(0), "Ready...");
+    ASSERT_TRUE(groups->SelectGroup(kGroup));
     Pump();
-    EXPECT_TRUE(frame->IsShown());
-    EXPECT_EQ(frame->GetTitle(), "Quillstream");
-    frame->Close(true);
+    EXPECT_EQ(list->current_group(), kGroup);
+    EXPECT_EQ(list->tab(), kTabList);
+    EXPECT_FALSE(frame_->IsCommandEnabled(ID_STOP));  // nothing runs yet
+
+    frame_->RunCommand(ID_SCAN);
+    ASSERT_TRUE(PumpUntil([&] { return Idle() && list->GetItemCount() > 0; }));
+    const long rows = list->GetItemCount();
+    EXPECT_EQ(rows, static_cast<long>(ListRows().size()));
+    EXPECT_NE(list->GetItemText(0, 0), "");            // the header text is drawn
+    EXPECT_NE(groups->GetItemText(0, 2), "Never...");  // the scan stamped the group
+
+    // Sorting by size twice gives both directions.
+    list->SortByColumn(2);
+    std::vector<Attachment> sorted = ListRows();
+    list->SortByColumn(2);
+    std::vector<Attachment> reversed = ListRows();
+    ASSERT_EQ(sorted.size(), reversed.size());
+    EXPECT_EQ(sorted.front().Id, reversed.back().Id);
+    for (size_t i = 1; i < sorted.size(); ++i)
+        EXPECT_LE(sorted[i - 1].bytes, sorted[i].bytes) << i;
+
+    // The filter box narrows the list to one file.
+    const test::CorpusFile* target = nullptr;
+    for (const test::CorpusFile& f : corpus_->files())
+        if (f.group == kGroup && f.encoding == test::CorpusEncoding::YEnc && f.parts > 1)
+            target = &f;
+    ASSERT_NE(target, nullptr);
+    frame_->filter_box()->SetValue(wxString::FromUTF8(target->name));
     Pump();
-    EXPECT_EQ(LoadSettings(startup.settings_path).SocketTimeout, 42);
+    ASSERT_EQ(list->GetItemCount(), 1);
+    ASSERT_EQ(ListRows().size(), 1u);
+
+    // Grab it on a slow server: it shows in the Queue tab while it downloads.
+    server_.SetReplyDelay(150ms);
+    list->SetItemState(0, wxLIST_STATE_SELECTED, wxLIST_STATE_SELECTED);
+    Pump();
+    EXPECT_EQ(frame_->PaneText(3), "1 Sel.");
+    frame_->RunCommand(ID_GRAB);
+    frame_->RunCommand(ID_VIEW_QUEUE);
+    EXPECT_EQ(list->tab(), kTabQueue);
+    EXPECT_EQ(list->source_name(), "queue");
+    ASSERT_TRUE(PumpUntil([&] { return list->GetItemCount() == 1; }));
+    EXPECT_TRUE(frame_->IsCommandEnabled(ID_STOP));
+    EXPECT_NE(frame_->PaneText(6).find("1 Tasks"), std::string::npos) << frame_->PaneText(6);
+
+    server_.SetReplyDelay(0ms);
+    ASSERT_TRUE(PumpUntil([&] { return Idle() && list->GetItemCount() == 0; }, 60s));
+    frame_->RunCommand(ID_NEXT_TAB);
+    EXPECT_EQ(list->tab(), kTabLog);
+    ASSERT_TRUE(PumpUntil([&] { return list->GetItemCount() == 1; }));
+    std::vector<Attachment> log = ListRows();
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0].state, StateDone);
+    const size_t index = CorpusIndex(target->name);
+    ASSERT_NE(index, SIZE_MAX);
+    EXPECT_EQ(test::ReadFile(home_.File("dl/" + target->name)), corpus_->FileData(index));
+    frame_->RunCommand(ID_NEXT_TAB);
+    EXPECT_EQ(list->tab(), kTabList);
+}
+
+TEST_F(MainFrameTest, StopPutsTheEntryBackAndClosingWhileBusyAsksFirst) {
+    frame_->groups_view()->SelectGroup(kGroup);
+    frame_->RunCommand(ID_SCAN);
+    CQuillstreamView* list = frame_->list_view();
+    ASSERT_TRUE(PumpUntil([&] { return Idle() && list->GetItemCount() > 0; }));
+
+    // Every part answers slowly: the download is still running when Stop comes.
+    server_.SetReplyDelay(400ms);
+    list->SelectAllRows();
+    frame_->RunCommand(ID_GRAB);
+    ASSERT_TRUE(PumpUntil([&] { return frame_->engine().Busy(); }));
+    const int64_t queued = frame_->engine().Status().tasks;
+    EXPECT_GT(queued, 0);
+
+    // Closing while a worker lives asks; Cancel keeps everything running.
+    frame_->host().TakeMessages();
+    frame_->Close();
+    Pump();
+    auto asked = frame_->host().TakeMessages();
+    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_EQ(asked[0].first, "There are still tasks,\nare you Sure?");
+    EXPECT_TRUE(frame_->IsShown());
+    EXPECT_TRUE(frame_->engine().Busy());
+
+    frame_->RunCommand(ID_STOP);
+    ASSERT_TRUE(PumpUntil([&] { return Idle(); }));
+    EXPECT_EQ(frame_->engine().Status().tasks, queued);  // nothing was lost
+    EXPECT_EQ(frame_->PaneText(4), "Speed: 0 KB/s");
+    frame_->RunCommand(ID_VIEW_QUEUE);
+    EXPECT_EQ(list->GetItemCount(), queued);
+}
+
+TEST(WindowPlacement, RoundTripsThroughTheSettingsRecord) {
+    WindowPlacement placement;
+    placement.show_state = kShowMaximized;
+    placement.left = -20;
+    placement.top = 10;
+    placement.right = 1000;
+    placement.bottom = 700;
+    std::vector<uint8_t> record = EncodePlacement(placement);
+    ASSERT_EQ(record.size(), 44u);
+    EXPECT_EQ(record[0], 44);
+    WindowPlacement back;
+    ASSERT_TRUE(DecodePlacement(record, back));
+    EXPECT_EQ(back.show_state, kShowMaximized);
+    EXPECT_EQ(back.left, -20);
+    EXPECT_EQ(back.bottom, 700);
+    EXPECT_FALSE(DecodePlacement(std::vector<uint8_t>(43), back));
+}
+
+TEST(TipReader, SkipsCommentsWrapsAroundAndKeepsItsPlace) {
+    test::TempDir dir;
+    test::WriteFile(dir.File("tips.txt"), "; comment\n first is indented\nOne\n\tno\nTwo\n");
+    TipReader reader(dir.File("tips.txt"), 0);
+    ASSERT_TRUE(reader.ok());
+    EXPECT_EQ(reader.Next(), "One");
+    EXPECT_EQ(reader.Next(), "Two");
+    const int64_t saved = reader.offset();
+    EXPECT_EQ(reader.Next(), "One");  // the end: from the start again
+    TipReader again(dir.File("tips.txt"), saved);
+    EXPECT_EQ(again.Next(), "One");
+    TipReader missing(dir.File("none.txt"), 0);
+    EXPECT_FALSE(missing.ok());
 }
 
 }  // namespace

@@ -50,3 +50,9 @@ format:
 
 clean:
 	rm -rf $(RELEASE_DIR) $(DEBUG_DIR) $(TSAN_DIR)
+
+# make install  build the release configuration and install it under PREFIX (default /usr/local)
+PREFIX ?= /usr/local
+.PHONY: install
+install: build
+	cmake --install $(RELEASE_DIR) --prefix "$(PREFIX)"

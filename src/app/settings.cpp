@@ -139,6 +139,7 @@ IniFile SettingsToIni(const Settings& s) {
     ini.SetInt("Speed", "Val", s.SpeedVal);
     WriteInts(ini, "Toolbars", s, kToolbars);
     WriteInts(ini, "Advanced", s, kAdvancedTail);
+    ini.SetString("Advanced", "PowerOffCommand", s.PowerOffCommand);
 
     if (s.Placement)
         ini.SetString("Window", "Placement", EncodeBytes(*s.Placement));
@@ -189,6 +190,7 @@ Settings SettingsFromIni(const IniFile& ini) {
     ReadInts(ini, "Advanced", s, kAdvancedAfterBaseDir);
     ReadInts(ini, "Toolbars", s, kToolbars);
     ReadInts(ini, "Advanced", s, kAdvancedTail);
+    s.PowerOffCommand = ini.GetString("Advanced", "PowerOffCommand", s.PowerOffCommand);
     for (size_t i = 0; i < s.ViewColumn.size(); ++i)
         s.ViewColumn[i] = ini.GetInt("Window", Numbered("ViewColumn", i), s.ViewColumn[i]);
     for (size_t i = 0; i < s.GroupsColumn.size(); ++i)

@@ -79,6 +79,8 @@ struct Settings {
     int FindExpired = 1;
     int RetentionDays = 14;
     int MultiGroupTolerance = 70;
+    // Run through /bin/sh -c when "Shutdown when finished" is on and the work has ended.
+    std::string PowerOffCommand = "systemctl poweroff";
 
     std::optional<std::vector<uint8_t>> Placement;  // 44-byte window placement record
     std::vector<int> ViewColumn = {450, 200, 70, 70, 50, 150};

@@ -164,21 +164,21 @@ std::optional<Attachment> DownloadQueue::TakeLocked() {
     return std::nullopt;
 }
 
-void DownloadQueue::Release(const std::string& id) {
-    std::lock_guard lock(mutex_);
-    active_.erase(id);
-}
-
 void DownloadQueue::PutBack(Attachment entry, EntryOutcome outcome, const std::string& reason) {
-    if (entry.state != StateScanJob) {
-        entry.state = StateQueued;
-        if (!queue_->SetAttachmentState(entry))
-            LogLine("Could not queue %s again\n", entry.Id.c_str());
-        // Stopped before it began: it waits behind the others, as a cancelled download does.
-        if (outcome == EntryOutcome::Stopped && !queue_->MoveToEnd(entry))
-            LogLine("Could not move %s to the end of the queue\n", entry.Id.c_str());
+    {
+        // Under the lock: a drag of the queue's rows never sees the order change midway.
+        std::lock_guard lock(mutex_);
+        if (entry.state != StateScanJob) {
+            entry.state = StateQueued;
+            if (!queue_->SetAttachmentState(entry))
+                LogLine("Could not queue %s again\n", entry.Id.c_str());
+            // Stopped before it began: it waits behind the others, as a cancelled download
+            // does.
+            if (outcome == EntryOutcome::Stopped && !queue_->MoveToEnd(entry))
+                LogLine("Could not move %s to the end of the queue\n", entry.Id.c_str());
+        }
+        active_.erase(entry.Id);
     }
-    Release(entry.Id);
     RowsChanged("queue", {entry.Id});
     if (events_) {
         FiledEntry filed{entry.Id, entry.filename, entry.newsgroup, outcome, reason, {}, true};
@@ -262,20 +262,38 @@ bool DownloadQueue::IsOpenAfter(const std::string& id) const {
     return open_after_.count(id) > 0;
 }
 
+void DownloadQueue::ShowUnqueuedInGroup(Attachment entry) {
+    // A scan entry stands for no row of a group.
+    if (entry.state == StateScanJob || !group_databases_)
+        return;
+    std::shared_ptr<HeaderDatabase> group = group_databases_(entry.newsgroup);
+    if (!group)
+        return;
+    entry.state = entry.partcount < entry.parts ? StateIncomplete : StateComplete;
+    if (!group->SetAttachmentState(entry)) {
+        LogLine("Could not show %s unqueued in %s\n", entry.Id.c_str(), entry.newsgroup.c_str());
+        return;
+    }
+    RowsChanged(entry.newsgroup, {entry.Id});
+}
+
 int DownloadQueue::Remove(const std::vector<std::string>& ids) {
     std::vector<Attachment> gone;
     {
         std::lock_guard lock(mutex_);
-        for (const std::string& id : ids) {
-            if (active_.count(id))
-                continue;
-            Attachment a;
-            a.Id = id;
-            gone.push_back(std::move(a));
-        }
+        std::vector<Attachment> rows;
+        if (!queue_->StoredRows(0, -1, rows))
+            return 0;
+        const std::set<std::string> wanted(ids.begin(), ids.end());
+        for (Attachment& a : rows)
+            if (wanted.count(a.Id) && !active_.count(a.Id))
+                gone.push_back(std::move(a));
         if (gone.empty() || !queue_->RemoveAttachments(gone))
             return 0;
     }
+    for (const Attachment& a : gone)
+        if (a.state == StateQueued)
+            ShowUnqueuedInGroup(a);
     RowsChanged("queue", {});
     return static_cast<int>(gone.size());
 }
@@ -361,6 +379,8 @@ bool DownloadQueue::Clear() {
         if (!rows.empty() && !queue_->RemoveAttachments(rows))
             return false;
     }
+    for (const Attachment& a : rows)
+        ShowUnqueuedInGroup(a);
     RowsChanged("queue", {});
     return true;
 }

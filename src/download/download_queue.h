@@ -30,6 +30,11 @@ class DownloadQueue {
     DownloadQueue(std::shared_ptr<HeaderDatabase> queue, std::shared_ptr<HeaderDatabase> log,
                   EventListener* events);
 
+    // Where Remove and Clear find an entry's group database (null when there is none), to
+    // show its row unqueued again. Set before the queue is used.
+    using GroupDatabases = std::function<std::shared_ptr<HeaderDatabase>(const std::string&)>;
+    void SetGroupDatabases(GroupDatabases lookup) { group_databases_ = std::move(lookup); }
+
     const std::shared_ptr<HeaderDatabase>& queue_db() const { return queue_; }
     const std::shared_ptr<HeaderDatabase>& log_db() const { return log_; }
 
@@ -75,7 +80,8 @@ class DownloadQueue {
 
     // --- The user's edits (entries a worker holds are left alone) ---
 
-    // Removes the entries; returns how many went.
+    // Removes the entries; a queued download (3) shows in its group's database as
+    // complete (1) again, or incomplete (2) when parts are missing. Returns how many went.
     int Remove(const std::vector<std::string>& ids);
     // Moves the entries to the head of the queue, keeping their order among themselves.
     bool MoveToTop(const std::vector<std::string>& ids);
@@ -86,7 +92,8 @@ class DownloadQueue {
     // position in the order of `rows`. Returns how many rows moved; -1 when the database
     // refused a swap (the rows moved before stay moved).
     int MoveRows(const std::vector<int64_t>& rows, int64_t delta, std::vector<int64_t>* moved_to);
-    // Empties the queue but for the entries being downloaded.
+    // Empties the queue but for the entries being downloaded; every download entry's row
+    // in its group's database shows complete (1) or incomplete (2) again.
     bool Clear();
     // Empties the log.
     bool ClearLog();
@@ -97,13 +104,14 @@ class DownloadQueue {
 
   private:
     std::optional<Attachment> TakeLocked();
-    void Release(const std::string& id);
     void RowsChanged(const std::string& database, std::vector<std::string> ids);
     bool MoveToTopLocked(const std::vector<std::string>& ids);
+    void ShowUnqueuedInGroup(Attachment entry);
 
     std::shared_ptr<HeaderDatabase> queue_;
     std::shared_ptr<HeaderDatabase> log_;
     EventListener* events_;
+    GroupDatabases group_databases_;
     // Held while entries are taken, put back or edited, and over `active`.
     std::mutex mutex_;
     std::set<std::string> active_;  // entries workers hold

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
@@ -25,6 +26,7 @@
 #include "download/download_worker.h"
 #include "download/nzb_import.h"
 #include "engine/event_hub.h"
+#include "engine/shutdown_watcher.h"
 #include "nntp/worker_state.h"
 #include "scan/scan_task.h"
 
@@ -62,9 +64,14 @@ bool ValidGroupName(const std::string& name) {
 class Engine::Impl {
   public:
     Impl(StartupContext startup, Host& host)
-        : startup_(std::move(startup)), host_(host), workers_(nullptr, &host) {}
+        : startup_(std::move(startup)),
+          host_(host),
+          workers_(nullptr, &host),
+          shutdown_watcher_([this] { return Busy(); }, [this] { PowerOffIfAsked(); }) {}
 
     ~Impl() {
+        // First, so that the workers ending below never count as the work finishing.
+        shutdown_watcher_.Stop();
         StopAll();
         if (autograb_.joinable())
             autograb_.join();
@@ -107,6 +114,7 @@ class Engine::Impl {
             return false;
         }
         queue_ = std::make_unique<DownloadQueue>(queue_db, log_db, &events_);
+        queue_->SetGroupDatabases([this](const std::string& name) { return GroupDatabase(name); });
         downloads_ = std::make_unique<DownloadShared>(workers_, *queue_);
         downloads_->group_database = [this](const std::string& name) {
             return GroupDatabase(name);
@@ -286,7 +294,7 @@ class Engine::Impl {
             any_enabled = any_enabled || workers_.slot(i).enabled.load();
         if (!any_enabled)
             host_.ShowMessage("No threads enabled.", Host::Icon::Stop);
-        workers_.StartInterval();
+        StartSpeedInterval();
         int started = 0;
         for (int i = 0; i < kThreadSlots; ++i) {
             if (!workers_.slot(i).enabled.load() || workers_.slot(i).busy.load())
@@ -348,7 +356,7 @@ class Engine::Impl {
 
     int StartDownloadWorkers() {
         workers_.SetDownloading(true);
-        workers_.StartInterval();
+        StartSpeedInterval();
         int started = 0;
         for (int i = 0; i < kThreadSlots; ++i)
             started += StartDownloadWorker(i) ? 1 : 0;
@@ -368,6 +376,7 @@ class Engine::Impl {
             return *refused;
         downloads_->start_requested.store(false);
         int started = StartDownloadWorkers();
+        shutdown_watcher_.Start();
         if (started == 0 && !workers_.AnyAlive())
             return CommandResult::Done(0, "No thread slot is enabled");
         return CommandResult::Done(started);
@@ -399,6 +408,7 @@ class Engine::Impl {
             RunAutograb(scan_only);
             autograb_running_.store(false);
         });
+        shutdown_watcher_.Start();
         return CommandResult::Done();
     }
 
@@ -464,7 +474,7 @@ class Engine::Impl {
         for (int i = 0; i < kThreadSlots; ++i)
             bytes += workers_.slot(i).received_bytes.exchange(0);
         received_total_.fetch_add(bytes);
-        int64_t now = WorkerState::NowMillis();
+        int64_t now = clock_();
         int64_t elapsed = now - workers_.interval_start_ms.exchange(now);
         if (elapsed > 0) {
             int speed = static_cast<int>(bytes / elapsed);  // bytes per millisecond, about KB/s
@@ -482,6 +492,17 @@ class Engine::Impl {
     }
 
     bool Busy() const { return workers_.AnyAlive() || autograb_running_.load(); }
+
+    // A scan or download start begins a new interval of the speed figures.
+    void StartSpeedInterval() { workers_.interval_start_ms.store(clock_()); }
+
+    // The watcher saw every worker and Autograb end.
+    void PowerOffIfAsked() {
+        if (!shutdown_when_finished_.load())
+            return;
+        LogLine("All tasks finished: powering off\n");
+        RunPowerOffCommand(settings()->PowerOffCommand);
+    }
 
     bool WaitIdle(std::chrono::milliseconds bound) {
         const auto end = std::chrono::steady_clock::now() + bound;
@@ -540,12 +561,30 @@ class Engine::Impl {
     std::atomic<int64_t> received_total_{0};
     std::atomic<int> eta_minutes_{0};
     std::atomic<bool> shutdown_when_finished_{false};
+    std::function<int64_t()> clock_ = &WorkerState::NowMillis;
+    // Last: it calls into the members above until it is stopped.
+    ShutdownWatcher shutdown_watcher_;
     Engine::OpenError open_error_;
     std::mutex pause_mutex_;
     std::array<std::string, kThreadSlots> paused_texts_;
 };
 
 // ---------------------------------------------------------------------------------------
+
+std::string EngineStatus::SpeedText() const {
+    return "Speed: " + std::to_string(speed) + " KB/s";
+}
+
+std::string EngineStatus::ReceivedText() const {
+    return "MB: " + std::to_string(received_total >> 20);
+}
+
+std::string EngineStatus::QueueText() const {
+    char minutes[8];
+    std::snprintf(minutes, sizeof minutes, "%.2d", eta_minutes % 60);
+    return std::to_string(tasks) + " Tasks / " + std::to_string(queued_kb >> 10) + " MB / " +
+           std::to_string(eta_minutes / 60) + ":" + minutes + " ETA";
+}
 
 Engine::Engine(StartupContext startup, Host& host)
     : impl_(std::make_unique<Impl>(std::move(startup), host)) {}
@@ -859,6 +898,10 @@ bool Engine::WaitIdle(std::chrono::milliseconds bound) {
 void Engine::WaitForWorkers() {
     while (!impl_->WaitIdle(std::chrono::milliseconds(1000))) {
     }
+}
+
+void Engine::SetClockForTests(std::function<int64_t()> now_ms) {
+    impl_->clock_ = std::move(now_ms);
 }
 
 void Engine::ShortenPausesForTests() {

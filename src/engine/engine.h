@@ -3,6 +3,7 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -49,6 +50,12 @@ struct EngineStatus {
     int64_t tasks = 0;           // queue entries, downloads and scans alike
     int64_t queued_kb = 0;       // their size
     int eta_minutes = 0;         // smoothed; 0 while the speed is 0
+
+    // The status bar's texts: "Speed: 12 KB/s", "MB: 3" (received) and
+    // "2 Tasks / 3072 MB / 1:05 ETA" (the queue, hours and minutes left).
+    std::string SpeedText() const;
+    std::string ReceivedText() const;
+    std::string QueueText() const;
 };
 
 // The one door of the core for every front end: the user's commands, the status snapshot,
@@ -182,6 +189,9 @@ class Engine {
 
     // Pauses after failures, for tests that run many of them.
     void ShortenPausesForTests();
+    // The millisecond clock of the speed figures (a steady clock unless a test sets its
+    // own). Set before work starts.
+    void SetClockForTests(std::function<int64_t()> now_ms);
 
   private:
     class Impl;

@@ -61,6 +61,7 @@ TEST(Settings, MissingFileGivesDefaults) {
     EXPECT_EQ(s.SpeedVal, 50);
     EXPECT_EQ(s.RetentionDays, 14);
     EXPECT_EQ(s.MultiGroupTolerance, 70);
+    EXPECT_EQ(s.PowerOffCommand, "systemctl poweroff");
     EXPECT_EQ(s.ViewColumn, (std::vector<int>{450, 200, 70, 70, 50, 150}));
     EXPECT_EQ(s.GroupsColumn, (std::vector<int>{200, 250, 200}));
     EXPECT_FALSE(s.Placement.has_value());
@@ -89,11 +90,11 @@ TEST(Settings, SaveWritesTheKeysInTableOrder) {
         "Advanced/DownloadCounter", "Advanced/LastSort", "Advanced/SortDirection",
         // written after the Toolbars keys, but into the existing [Advanced] section
         "Advanced/FindExpired", "Advanced/RetentionDays", "Advanced/MultiGroupTolerance",
-        "Speed/Use", "Speed/Val", "Toolbars/Toolbar", "Toolbars/Statusbar", "Toolbars/Speedbar",
-        "Toolbars/Threadbar", "Toolbars/Groupsbar", "Window/ViewColumn0", "Window/ViewColumn1",
-        "Window/ViewColumn2", "Window/ViewColumn3", "Window/ViewColumn4", "Window/ViewColumn5",
-        "Window/GroupsColumn0", "Window/GroupsColumn1", "Window/GroupsColumn2",
-        "Window/GroupsHeight"};
+        "Advanced/PowerOffCommand", "Speed/Use", "Speed/Val", "Toolbars/Toolbar",
+        "Toolbars/Statusbar", "Toolbars/Speedbar", "Toolbars/Threadbar", "Toolbars/Groupsbar",
+        "Window/ViewColumn0", "Window/ViewColumn1", "Window/ViewColumn2", "Window/ViewColumn3",
+        "Window/ViewColumn4", "Window/ViewColumn5", "Window/GroupsColumn0", "Window/GroupsColumn1",
+        "Window/GroupsColumn2", "Window/GroupsHeight"};
     EXPECT_EQ(keys, expected);
 }
 
@@ -172,6 +173,7 @@ TEST(Settings, RoundTripKeepsEveryValue) {
     s.SpeedVal = 300;
     s.Placement = std::vector<uint8_t>(kPlacementSize, 0x3C);
     s.ViewColumn[5] = 99;
+    s.PowerOffCommand = "touch '/tmp/a b'";
     Settings r = SettingsFromIni(SettingsToIni(s));
     EXPECT_EQ(r.groups[0].lastscanned, 4000000000LL);
     EXPECT_EQ(r.disabled_servers[0].port, 8119);
@@ -182,6 +184,7 @@ TEST(Settings, RoundTripKeepsEveryValue) {
     EXPECT_EQ(r.SpeedVal, 300);
     EXPECT_EQ(r.Placement, s.Placement);
     EXPECT_EQ(r.ViewColumn[5], 99);
+    EXPECT_EQ(r.PowerOffCommand, s.PowerOffCommand);
 }
 
 TEST(Placement, LettersPerNibbleAndOnly44Bytes) {

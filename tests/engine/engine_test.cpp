@@ -8,131 +8,12 @@
 #include <mutex>
 #include <thread>
 
-#include "support/generated_corpus.h"
-#include "support/news_server.h"
-#include "support/temp_dir.h"
+#include "engine/engine_fixture.h"
 
 namespace qs {
 namespace {
 
 using namespace std::chrono_literals;
-
-// Every event in the order it came, as text, plus the filed entries and scan reports.
-class RecordingListener : public EventListener {
-  public:
-    void OnEntryFiled(const FiledEntry& entry) override {
-        std::lock_guard lock(mutex_);
-        order_.push_back("filed " + entry.filename);
-        filed_.push_back(entry);
-    }
-    void OnScanEnded(const ScanReport& report) override {
-        std::lock_guard lock(mutex_);
-        order_.push_back("scanned " + report.group);
-        scans_.push_back(report);
-    }
-    void OnGroupListChanged() override {
-        std::lock_guard lock(mutex_);
-        order_.push_back("groups");
-    }
-    std::vector<std::string> order() const {
-        std::lock_guard lock(mutex_);
-        return order_;
-    }
-    std::vector<FiledEntry> filed() const {
-        std::lock_guard lock(mutex_);
-        return filed_;
-    }
-    std::vector<ScanReport> scans() const {
-        std::lock_guard lock(mutex_);
-        return scans_;
-    }
-
-  private:
-    mutable std::mutex mutex_;
-    std::vector<std::string> order_;
-    std::vector<FiledEntry> filed_;
-    std::vector<ScanReport> scans_;
-};
-
-class EngineTest : public ::testing::Test {
-  protected:
-    std::unique_ptr<Engine> OpenEngine() {
-        auto engine = std::make_unique<Engine>(
-            StartupContext{home_.path(), home_.File("Quillstream.ini"), ""}, host_);
-        EXPECT_TRUE(engine->Open());
-        engine->ShortenPausesForTests();
-        engine->SetListener(&events_);
-        return engine;
-    }
-
-    // Settings with the server and the groups, each downloading into a folder of its name.
-    void Configure(const test::NewsServer& server, const std::vector<std::string>& groups,
-                   const std::function<void(Settings&)>& more = {}) {
-        Settings s;
-        s.servers.push_back({server.host(), "", "", 0, server.port()});
-        for (const std::string& g : groups)
-            s.groups.push_back({g, home_.File(g) + "/", 0});
-        s.SocketTimeout = 10;
-        s.AutoCreateDirs = 1;
-        if (more)
-            more(s);
-        ASSERT_TRUE(SaveSettings(s, home_.File("Quillstream.ini")));
-    }
-
-    // Every binary file of alt.binaries.test arrived whole in its folder.
-    void ExpectBinariesDownloaded(const test::GeneratedCorpus& corpus) {
-        for (size_t i = 0; i < corpus.files().size(); ++i) {
-            const test::CorpusFile& f = corpus.files()[i];
-            if (f.group == "alt.binaries.test" && f.encoding != test::CorpusEncoding::Text) {
-                EXPECT_EQ(test::ReadFile(home_.File("alt.binaries.test/" + f.name)),
-                          corpus.FileData(i))
-                    << f.name;
-            }
-        }
-    }
-
-    // Scans the group on the free slots and waits until the scan has ended.
-    static void ScanToEnd(Engine& engine, const std::string& group) {
-        ASSERT_GT(engine.StartScan(group).count, 0);
-        engine.WaitForWorkers();
-    }
-
-    static std::vector<Attachment> Rows(Engine& engine, const std::string& name) {
-        std::unique_ptr<HeaderView> view = engine.OpenView(name);
-        std::vector<Attachment> rows;
-        Attachment a;
-        for (int64_t row = 0; view && view->AttachmentAt(row, a); ++row)
-            rows.push_back(a);
-        return rows;
-    }
-
-    static int StateOf(Engine& engine, const std::string& id) {
-        for (const Attachment& a : Rows(engine, "queue"))
-            if (a.Id == id)
-                return a.state;
-        return -1;
-    }
-
-    test::TempDir home_;
-    SilentHost host_{true};
-    RecordingListener events_;
-};
-
-// BODY commands the server has heard.
-int BodyCommands(const test::NewsServer& server) {
-    int n = 0;
-    for (const std::string& c : server.commands())
-        n += c.rfind("BODY", 0) == 0;
-    return n;
-}
-
-// A one-part yEnc post of "abc" under the given file name.
-test::MemoryCorpus::Article SmallYencPost(const std::string& name) {
-    test::MemoryCorpus::Article a;
-    a.subject = name + " yEnc";
-    a.body = "=ybegin line=128 size=3 name=" + name + "\n\x8b\x8c\x8d\n=yend size=3\n";
-    return a;
-}
 
 TEST_F(EngineTest, OnlyTheQueueOwnerRequeuesInterruptedEntries) {
     {
@@ -536,12 +417,6 @@ TEST_F(EngineTest, QueueAndListCommandsEditWhatTheyName) {
     Configure(server, {"alt.binaries.one"});
     auto engine = OpenEngine();
     ScanToEnd(*engine, "alt.binaries.one");
-    auto ids = [&](const std::string& name) {
-        std::vector<std::string> out;
-        for (const Attachment& a : Rows(*engine, name))
-            out.push_back(a.filename);
-        return out;
-    };
     auto id_of = [&](const std::string& name, const std::string& filename) {
         for (const Attachment& a : Rows(*engine, name))
             if (a.filename == filename)
@@ -556,11 +431,11 @@ TEST_F(EngineTest, QueueAndListCommandsEditWhatTheyName) {
     EXPECT_EQ(engine->EnqueueRows("alt.binaries.one", *view, {0}, false).count, 1);
     EXPECT_EQ(engine->Enqueue("alt.binaries.one", "", false).count, 2);
     EXPECT_EQ(engine->Enqueue("alt.binaries.one", "", false).count, 0);  // queued already
-    const std::vector<std::string> queued = ids("queue");
+    const std::vector<std::string> queued = Filenames(*engine, "queue");
     ASSERT_EQ(queued.size(), 3u);
     EXPECT_EQ(queued[0], "b.bin yEnc");
     ASSERT_TRUE(engine->MoveToTop({id_of("queue", queued[2])}).ok);
-    EXPECT_EQ(ids("queue")[0], queued[2]);
+    EXPECT_EQ(Filenames(*engine, "queue")[0], queued[2]);
     EXPECT_EQ(engine->RemoveFromQueue({id_of("queue", queued[0])}).count, 1);
     EXPECT_EQ(engine->Status().tasks, 2);
     ASSERT_TRUE(engine->ClearQueue().ok);

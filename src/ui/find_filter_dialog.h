@@ -22,9 +22,13 @@ class CFindFilterDialog : public wxDialog {
     FindRequest Request() const;
     // "&Find Next": runs the request; the outcome (also shown to the user unless empty).
     FindOutcome FindNext();
+    // Whether FindNext shows its message in a message box (tests switch it off: a modal
+    // box would wait for a click that never comes).
+    void set_show_messages(bool show) { show_messages_ = show; }
 
   private:
     void OnRegexToggled(wxCommandEvent& event);
+    void OnClose(wxCloseEvent& event);
 
     CQuillstreamView& list_;
     wxTextCtrl* text_ = nullptr;
@@ -34,6 +38,8 @@ class CFindFilterDialog : public wxDialog {
     wxRadioButton* up_ = nullptr;
     wxRadioButton* down_ = nullptr;
     wxChoice* action_ = nullptr;
+    bool show_messages_ = true;
+    bool closing_ = false;
 };
 
 }  // namespace qs::ui

@@ -42,6 +42,8 @@ class CGroupsView : public wxListCtrl {
     Engine& engine_;
     ViewHost& host_;
     std::vector<GroupListEntry> groups_;
+    mutable bool reload_pending_ = false;  // a paint found the group count changed
+    bool reloading_ = false;
 };
 
 }  // namespace qs::ui

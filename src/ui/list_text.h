@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace qs::ui {
 
@@ -14,5 +15,8 @@ std::string SizeText(uint64_t bytes);
 std::string TimeText(int64_t seconds);
 // The group list's "Last scanned": "Never..." for 0, else TimeText.
 std::string LastScannedText(int64_t seconds);
+// Text from servers and files, made fit for display: valid UTF-8 stays as it is, any other
+// byte is taken as Latin-1 (a subject in an 8-bit code page still shows, never as "").
+std::string DisplayUtf8(std::string_view text);
 
 }  // namespace qs::ui

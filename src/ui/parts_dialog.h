@@ -5,6 +5,7 @@
 #include "db/records.h"
 
 class wxListCtrl;
+class wxListEvent;
 
 namespace qs::ui {
 

@@ -100,6 +100,8 @@ class CQuillstreamView : public wxListCtrl {
     // keeping them selected; rows that would leave the list stop the move.
     void MoveSelectedQueueRows(int64_t delta);
 
+    // The column widths into settings.ViewColumn, and the sort direction into
+    // settings.SortDirection (it is shared by every group and kept across runs).
     void SaveColumnWidths(Settings& settings) const;
 
   private:
@@ -109,6 +111,19 @@ class CQuillstreamView : public wxListCtrl {
     bool RowAt(long item, Attachment& out) const;
     void SetSource(std::unique_ptr<HeaderView> view);
     void ApplyHeaderArrows();
+    // The source's row count; 0 with no source or when it cannot be counted.
+    long SourceRowCount() const;
+    // A row for a long walk (find): reads the rows ahead in `step`'s direction in one go.
+    bool WalkRowAt(int64_t row, int step, Attachment& out);
+    void SelectRow(long row);
+    // Reports the selection count, and moves the parts window to `selected` when shown.
+    void SelectionChanged(long selected);
+    void ShowPartsOf(Attachment attachment);
+    // Shows the stored top row of `tab`, or row 0.
+    void RestoreTopRow(int tab);
+    wxWindow* RowsWindow() const;
+    void OnKeyDown(wxKeyEvent& event);
+    void OnCaptureLost(wxMouseCaptureLostEvent& event);
 
     void OnCacheHint(wxListEvent& event);
     void OnSelectionChanged(wxListEvent& event);
@@ -137,6 +152,11 @@ class CQuillstreamView : public wxListCtrl {
     std::unique_ptr<wxImageList> arrow_images_;
     mutable wxItemAttr new_row_attr_;
     CPartsDialog* parts_ = nullptr;
+    std::string filter_text_;  // the filter box; every group source gets it
+    bool bulk_ = false;        // a bulk action runs: selection events are reported once
+    int last_click_x_ = -1;    // x of the latest click on the rows; -1 after a key
+    int64_t walk_first_ = -1;  // the rows WalkRowAt read last
+    int64_t walk_last_ = -1;
 };
 
 }  // namespace qs::ui

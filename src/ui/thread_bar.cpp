@@ -18,7 +18,7 @@ ThreadBar::ThreadBar(wxWindow* parent, Callbacks callbacks)
     for (int i = 0; i < kThreadSlots; ++i) {
         const size_t s = static_cast<size_t>(i);
         boxes_[s] = new wxCheckBox(this, wxID_ANY, wxString::Format("Thread %d:", i + 1));
-        stops_[s] = new wxBitmapButton(this, wxID_ANY, glyph, wxDefaultPosition, wxSize(22, 18),
+        stops_[s] = new wxBitmapButton(this, wxID_ANY, glyph, wxDefaultPosition, wxDefaultSize,
                                        wxBU_EXACTFIT);
         stops_[s]->SetToolTip(wxString::Format("Stop thread %d", i + 1));
         gauges_[s] = new wxGauge(this, wxID_ANY, 100, wxDefaultPosition, wxSize(160, 12),

@@ -24,12 +24,16 @@ struct ViewColumnSpec {
     const char* caption;
     const char* order_key;
     wxListColumnFormat align;
-    int width;
+    int width;                // the stock width (Settings::ViewColumn's default)
+    const char* widest_text;  // the widest text of a column of fixed form
 };
 constexpr ViewColumnSpec kViewColumns[kColumns] = {
-    {"Header", "filename", wxLIST_FORMAT_LEFT, 450}, {"From", "email", wxLIST_FORMAT_LEFT, 200},
-    {"Size", "bytes", wxLIST_FORMAT_RIGHT, 70},      {"Lines", "lines", wxLIST_FORMAT_RIGHT, 70},
-    {"Parts", "parts", wxLIST_FORMAT_RIGHT, 50},     {"Date", "date", wxLIST_FORMAT_RIGHT, 150},
+    {"Header", "filename", wxLIST_FORMAT_LEFT, 450, nullptr},
+    {"From", "email", wxLIST_FORMAT_LEFT, 200, nullptr},
+    {"Size", "bytes", wxLIST_FORMAT_RIGHT, 70, "8888.88 MB"},
+    {"Lines", "lines", wxLIST_FORMAT_RIGHT, 70, nullptr},
+    {"Parts", "parts", wxLIST_FORMAT_RIGHT, 50, nullptr},
+    {"Date", "date", wxLIST_FORMAT_RIGHT, 150, "Wed May 30 20:08:08 2000"},
 };
 
 constexpr int kStateImages = 8;
@@ -92,8 +96,12 @@ CQuillstreamView::CQuillstreamView(wxWindow* parent, Engine& engine, ViewHost& h
     sort_direction_ = settings->SortDirection ? 1 : 0;
     for (int c = 0; c < kColumns; ++c) {
         const size_t i = static_cast<size_t>(c);
-        const int width =
+        int width =
             i < settings->ViewColumn.size() ? settings->ViewColumn[i] : kViewColumns[c].width;
+        // The stock widths were measured for a smaller font than GTK's: the columns of fixed
+        // form grow to fit their text until the user sets a width of their own.
+        if (width == kViewColumns[c].width && kViewColumns[c].widest_text)
+            width = std::max(width, GetTextExtent(kViewColumns[c].widest_text).x + FromDIP(16));
         AppendColumn(kViewColumns[c].caption, kViewColumns[c].align, width);
     }
     std::unique_ptr<wxImageList> states = StateImageList();
@@ -314,7 +322,17 @@ wxItemAttr* CQuillstreamView::OnGetItemAttr(long item) const {
 }
 
 void CQuillstreamView::OnCacheHint(wxListEvent& event) {
-    SyncRowCount();
+    // The hint comes from inside the list's paint, which goes on drawing the rows it chose:
+    // a count that shrank under it (a worker emptied the source) trips the list's checks,
+    // so the count is fixed right after the paint instead.
+    if (SourceRowCount() != GetItemCount() && !sync_pending_) {
+        sync_pending_ = true;
+        CallAfter([this] {
+            sync_pending_ = false;
+            SyncRowCount();
+            Refresh();
+        });
+    }
     const long first = event.GetCacheFrom();
     const long last = event.GetCacheTo();
     if (view_ && first >= 0 && last >= first)

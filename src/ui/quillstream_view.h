@@ -157,6 +157,7 @@ class CQuillstreamView : public wxListCtrl {
     int last_click_x_ = -1;    // x of the latest click on the rows; -1 after a key
     int64_t walk_first_ = -1;  // the rows WalkRowAt read last
     int64_t walk_last_ = -1;
+    bool sync_pending_ = false;  // a cache hint found the count changed
 };
 
 }  // namespace qs::ui

@@ -271,6 +271,35 @@ TEST_F(ListViewsTest, GroupListShowsTheSubscribedGroupsAndTellsTheHost) {
     EXPECT_EQ(commands_, std::vector<int>{ID_SCAN});
 }
 
+TEST_F(ListViewsTest, RowCountFollowsASourceChangedBehindTheList) {
+    std::vector<Row> rows;
+    for (int i = 0; i < 30; ++i)
+        rows.push_back({"row " + std::to_string(100 + i)});
+    Open(0, rows);
+    Select({2, 25});
+    list_->EnsureVisible(25);
+    Pump();
+
+    // Emptied while it shows (as a worker or Reset Group does): the next paint finds out and
+    // the rows go, without the list tripping over rows that are no longer there.
+    ASSERT_TRUE(engine_->ResetGroup(kGroup).ok);
+    list_->Refresh();
+    list_->Update();
+    Pump();
+    EXPECT_EQ(list_->GetItemCount(), 0);
+
+    // An empty list paints no rows; the one-second timer's sync brings new ones in.
+    Attachment a;
+    a.filename = "late arrival";
+    a.Id = "<late@x>";
+    MessageVars part;
+    part.MessageId = "<late.1@x>";
+    ASSERT_TRUE(list_->view()->db()->StoreAttachment(&part, a));
+    list_->SyncRowCount();
+    EXPECT_EQ(list_->GetItemCount(), 1);
+    EXPECT_EQ(Text(0), "late arrival");
+}
+
 const std::vector<Row> kFindRows = {
     {"a.mp3 (1/3)"}, {"b song.avi", "mp3 fan"}, {"c other"}, {"d song mp3 (1/3)"}, {"e MP3 upper"},
 };

@@ -18,8 +18,9 @@ ThreadBar::ThreadBar(wxWindow* parent, Callbacks callbacks)
     for (int i = 0; i < kThreadSlots; ++i) {
         const size_t s = static_cast<size_t>(i);
         boxes_[s] = new wxCheckBox(this, wxID_ANY, wxString::Format("Thread %d:", i + 1));
-        stops_[s] = new wxBitmapButton(this, wxID_ANY, glyph, wxDefaultPosition, wxDefaultSize,
-                                       wxBU_EXACTFIT);
+        // Flat, so that GTK's button padding does not make every row a button high.
+        stops_[s] = new wxBitmapButton(this, wxID_ANY, glyph, wxDefaultPosition, wxSize(26, 20),
+                                       wxBU_EXACTFIT | wxBORDER_NONE);
         stops_[s]->SetToolTip(wxString::Format("Stop thread %d", i + 1));
         gauges_[s] = new wxGauge(this, wxID_ANY, 100, wxDefaultPosition, wxSize(160, 12),
                                  wxGA_HORIZONTAL | wxGA_SMOOTH);

@@ -255,6 +255,11 @@ void CQuillstreamView::SyncRowCount() {
 }
 
 void CQuillstreamView::Reload() {
+    // The options may have changed whether incomplete attachments show.
+    const bool hide_incomplete = engine_.settings()->ShowIncomplete == 0;
+    HeaderView* group_view = tab_ == kTabList ? view_.get() : group_view_.get();
+    if (group_view)
+        group_view->SetHideIncomplete(hide_incomplete);
     if (view_)
         view_->Invalidate();
     walk_first_ = walk_last_ = -1;

@@ -75,7 +75,7 @@ class CQuillstreamView : public wxListCtrl {
     // one-second timer and every cache hint).
     void SyncRowCount();
     // Forgets the cached rows, fixes the row count and redraws (after a command or an
-    // event changed the source).
+    // event changed the source, or the options changed whether incomplete rows show).
     void Reload();
     // The filter box: the group source's filter (the queue and the log ignore it).
     void SetFilterText(const std::string& text);

@@ -2,6 +2,7 @@
 // engine over a temporary home.
 #include <gtest/gtest.h>
 #include <wx/app.h>
+#include <wx/checkbox.h>
 #include <wx/frame.h>
 #include <wx/sizer.h>
 #include <wx/utils.h>
@@ -275,7 +276,14 @@ TEST_F(ListViewsTest, RowCountFollowsASourceChangedBehindTheList) {
     std::vector<Row> rows;
     for (int i = 0; i < 30; ++i)
         rows.push_back({"row " + std::to_string(100 + i)});
+    rows[4].parts = 3;  // one part of three: incomplete
     Open(0, rows);
+    ASSERT_EQ(list_->GetItemCount(), 30);
+    Settings hide = *engine_->settings();
+    hide.ShowIncomplete = 0;
+    ASSERT_TRUE(engine_->ApplySettings(hide).ok);
+    list_->Reload();
+    EXPECT_EQ(list_->GetItemCount(), 29);
     Select({2, 25});
     list_->EnsureVisible(25);
     Pump();
@@ -362,6 +370,18 @@ TEST_F(ListViewsTest, FindNextWrapsBothWaysAndHonoursWordsCaseAndExpressions) {
     EXPECT_TRUE(start.regular_expression);
     EXPECT_TRUE(start.down);
     EXPECT_EQ(dialog->GetTitle(), "Find/Filter");
+    wxWindow* whole_word = wxWindow::FindWindowByLabel("Match &whole word only", dialog);
+    auto* regex =
+        wxDynamicCast(wxWindow::FindWindowByLabel("Regular &expression", dialog), wxCheckBox);
+    ASSERT_TRUE(whole_word && regex);
+    EXPECT_FALSE(whole_word->IsEnabled());
+    regex->SetValue(false);
+    wxCommandEvent toggled(wxEVT_CHECKBOX, regex->GetId());
+    toggled.SetEventObject(regex);
+    toggled.SetInt(0);
+    regex->GetEventHandler()->ProcessEvent(toggled);
+    EXPECT_TRUE(whole_word->IsEnabled());
+    EXPECT_FALSE(dialog->Request().regular_expression);
     dialog->Destroy();
     Pump();
 

@@ -3,6 +3,7 @@
 #include <wx/frame.h>
 #include <wx/timer.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -100,6 +101,8 @@ class CMainFrame : public wxFrame, public ViewHost {
     void BrowseDir();
     void ResetGroup();
     void OpenNzbDialog();
+    void OnSelectedQueueEntries(
+        const std::function<CommandResult(const std::vector<std::string>&)>& command);
     void MoveToTop();
     void RemoveFromQueue();
     void RemoveFromList();

@@ -463,28 +463,27 @@ std::vector<std::string> IdsOf(const std::vector<Attachment>& rows) {
 }
 }  // namespace
 
-void CMainFrame::MoveToTop() {
+// A command on the selected queue entries, then the list as Move To Top and Remove From
+// Queue leave it.
+void CMainFrame::OnSelectedQueueEntries(
+    const std::function<CommandResult(const std::vector<std::string>&)>& command) {
     if (list_->tab() != kTabQueue)
         return;
     std::vector<Attachment> selected = list_->SelectedAttachments();
     if (selected.empty())
         return;
-    Tell(engine_->MoveToTop(IdsOf(selected)));
+    Tell(command(IdsOf(selected)));
     if (selected.size() > 1)
         list_->ClearSelection();
     list_->Reload();
 }
 
+void CMainFrame::MoveToTop() {
+    OnSelectedQueueEntries([this](const auto& ids) { return engine_->MoveToTop(ids); });
+}
+
 void CMainFrame::RemoveFromQueue() {
-    if (list_->tab() != kTabQueue)
-        return;
-    std::vector<Attachment> selected = list_->SelectedAttachments();
-    if (selected.empty())
-        return;
-    Tell(engine_->RemoveFromQueue(IdsOf(selected)));
-    if (selected.size() > 1)
-        list_->ClearSelection();
-    list_->Reload();
+    OnSelectedQueueEntries([this](const auto& ids) { return engine_->RemoveFromQueue(ids); });
 }
 
 void CMainFrame::RemoveFromList() {

@@ -16,6 +16,7 @@
 #include "support/news_server.h"
 #include "support/temp_dir.h"
 #include "ui/command_ids.h"
+#include "ui/event_pump.h"
 #include "ui/groups_view.h"
 #include "ui/quillstream_view.h"
 #include "ui/thread_bar.h"
@@ -29,22 +30,8 @@ using namespace std::chrono_literals;
 
 constexpr const char* kGroup = "alt.binaries.test";
 
-// Runs the event loop until `done` holds or the time is up.
-bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 20s) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    for (;;) {
-        wxTheApp->ProcessPendingEvents();
-        wxYield();
-        if (done())
-            return true;
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        wxMilliSleep(10);
-    }
-}
-
 void Pump() {
-    PumpUntil([] { return false; }, 100ms);
+    PumpFor(100ms);
 }
 
 class MainFrameTest : public ::testing::Test {

@@ -17,6 +17,7 @@
 #include "support/news_server.h"
 #include "support/temp_dir.h"
 #include "ui/command_ids.h"
+#include "ui/event_pump.h"
 #include "ui/find_filter_dialog.h"
 #include "ui/groups_view.h"
 #include "ui/main_frame.h"
@@ -29,21 +30,8 @@ namespace {
 
 using namespace std::chrono_literals;
 
-bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    for (;;) {
-        wxTheApp->ProcessPendingEvents();
-        wxYield();
-        if (done())
-            return true;
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        wxMilliSleep(10);
-    }
-}
-
 void Settle() {
-    PumpUntil([] { return false; }, 700ms);
+    PumpFor(700ms);
 }
 
 // The window's area of the screen into dir/name.png.

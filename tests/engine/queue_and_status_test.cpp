@@ -45,7 +45,9 @@ TEST_F(EngineTest, TheTimerTurnsByteCountersIntoSpeedTotalAndEta) {
     std::atomic<int64_t> now{1'000'000};
     engine->SetClockForTests([&] { return now.load(); });
     ASSERT_EQ(engine->Grab("alt.binaries.one", "", false).count, 1);
-    ASSERT_TRUE(server.WaitForCommands(6, 5s));  // MODE READER, GROUP, ... BODY
+    for (int i = 0; i < 500 && BodyCommands(server) == 0; ++i)
+        std::this_thread::sleep_for(10ms);
+    ASSERT_EQ(BodyCommands(server), 1);  // one.bin is taken
     // 3 GiB waiting behind it, so that the time left counts.
     Attachment big;
     big.state = StateQueued;

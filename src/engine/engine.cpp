@@ -376,6 +376,7 @@ class Engine::Impl {
             return *refused;
         downloads_->start_requested.store(false);
         int started = StartDownloadWorkers();
+        work_stopped_.store(false);
         shutdown_watcher_.Start();
         if (started == 0 && !workers_.AnyAlive())
             return CommandResult::Done(0, "No thread slot is enabled");
@@ -408,6 +409,7 @@ class Engine::Impl {
             RunAutograb(scan_only);
             autograb_running_.store(false);
         });
+        work_stopped_.store(false);
         shutdown_watcher_.Start();
         return CommandResult::Done();
     }
@@ -500,6 +502,11 @@ class Engine::Impl {
     void PowerOffIfAsked() {
         if (!shutdown_when_finished_.load())
             return;
+        if (work_stopped_.load()) {
+            // Stopped by the user, or by a full disk: that is not finished.
+            LogLine("Tasks were stopped: not powering off\n");
+            return;
+        }
         LogLine("All tasks finished: powering off\n");
         RunPowerOffCommand(settings()->PowerOffCommand);
     }
@@ -539,6 +546,7 @@ class Engine::Impl {
     // Stop: un-pauses first, so that the next task does not start paused, then every
     // worker ends its task at its next check; nothing is waited for.
     void StopAll() {
+        work_stopped_.store(true);
         if (workers_.paused())
             TogglePause();
         workers_.StopAll();
@@ -563,6 +571,7 @@ class Engine::Impl {
     std::atomic<bool> shutdown_when_finished_{false};
     std::function<int64_t()> clock_ = &WorkerState::NowMillis;
     // Last: it calls into the members above until it is stopped.
+    std::atomic<bool> work_stopped_{false};  // Stop came after the last start
     ShutdownWatcher shutdown_watcher_;
     Engine::OpenError open_error_;
     std::mutex pause_mutex_;

@@ -206,14 +206,16 @@ TEST_F(EngineTest, DraggingQueueRowsStopsAtEitherEndAndKeepsTheirOrder) {
 }
 
 // The power-off command runs once when the downloads end with the flag set, not when it
-// is clear, and never when the engine closes mid-download.
+// is clear, not after Stop, and never when the engine closes mid-download.
 TEST_F(EngineTest, ShutdownWhenFinishedRunsThePowerOffCommandOnlyAfterTheWorkEnds) {
     test::NewsServer server;
     for (const char* name : {"one.bin", "two.bin", "three.bin"})
         server.memory_corpus()->Add("alt.binaries.one", SmallYencPost(name));
     const std::string marker = home_.File("powered-off");
-    Configure(server, {"alt.binaries.one"},
-              [&](Settings& s) { s.PowerOffCommand = "echo off >> '" + marker + "'"; });
+    Configure(server, {"alt.binaries.one"}, [&](Settings& s) {
+        s.PowerOffCommand = "echo off >> '" + marker + "'";
+        s.CancelledBackInQueue = 1;
+    });
     auto engine = OpenEngine();
     ScanToEnd(*engine, "alt.binaries.one");
     auto wait_for_marker = [&] {
@@ -235,11 +237,21 @@ TEST_F(EngineTest, ShutdownWhenFinishedRunsThePowerOffCommandOnlyAfterTheWorkEnd
     wait_for_marker();
     EXPECT_EQ(ReadAll(marker), "off\n");
 
+    // Stopping is not finishing: the work ends, the machine stays on.
     server.SetReply("BODY", test::Reply::Silence());
     ASSERT_EQ(engine->Grab("alt.binaries.one", "three.bin", false).count, 1);
     for (int i = 0; i < 500 && BodyCommands(server) < 3; ++i)
         std::this_thread::sleep_for(10ms);
     ASSERT_EQ(BodyCommands(server), 3);
+    engine->StopAll();
+    engine->WaitForWorkers();
+    wait_for_marker();
+    EXPECT_EQ(ReadAll(marker), "off\n");
+
+    ASSERT_GT(engine->StartDownloads().count, 0);  // three.bin again
+    for (int i = 0; i < 500 && BodyCommands(server) < 4; ++i)
+        std::this_thread::sleep_for(10ms);
+    ASSERT_EQ(BodyCommands(server), 4);
     engine.reset();
     std::this_thread::sleep_for(300ms);
     EXPECT_EQ(ReadAll(marker), "off\n");

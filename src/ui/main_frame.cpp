@@ -330,13 +330,9 @@ void CMainFrame::UpdatePanes(const EngineStatus& status) {
     wxStatusBar* bar = GetStatusBar();
     if (!bar)
         return;
-    const int eta = status.eta_minutes;
     const wxString texts[] = {
-        wxString::Format("%d Sel.", selected_count_),
-        wxString::Format("Speed: %d KB/s", status.speed),
-        wxString::Format("MB: %d", static_cast<int>(status.received_total >> 20)),
-        wxString::Format("%d Tasks / %d MB / %d:%.2d ETA", static_cast<int>(status.tasks),
-                         static_cast<int>(status.queued_kb >> 10), eta / 60, eta % 60)};
+        wxString::Format("%d Sel.", selected_count_), wxString::FromUTF8(status.SpeedText()),
+        wxString::FromUTF8(status.ReceivedText()), wxString::FromUTF8(status.QueueText())};
     for (int i = 0; i < 4; ++i) {
         if (bar->GetStatusText(3 + i) != texts[i])
             bar->SetStatusText(texts[i], 3 + i);

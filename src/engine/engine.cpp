@@ -376,8 +376,10 @@ class Engine::Impl {
             return *refused;
         downloads_->start_requested.store(false);
         int started = StartDownloadWorkers();
-        work_stopped_.store(false);
-        shutdown_watcher_.Start();
+        if (started > 0 || Busy()) {
+            work_stopped_.store(false);
+            shutdown_watcher_.Start();
+        }
         if (started == 0 && !workers_.AnyAlive())
             return CommandResult::Done(0, "No thread slot is enabled");
         return CommandResult::Done(started);

@@ -41,18 +41,18 @@ void ShutdownWatcher::Stop() {
 }
 
 void ShutdownWatcher::Watch() {
+    // The work was started before the watcher: when it is over by the first look (a small
+    // download on a fast server), it has finished all the same.
     std::unique_lock lock(mutex_);
-    bool watched = false;
     while (!stopping_) {
         lock.unlock();
         const bool busy = busy_();
         lock.lock();
         if (!busy || stopping_)
             break;
-        watched = true;
         wake_.wait_for(lock, std::chrono::milliseconds(100), [this] { return stopping_; });
     }
-    const bool run = watched && !stopping_;
+    const bool run = !stopping_;
     lock.unlock();
     if (run)
         finished_();

@@ -20,8 +20,8 @@ class ShutdownWatcher {
     ShutdownWatcher(const ShutdownWatcher&) = delete;
     ShutdownWatcher& operator=(const ShutdownWatcher&) = delete;
 
-    // Starts watching unless a watcher runs already. Call it after the work has started:
-    // a watcher that finds nothing running ends at once without calling `finished`.
+    // Starts watching unless a watcher runs already. Call it only once work has started:
+    // work that has ended by the watcher's first look counts as finished.
     void Start();
     // Ends the watcher without calling `finished`; waits for its thread.
     void Stop();

@@ -12,6 +12,7 @@
 #include "app/host.h"
 #include "app/settings.h"
 #include "app/startup.h"
+#include "db/group_list_view.h"
 #include "db/header_view.h"
 #include "db/records.h"
 
@@ -171,6 +172,67 @@ class Engine {
                                 std::vector<int64_t>* moved_to = nullptr);
     CommandResult ClearQueue();
     CommandResult ClearLog();
+
+    // --- The server's list of groups (the "groups" database of the options dialog) ---
+
+    // A view of the groups database for a list window: filter, order and row cache of its
+    // own. Null when the database cannot be opened.
+    std::unique_ptr<GroupListView> OpenGroupList();
+    // Stores these groups with the subscribed mark (a dialog's working group array), adding
+    // the ones the list does not hold yet.
+    CommandResult MarkSubscribed(const std::vector<GroupListEntry>& groups);
+    // Stores one record as a page edited it (its subscribed mark is `state`, 1 or 0, and its
+    // download directory).
+    CommandResult StoreGroupRecord(const Group& group);
+    // Every record with the subscribed mark, in name order, as group list entries.
+    std::vector<GroupListEntry> MarkedGroups();
+
+    // Reads the server's group list with LIST on a thread of its own, from the first entry of
+    // `servers` that is not disabled (the list being edited, not the saved one): the
+    // database is emptied once the server has answered, each line stored as it comes, and
+    // `keep` is marked subscribed again at the end. Refused while a reader or a worker
+    // runs. Its progress: group_list_fetch().
+    CommandResult StartGroupListFetch(std::vector<ServerEntry> servers,
+                                      std::vector<GroupListEntry> keep);
+    // Clears the reader's running flag and waits up to `bound` for it to end.
+    void StopGroupListFetch(std::chrono::milliseconds bound);
+    struct GroupListFetch {
+        bool running = false;
+        bool finished = false;  // the last reader read the list to its end
+        int64_t stored = 0;     // records stored by the current or last reader
+        std::string status;     // "Connecting...", the count, or "" after a failure
+        std::string error;      // the message shown for the last failure ("Can't connect...")
+    };
+    GroupListFetch group_list_fetch() const;
+    // The CLI's `groups fetch`: the same with the enabled servers, waiting for the end.
+    // count: groups stored.
+    CommandResult FetchGroupList();
+
+    // Checks the servers for two entries resolving to one IPv4 address: ok with "Servers OK,
+    // no duplicates.", else failed with the Part's message naming the pair or the host
+    // that does not resolve.
+    CommandResult CheckDuplicateServers(const std::vector<ServerEntry>& servers);
+
+    // Points every subscribed group's download directory below BaseDir (and a subdirectory
+    // of its name unless NoAutoSubdir), creating missing ones (asking through the host
+    // unless AutoCreateDirs or `create_without_asking`), and saves.
+    CommandResult AssignAutoDownloadDirs(bool create_without_asking = false);
+
+    // --- Finding a news server (the first-run wizard) ---
+
+    // The host names to try, in order: "news", "nntp", then per default gateway that has a
+    // reverse name the typed host (when not empty) and names derived from the gateway's.
+    std::vector<std::string> ServerCandidates(const std::string& typed_host) const;
+    struct ServerProbe {
+        bool detected = false;
+        bool needs_login = false;  // "group alt.test" was answered 48x
+    };
+    // Tries one candidate as the wizard does (port 119 unless `port`), telling each step's
+    // status text ("Please wait. Trying: ...", "Got response: ...") to `status`, with the
+    // dialogue's pauses (short ones after ShortenPausesForTests).
+    ServerProbe ProbeServer(const std::string& host, int port, const std::string& user,
+                            const std::string& password,
+                            const std::function<void(const std::string&)>& status);
 
     // --- Status ---
 

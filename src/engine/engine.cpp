@@ -920,4 +920,54 @@ void Engine::ShortenPausesForTests() {
     t.retry_pause = t.reply_error_pause = t.failed_entry_pause = std::chrono::milliseconds(1);
 }
 
+// --- The server's list of groups ---
+
+std::unique_ptr<GroupListView> Engine::OpenGroupList() {
+    return nullptr;
+}
+
+CommandResult Engine::MarkSubscribed(const std::vector<GroupListEntry>&) {
+    return CommandResult::Failed("not available");
+}
+
+CommandResult Engine::StoreGroupRecord(const Group&) {
+    return CommandResult::Failed("not available");
+}
+
+std::vector<GroupListEntry> Engine::MarkedGroups() {
+    return {};
+}
+
+CommandResult Engine::StartGroupListFetch(std::vector<ServerEntry>, std::vector<GroupListEntry>) {
+    return CommandResult::Failed("not available");
+}
+
+void Engine::StopGroupListFetch(std::chrono::milliseconds) {}
+
+Engine::GroupListFetch Engine::group_list_fetch() const {
+    return {};
+}
+
+CommandResult Engine::FetchGroupList() {
+    return CommandResult::Failed("not available");
+}
+
+CommandResult Engine::CheckDuplicateServers(const std::vector<ServerEntry>&) {
+    return CommandResult::Failed("not available");
+}
+
+CommandResult Engine::AssignAutoDownloadDirs(bool) {
+    return CommandResult::Failed("not available");
+}
+
+std::vector<std::string> Engine::ServerCandidates(const std::string&) const {
+    return {};
+}
+
+Engine::ServerProbe Engine::ProbeServer(const std::string&, int, const std::string&,
+                                        const std::string&,
+                                        const std::function<void(const std::string&)>&) {
+    return {};
+}
+
 }  // namespace qs

@@ -8,6 +8,8 @@
 
 #include "db/records.h"
 
+class wxImageList;
+
 namespace qs {
 class Engine;
 class GroupListView;
@@ -33,6 +35,8 @@ class CGroupPicker : public wxListCtrl {
     // Flips the subscribed mark of the row's group and stores it.
     void ToggleRow(long row);
     bool IsRowChecked(long row) const;
+    // The row showing the group of this name; -1 when none does.
+    long FindGroupRow(const std::string& name) const;
     // The selected row's group; false when none is selected.
     bool SelectedGroup(Group& out) const;
     // Stores a new download directory for the selected group; false when none is selected.
@@ -45,11 +49,19 @@ class CGroupPicker : public wxListCtrl {
     wxString OnGetItemText(long item, long column) const override;
     int OnGetItemImage(long item) const override;
     bool RowAt(long item, Group& out) const;
+    wxWindow* RowsWindow();
+    void OnRowsLeftDown(wxMouseEvent& event);
+    void OnActivated(wxListEvent& event);
+    void OnSelected(wxListEvent& event);
+    void OnCacheHint(wxListEvent& event);
+    void OnColumnClick(wxListEvent& event);
 
     Engine& engine_;
     std::unique_ptr<GroupListView> view_;
+    std::unique_ptr<wxImageList> images_;
     int sort_column_ = 0;
     bool ascending_ = false;
+    bool clicked_check_ = false;  // the last press was on a check box (its double click is no flip)
 };
 
 }  // namespace qs::ui

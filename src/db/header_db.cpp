@@ -1325,6 +1325,26 @@ bool HeaderDatabase::GroupsPage(const ViewQuery& query, int64_t first, int64_t c
     return true;
 }
 
+bool HeaderDatabase::FindGroup(const std::string& name, Group& out) {
+    bool found = false;
+    bool ok = Run(Access::Read, "find group", [&] {
+        sqlite3_stmt* s =
+            Stmt(std::string("SELECT ") + kGroupCols + " FROM \"Group\" WHERE name=?1");
+        if (!s)
+            return false;
+        StmtScope scope{s};
+        BindText(s, 1, name);
+        int rc = sqlite3_step(s);
+        if (rc == SQLITE_ROW) {
+            ReadGroup(s, out);
+            found = true;
+            return true;
+        }
+        return rc == SQLITE_DONE;
+    });
+    return ok && found;
+}
+
 bool HeaderDatabase::SubscribedGroups(std::vector<Group>& out) {
     return Run(Access::Read, "subscribed", [&] {
         sqlite3_stmt* s = Stmt(std::string("SELECT ") + kGroupCols +

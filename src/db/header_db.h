@@ -145,6 +145,8 @@ class HeaderDatabase {
     // + k] for each; rows already in the map stay.
     [[nodiscard]] bool GroupsPage(const ViewQuery& query, int64_t first, int64_t count,
                                   std::map<int64_t, Group>& rows);
+    // The stored record of the named group; false when there is none (or the read failed).
+    [[nodiscard]] bool FindGroup(const std::string& name, Group& out);
     // Appends the subscribed groups (state 1) by name.
     bool SubscribedGroups(std::vector<Group>& out);
     [[nodiscard]] bool ClearSubscribedMarks();

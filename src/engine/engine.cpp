@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "app/debug_log.h"
+#include "app/default_gateways.h"
 #include "app/file_lock.h"
 #include "app/home_dir.h"
 #include "app/output_files.h"
@@ -26,7 +27,10 @@
 #include "download/download_worker.h"
 #include "download/nzb_import.h"
 #include "engine/event_hub.h"
+#include "engine/group_list_reader.h"
 #include "engine/shutdown_watcher.h"
+#include "nntp/ipv4_addresses.h"
+#include "nntp/server_probe.h"
 #include "nntp/worker_state.h"
 #include "scan/scan_task.h"
 
@@ -70,6 +74,9 @@ class Engine::Impl {
           shutdown_watcher_([this] { return Busy(); }, [this] { PowerOffIfAsked(); }) {}
 
     ~Impl() {
+        reader_.RequestStop();
+        if (reader_thread_.joinable())
+            reader_thread_.join();
         // First, so that the workers ending below never count as the work finishing.
         shutdown_watcher_.Stop();
         StopAll();
@@ -448,6 +455,199 @@ class Engine::Impl {
         }
     }
 
+    // --- The server's list of groups ---
+
+    std::shared_ptr<HeaderDatabase> GroupsDatabase() {
+        std::lock_guard lock(groups_mutex_);
+        if (!groups_db_)
+            groups_db_ = HeaderDatabase::Open(db_env_, "groups");
+        return groups_db_;
+    }
+
+    void GroupRowsChanged() { events_.OnRowsChanged("groups", {}); }
+
+    CommandResult MarkSubscribed(const std::vector<GroupListEntry>& groups) {
+        std::shared_ptr<HeaderDatabase> db = GroupsDatabase();
+        if (!db)
+            return CommandResult::Failed("Cannot open the groups database");
+        int stored = 0;
+        bool ok = true;
+        {
+            DbBatch batch(db);
+            for (const GroupListEntry& g : groups) {
+                if (g.name.empty())
+                    continue;
+                // A listed group keeps its article numbers.
+                Group record;
+                if (!db->FindGroup(g.name, record))
+                    record = Group();
+                record.name = g.name;
+                record.downloaddir = g.downloaddir;
+                record.lastscanned = g.lastscanned;
+                record.state = 1;
+                if (!db->StoreGroup(record)) {
+                    ok = false;
+                    break;
+                }
+                ++stored;
+            }
+        }
+        GroupRowsChanged();
+        if (!ok)
+            return CommandResult::Failed("Cannot store the groups: " + db->last_error());
+        return CommandResult::Done(stored);
+    }
+
+    CommandResult StoreGroupRecord(const Group& group) {
+        if (group.name.empty())
+            return CommandResult::Failed("A group needs a name");
+        std::shared_ptr<HeaderDatabase> db = GroupsDatabase();
+        if (!db)
+            return CommandResult::Failed("Cannot open the groups database");
+        bool ok = db->StoreGroup(group);
+        GroupRowsChanged();
+        if (!ok)
+            return CommandResult::Failed("Cannot store " + group.name + ": " + db->last_error());
+        return CommandResult::Done(1);
+    }
+
+    // A ticked group without a directory of its own keeps the one it has while subscribed,
+    // else gets the one BaseDir gives it; the scan time is the settings' (scans stamp it
+    // there, not in this database).
+    std::vector<GroupListEntry> MarkedGroups() {
+        std::vector<GroupListEntry> out;
+        std::shared_ptr<HeaderDatabase> db = GroupsDatabase();
+        std::vector<Group> marked;
+        if (!db || !db->SubscribedGroups(marked))
+            return out;
+        std::shared_ptr<const Settings> s = settings();
+        for (const Group& g : marked) {
+            GroupListEntry entry{g.name, g.downloaddir, g.lastscanned};
+            auto current = std::find_if(s->groups.begin(), s->groups.end(),
+                                        [&](const GroupListEntry& e) { return e.name == g.name; });
+            if (current != s->groups.end()) {
+                entry.lastscanned = current->lastscanned;
+                if (entry.downloaddir.empty())
+                    entry.downloaddir = current->downloaddir;
+            }
+            if (entry.downloaddir.empty())
+                entry.downloaddir = DownloadDirFor(g.name, *s);
+            out.push_back(std::move(entry));
+        }
+        return out;
+    }
+
+    std::optional<CommandResult> RefuseGroupListFetch() {
+        if (reader_.running())
+            return CommandResult::Failed("The list of groups is being read already");
+        if (Busy())
+            return CommandResult::Failed("Please stop all running tasks before changing options");
+        return std::nullopt;
+    }
+
+    GroupListReader::Request GroupListRequest(std::vector<ServerEntry> servers,
+                                              std::vector<GroupListEntry> keep) {
+        std::erase_if(servers, [](const ServerEntry& e) { return e.disabled != 0; });
+        GroupListReader::Request request;
+        request.servers = std::move(servers);
+        request.settings = settings();
+        request.db = GroupsDatabase();
+        request.keep = std::move(keep);
+        request.host = &host_;
+        request.rows_changed = [this] { GroupRowsChanged(); };
+        return request;
+    }
+
+    CommandResult StartGroupListFetch(std::vector<ServerEntry> servers,
+                                      std::vector<GroupListEntry> keep) {
+        std::lock_guard lock(reader_mutex_);
+        if (auto refused = RefuseGroupListFetch())
+            return *refused;
+        if (reader_thread_.joinable())
+            reader_thread_.join();
+        GroupListReader::Request request = GroupListRequest(std::move(servers), std::move(keep));
+        if (!request.db)
+            return CommandResult::Failed("Cannot open the groups database");
+        reader_.MarkStarting();
+        reader_thread_ =
+            std::thread([this, request = std::move(request)] { reader_.Run(request); });
+        return CommandResult::Done();
+    }
+
+    void StopGroupListReader(std::chrono::milliseconds bound) {
+        std::lock_guard lock(reader_mutex_);
+        reader_.RequestStop();
+        const auto start = std::chrono::steady_clock::now();
+        while (reader_.running()) {
+            if (std::chrono::steady_clock::now() - start >= bound)
+                return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        if (reader_thread_.joinable())
+            reader_thread_.join();
+    }
+
+    CommandResult FetchGroupList() {
+        std::lock_guard lock(reader_mutex_);
+        if (auto refused = RefuseGroupListFetch())
+            return *refused;
+        if (reader_thread_.joinable())
+            reader_thread_.join();
+        std::shared_ptr<const Settings> s = settings();
+        GroupListReader::Request request = GroupListRequest(s->servers, s->groups);
+        if (!request.db)
+            return CommandResult::Failed("Cannot open the groups database");
+        return reader_.Run(request);
+    }
+
+    CommandResult CheckDuplicateServers(const std::vector<ServerEntry>& servers) {
+        std::map<std::string, std::string> owners;  // address -> the host that gave it first
+        std::vector<std::string> addresses;
+        for (const ServerEntry& server : servers) {
+            if (!ResolveIPv4(server.host, addresses))
+                return CommandResult::Failed(
+                    "An error occured while getting the IP address for:\n" + server.host +
+                    "\nPlease remove this server.");
+            for (const std::string& address : addresses) {
+                auto [it, added] = owners.emplace(address, server.host);
+                if (!added)
+                    return CommandResult::Failed("Duplicate servers:\n" + server.host + " <=> " +
+                                                 it->second + "\nPlease remove one.");
+                LogLine("address: %s\n", address.c_str());
+            }
+        }
+        return CommandResult::Done(static_cast<int>(servers.size()), "Servers OK, no duplicates.");
+    }
+
+    // The directories are worked out (and created, or asked about) on a copy first, so
+    // no question is asked while the settings are locked.
+    CommandResult AssignAutoDownloadDirs(bool create_without_asking) {
+        Settings assigned = *settings();
+        if (assigned.BaseDir.empty())
+            return CommandResult::Done(0);
+        if (create_without_asking)
+            assigned.AutoCreateDirs = 1;
+        ApplyBaseDir(assigned.BaseDir, assigned, host_);
+        return UpdateSettings([&](Settings& next) {
+            int changed = 0;
+            for (GroupListEntry& g : next.groups) {
+                for (const GroupListEntry& a : assigned.groups) {
+                    if (a.name == g.name) {
+                        g.downloaddir = a.downloaddir;
+                        ++changed;
+                        break;
+                    }
+                }
+            }
+            return CommandResult::Done(changed);
+        });
+    }
+
+    std::vector<std::string> ServerCandidates(const std::string& typed_host) const {
+        return ServerCandidatesFrom(typed_host,
+                                    gateway_names_ ? gateway_names_() : DefaultGatewayNames());
+    }
+
     // --- Status ---
 
     EngineStatus Status() const {
@@ -578,6 +778,12 @@ class Engine::Impl {
     Engine::OpenError open_error_;
     std::mutex pause_mutex_;
     std::array<std::string, kThreadSlots> paused_texts_;
+    std::shared_ptr<HeaderDatabase> groups_db_;  // with groups_mutex_
+    std::mutex reader_mutex_;                    // starts, stops and joins of the reader
+    GroupListReader reader_;
+    std::thread reader_thread_;
+    std::function<std::vector<std::string>()> gateway_names_;  // null: the system's
+    ProbePauses probe_pauses_;
 };
 
 // ---------------------------------------------------------------------------------------
@@ -918,56 +1124,74 @@ void Engine::SetClockForTests(std::function<int64_t()> now_ms) {
 void Engine::ShortenPausesForTests() {
     DownloadTimings& t = impl_->downloads_->timings;
     t.retry_pause = t.reply_error_pause = t.failed_entry_pause = std::chrono::milliseconds(1);
+    impl_->probe_pauses_ = {std::chrono::milliseconds(1), std::chrono::milliseconds(1)};
 }
 
 // --- The server's list of groups ---
 
 std::unique_ptr<GroupListView> Engine::OpenGroupList() {
-    return nullptr;
+    std::shared_ptr<HeaderDatabase> db = impl_->GroupsDatabase();
+    if (!db)
+        return nullptr;
+    auto view = std::make_unique<GroupListView>(db);
+    if (!view->SetOrder("name"))
+        LogLine("Group list order refused\n");
+    return view;
 }
 
-CommandResult Engine::MarkSubscribed(const std::vector<GroupListEntry>&) {
-    return CommandResult::Failed("not available");
+CommandResult Engine::MarkSubscribed(const std::vector<GroupListEntry>& groups) {
+    return impl_->MarkSubscribed(groups);
 }
 
-CommandResult Engine::StoreGroupRecord(const Group&) {
-    return CommandResult::Failed("not available");
+CommandResult Engine::StoreGroupRecord(const Group& group) {
+    return impl_->StoreGroupRecord(group);
 }
 
 std::vector<GroupListEntry> Engine::MarkedGroups() {
-    return {};
+    return impl_->MarkedGroups();
 }
 
-CommandResult Engine::StartGroupListFetch(std::vector<ServerEntry>, std::vector<GroupListEntry>) {
-    return CommandResult::Failed("not available");
+CommandResult Engine::StartGroupListFetch(std::vector<ServerEntry> servers,
+                                          std::vector<GroupListEntry> keep) {
+    return impl_->StartGroupListFetch(std::move(servers), std::move(keep));
 }
 
-void Engine::StopGroupListFetch(std::chrono::milliseconds) {}
+void Engine::StopGroupListFetch(std::chrono::milliseconds bound) {
+    impl_->StopGroupListReader(bound);
+}
 
 Engine::GroupListFetch Engine::group_list_fetch() const {
-    return {};
+    GroupListReader::Progress p = impl_->reader_.progress();
+    return {p.running, p.finished, p.stored, p.status, p.error};
 }
 
 CommandResult Engine::FetchGroupList() {
-    return CommandResult::Failed("not available");
+    return impl_->FetchGroupList();
 }
 
-CommandResult Engine::CheckDuplicateServers(const std::vector<ServerEntry>&) {
-    return CommandResult::Failed("not available");
+CommandResult Engine::CheckDuplicateServers(const std::vector<ServerEntry>& servers) {
+    return impl_->CheckDuplicateServers(servers);
 }
 
-CommandResult Engine::AssignAutoDownloadDirs(bool) {
-    return CommandResult::Failed("not available");
+CommandResult Engine::AssignAutoDownloadDirs(bool create_without_asking) {
+    return impl_->AssignAutoDownloadDirs(create_without_asking);
 }
 
-std::vector<std::string> Engine::ServerCandidates(const std::string&) const {
-    return {};
+std::vector<std::string> Engine::ServerCandidates(const std::string& typed_host) const {
+    return impl_->ServerCandidates(typed_host);
 }
 
-Engine::ServerProbe Engine::ProbeServer(const std::string&, int, const std::string&,
-                                        const std::string&,
-                                        const std::function<void(const std::string&)>&) {
-    return {};
+Engine::ServerProbe Engine::ProbeServer(const std::string& host, int port, const std::string& user,
+                                        const std::string& password,
+                                        const std::function<void(const std::string&)>& status) {
+    ProbeResult r =
+        ProbeNewsServer(host, port > 0 ? port : 119, user, password,
+                        SocketOptionsFrom(*impl_->settings()), impl_->probe_pauses_, status);
+    return {r.detected, r.needs_login};
+}
+
+void Engine::SetGatewayNamesForTests(std::function<std::vector<std::string>()> names) {
+    impl_->gateway_names_ = std::move(names);
 }
 
 }  // namespace qs

@@ -249,8 +249,11 @@ class Engine {
     // Waits for every worker and Autograb to end.
     void WaitForWorkers();
 
-    // Pauses after failures, for tests that run many of them.
+    // Pauses after failures (and the server probe's), for tests that run many of them.
     void ShortenPausesForTests();
+    // The reverse names of the default gateways ServerCandidates derives names from ("" for
+    // a gateway without one), instead of the system's. Set before use.
+    void SetGatewayNamesForTests(std::function<std::vector<std::string>()> names);
     // The millisecond clock of the speed figures (a steady clock unless a test sets its
     // own). Set before work starts.
     void SetClockForTests(std::function<int64_t()> now_ms);

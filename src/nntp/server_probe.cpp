@@ -1,0 +1,74 @@
+#include "nntp/server_probe.h"
+
+#include <thread>
+
+#include "app/debug_log.h"
+#include "app/text_util.h"
+#include "nntp/session.h"
+
+namespace qs {
+
+namespace {
+
+constexpr size_t kProbeLineSize = 2048;
+
+}  // namespace
+
+ProbeResult ProbeNewsServer(const std::string& host, int port, const std::string& user,
+                            const std::string& password, const SocketOptions& options,
+                            const ProbePauses& pauses,
+                            const std::function<void(const std::string&)>& status) {
+    auto tell = [&](const std::string& text) {
+        if (status)
+            status(text);
+    };
+    const std::string trying = "Please wait. Trying: " + host;
+    tell(trying);
+    std::this_thread::sleep_for(pauses.before_try);
+
+    NntpSocket connection(options);
+    connection.Open(host, port);
+    if (!connection.is_open()) {
+        tell(trying + ". Failed.");
+        std::this_thread::sleep_for(pauses.after_step);
+        return {};
+    }
+    // One answer read and shown; its reply code.
+    auto answer = [&] {
+        std::string line;
+        connection.ReadLine(line, kProbeLineSize);
+        line = WithoutLineEnd(line);
+        LogLine("Probe %s: %s\n", host.c_str(), line.c_str());
+        tell("Got response: " + line);
+        std::this_thread::sleep_for(pauses.after_step);
+        return ReplyCode(line);
+    };
+
+    ProbeResult result;
+    // The lines are read one behind the commands: the greeting after the user name, the
+    // user name's answer after the password, and the password's answer as the greeting.
+    if (!user.empty()) {
+        connection.SendCommand("AUTHINFO USER " + user);
+        answer();
+        connection.SendCommand("AUTHINFO PASS " + password);
+        if (answer() == 502) {
+            connection.Close();
+            return result;
+        }
+    }
+    if (answer() / 100 != 2) {
+        connection.Close();
+        return result;
+    }
+    connection.SendCommand("group alt.test");
+    if (answer() / 10 == 48) {
+        tell("Please enter a username and password from your Internet Provider and retry.");
+        result.needs_login = true;
+    } else {
+        result.detected = true;
+    }
+    connection.Close();
+    return result;
+}
+
+}  // namespace qs

@@ -77,8 +77,15 @@ bool QuillstreamApp::OnInit() {
             }
         });
     });
-    if (frame->engine().settings()->ShowTips && !getenv("QUILLSTREAM_NO_TIPS"))
-        frame->CallAfter([frame] { frame->ShowTips(); });
+    // A fresh home: the wizard finds a server first, then the tips.
+    const bool no_server = frame->engine().settings()->servers.empty();
+    const bool tips = frame->engine().settings()->ShowTips && !getenv("QUILLSTREAM_NO_TIPS");
+    frame->CallAfter([frame, no_server, tips] {
+        if (no_server)
+            frame->RunWizard();
+        if (tips)
+            frame->ShowTips();
+    });
     frame->SetFocus();
     frame->SendSizeEvent();
     instance_->Release();

@@ -48,6 +48,10 @@ class CMainFrame : public wxFrame, public ViewHost {
     void ApplyPlacement();
     // The tip window (start-up with ShowTips, "Tip of the day...").
     void ShowTips();
+    // "First Time Wizard..." (and the start-up when no server is enabled).
+    void RunWizard();
+    // After the options or the wizard changed the settings: the lists show them.
+    void SettingsChanged();
 
     Engine& engine() { return *engine_; }
     GuiHost& host() { return host_; }

@@ -25,6 +25,7 @@
 #include "ui/speed_bar.h"
 #include "ui/thread_bar.h"
 #include "ui/tips_dialog.h"
+#include "ui/wizard.h"
 
 #ifndef QS_BUILD_NUMBER
 #define QS_BUILD_NUMBER 0
@@ -362,6 +363,9 @@ void CMainFrame::RunCommand(int id) {
             if (engine_->Busy())
                 Message("Please stop all running tasks before changing options", Host::Icon::Stop);
             break;
+        case ID_WIZARD:
+            RunWizard();
+            break;
         default:
             break;
     }
@@ -635,6 +639,21 @@ void CMainFrame::About() {
         "and downloads, decodes and saves the files you pick.");
     info.SetIcon(GetIcon());
     wxAboutBox(info, this);
+}
+
+void CMainFrame::RunWizard() {
+    if (host_.quiet())
+        return;  // tests drive the wizard themselves
+    CQuillstreamWizard wizard(this, *engine_);
+    if (wizard.Run())
+        SettingsChanged();
+}
+
+void CMainFrame::SettingsChanged() {
+    groups_->Reload();
+    list_->SetGridLines(engine_->settings()->ShowGridLines != 0);
+    list_->Reload();
+    OnTick();
 }
 
 void CMainFrame::SlotEnabled(int slot, bool enabled) {

@@ -41,6 +41,7 @@ int RunCli(int argc, char** argv) {
     AddConfigCommands(app, &chosen);
     AddServerCommands(app, &chosen);
     AddGroupListCommands(app, &chosen);
+    AddGroupsCommands(app, &chosen);
     AddScanCommands(app, &chosen);
     AddListCommands(app, &chosen);
     AddDownloadCommands(app, &chosen);

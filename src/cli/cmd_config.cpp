@@ -2,11 +2,16 @@
 #include <memory>
 
 #include "app/ini_file.h"
+#include "app/text_util.h"
 #include "cli/commands.h"
 
 namespace qs::cli {
 
 namespace {
+
+bool SameKey(const std::string& text, const char* name) {
+    return ToLower(text) == ToLower(name);
+}
 
 int RunConfig(CliContext& context, const std::vector<std::string>& args) {
     Engine& engine = context.engine();
@@ -27,6 +32,10 @@ int RunConfig(CliContext& context, const std::vector<std::string>& args) {
     }
     ini.SetString(section, key, args[2]);
     CliContext::OrUsageError(engine.ApplySettings(SettingsFromIni(ini)));
+    // A new base directory moves every group's download directory below it, as the
+    // options dialog's OK does.
+    if (SameKey(section, "Advanced") && SameKey(key, "BaseDir") && !args[2].empty())
+        CliContext::OrUsageError(engine.AssignAutoDownloadDirs());
     return kExitOk;
 }
 

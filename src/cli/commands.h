@@ -15,6 +15,7 @@ using CommandSlot = CommandBody*;
 void AddConfigCommands(CLI::App& app, CommandSlot chosen);
 void AddServerCommands(CLI::App& app, CommandSlot chosen);
 void AddGroupListCommands(CLI::App& app, CommandSlot chosen);
+void AddGroupsCommands(CLI::App& app, CommandSlot chosen);
 void AddScanCommands(CLI::App& app, CommandSlot chosen);
 void AddListCommands(CLI::App& app, CommandSlot chosen);
 void AddDownloadCommands(CLI::App& app, CommandSlot chosen);

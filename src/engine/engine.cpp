@@ -597,6 +597,7 @@ class Engine::Impl {
         GroupListReader::Request request = GroupListRequest(s->servers, s->groups);
         if (!request.db)
             return CommandResult::Failed("Cannot open the groups database");
+        reader_.MarkStarting();
         return reader_.Run(request);
     }
 

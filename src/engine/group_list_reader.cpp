@@ -78,7 +78,6 @@ CommandResult GroupListReader::Fail(const Request& request, const std::string& m
 }
 
 CommandResult GroupListReader::Run(const Request& request) {
-    MarkStarting();
     CommandResult result;
     if (request.servers.empty() || request.servers.front().host.empty() || !request.db) {
         result = Fail(request, "No news server entered. Enter the name of your news server.");

@@ -43,8 +43,8 @@ class GroupListReader {
         std::string error;
     };
 
-    // Marks the reader running before its thread starts, so a poll right after the start
-    // never sees it idle.
+    // Marks the reader running; called before Run (before its thread starts), so a poll or
+    // a stop right after the start never meets an idle reader.
     void MarkStarting();
     // Reads the list; count: records stored. Failures go to the host's message box too.
     CommandResult Run(const Request& request);

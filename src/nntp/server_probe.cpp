@@ -33,35 +33,42 @@ ProbeResult ProbeNewsServer(const std::string& host, int port, const std::string
         std::this_thread::sleep_for(pauses.after_step);
         return {};
     }
-    // One answer read and shown; its reply code.
-    auto answer = [&] {
+    auto read = [&] {
         std::string line;
         connection.ReadLine(line, kProbeLineSize);
         line = WithoutLineEnd(line);
         LogLine("Probe %s: %s\n", host.c_str(), line.c_str());
+        return line;
+    };
+    // One answer shown; its reply code.
+    auto show = [&](const std::string& line) {
         tell("Got response: " + line);
         std::this_thread::sleep_for(pauses.after_step);
         return ReplyCode(line);
     };
 
     ProbeResult result;
-    // The lines are read one behind the commands: the greeting after the user name, the
-    // user name's answer after the password, and the password's answer as the greeting.
+    // With a login each answer is shown one command late: the greeting after the user
+    // name is sent, the user name's answer after the password, and the password's answer
+    // where the greeting is checked. Each is read before the next command goes out, as a
+    // command drops unread input.
     if (!user.empty()) {
+        const std::string greeting = read();
         connection.SendCommand("AUTHINFO USER " + user);
-        answer();
+        show(greeting);
+        const std::string user_answer = read();
         connection.SendCommand("AUTHINFO PASS " + password);
-        if (answer() == 502) {
+        if (show(user_answer) == 502) {
             connection.Close();
             return result;
         }
     }
-    if (answer() / 100 != 2) {
+    if (show(read()) / 100 != 2) {
         connection.Close();
         return result;
     }
     connection.SendCommand("group alt.test");
-    if (answer() / 10 == 48) {
+    if (show(read()) / 10 == 48) {
         tell("Please enter a username and password from your Internet Provider and retry.");
         result.needs_login = true;
     } else {

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/engine.h"
@@ -57,10 +58,19 @@ class RecordingListener : public EventListener {
     std::vector<ScanReport> scans_;
 };
 
-// Answers every question yes and keeps the files it was asked to open.
+// Answers every question yes and keeps the files it was asked to open and the messages it
+// was to show.
 class OpeningHost : public SilentHost {
   public:
     OpeningHost() : SilentHost(true) {}
+    void ShowMessage(const std::string& text, Icon icon) override {
+        std::lock_guard lock(mutex_);
+        messages_.push_back({text, icon});
+    }
+    std::vector<std::pair<std::string, Icon>> messages() const {
+        std::lock_guard lock(mutex_);
+        return messages_;
+    }
     void OpenFile(const std::string& path) override {
         std::lock_guard lock(mutex_);
         opened_.insert(std::filesystem::path(path).filename().string());
@@ -73,6 +83,7 @@ class OpeningHost : public SilentHost {
   private:
     mutable std::mutex mutex_;
     std::set<std::string> opened_;
+    std::vector<std::pair<std::string, Icon>> messages_;
 };
 
 class EngineTest : public ::testing::Test {

@@ -124,6 +124,52 @@ TEST(CliGroups, SubscribeUnsubscribe) {
               "group\tdirectory\tlastscanned\nalt.binaries.test\t/dl/t\t0\n");
 }
 
+// The server's list of groups: fetched, searched (server text printed safely), a refused
+// LIST told once with exit 1; a new base directory moves the groups' directories.
+TEST(CliGroups, FetchSearchAndBaseDirectory) {
+    TempDir home;
+    test::NewsServer server;
+    server.SetReply("LIST", test::Reply::Multi("215 list follows",
+                                               {"alt.binaries.a 10 3 y", "alt.esc\x1b[2J 5 1 y",
+                                                "alt.two-fields 5"}));
+    ASSERT_EQ(RunCliIn(home.path(),
+                       {"servers", "add", server.host(), "--port", std::to_string(server.port())})
+                  .status,
+              0);
+    ASSERT_EQ(RunCliIn(home.path(), {"subscribe", "alt.binaries.a", "--dir", "/dl/a"}).status, 0);
+    Result fetched = RunCliIn(home.path(), {"groups", "fetch"});
+    EXPECT_EQ(fetched.status, 0) << fetched.err;
+    EXPECT_EQ(fetched.out, "2 groups\n");
+    EXPECT_EQ(RunCliIn(home.path(), {"groups", "search", "BINARIES"}).out,
+              "alt.binaries.a\t3\t10\t7\t*\n");
+    Result all = RunCliIn(home.path(), {"groups", "search", ""});
+    EXPECT_EQ(std::count(all.out.begin(), all.out.end(), '\n'), 2);
+    EXPECT_EQ(all.out.find('\x1b'), std::string::npos) << all.out;
+    EXPECT_EQ(RunCliIn(home.path(), {"groups", "search", "it's"}).out, "");
+    EXPECT_EQ(RunCliIn(home.path(), {"groups"}).status, 2);
+
+    server.SetReply("LIST", test::Reply::Line("503 program fault"));
+    Result refused = RunCliIn(home.path(), {"groups", "fetch"});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.out, "");
+    const std::string message = "Can't connect to server!";
+    ASSERT_NE(refused.err.find(message), std::string::npos) << refused.err;
+    EXPECT_EQ(refused.err.find(message, refused.err.find(message) + 1), std::string::npos)
+        << refused.err;
+    EXPECT_EQ(RunCliIn(home.path(), {"groups", "search", "alt"}).out.size(), all.out.size());
+
+    const std::string base = home.File("base");
+    ASSERT_EQ(RunCliIn(home.path(), {"--yes", "config", "Advanced", "BaseDir", base}).status, 0);
+    EXPECT_EQ(RunCliIn(home.path(), {"subscribed"}).out,
+              "group\tdirectory\tlastscanned\nalt.binaries.a\t" + base + "/alt.binaries.a/\t0\n");
+    EXPECT_TRUE(std::filesystem::is_directory(base + "/alt.binaries.a"));
+    ASSERT_EQ(RunCliIn(home.path(), {"config", "Advanced", "NoAutoSubdir", "1"}).status, 0);
+    ASSERT_EQ(RunCliIn(home.path(), {"--yes", "config", "Advanced", "BaseDir", base + "2"}).status,
+              0);
+    EXPECT_EQ(RunCliIn(home.path(), {"subscribed"}).out,
+              "group\tdirectory\tlastscanned\nalt.binaries.a\t" + base + "2/\t0\n");
+}
+
 TEST(CliScan, ScanThenListAsTabSeparatedRows) {
     TempDir home;
     test::NewsServer server;

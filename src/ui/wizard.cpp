@@ -24,6 +24,8 @@ CQuillstreamWizard::CQuillstreamWizard(wxWindow* parent, Engine& engine)
     for (wxWizardPageSimple* page : pages_)
         GetPageAreaSizer()->Add(page);
     first_ = pages_[0];
+    // Back stays disabled on the first page also when it is shown without RunWizard.
+    m_firstpage = first_;
 
     Bind(wxEVT_WIZARD_PAGE_CHANGED, &CQuillstreamWizard::OnPageChanged, this);
     Bind(wxEVT_WIZARD_FINISHED, &CQuillstreamWizard::OnFinished, this);
@@ -56,8 +58,11 @@ void CQuillstreamWizard::ShowPageAt(int index) {
     wxWizardPageSimple* target = pages_.at(index);
     if (GetCurrentPage() == target)
         return;
+    int current = 0;
+    while (current < kPageCount && pages_[current] != GetCurrentPage())
+        ++current;
     moving_without_checks_ = true;
-    ShowPage(target, true);
+    ShowPage(target, current == kPageCount || index > current);
     moving_without_checks_ = false;
 }
 

@@ -151,7 +151,7 @@ CWizard4::CWizard4(CQuillstreamWizard& wizard) : CWizardPage(wizard, "Select New
 
     AddText(column, "Select the newsgroups checked you whish to download from:", 4);
     picker_ = new CGroupPicker(this, wizard_.engine());
-    picker_->SetMinSize(FromDIP(wxSize(560, 220)));
+    picker_->SetMinSize(FromDIP(wxSize(640, 220)));
     column->Add(picker_, 1, wxEXPAND);
     SetSizerAndFit(column);
 

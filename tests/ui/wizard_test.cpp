@@ -91,6 +91,7 @@ class WizardTest : public ::testing::Test {
 };
 
 TEST_F(WizardTest, FindsTheServerReadsItsGroupsAndFinishesWithTheChosenOnes) {
+    EXPECT_FALSE(wizard_->PressBack()) << "the first page has no Back";
     ASSERT_TRUE(wizard_->PressNext());
     CWizard2* server = wizard_->server_page();
     ASSERT_EQ(Current(), server);

@@ -587,17 +587,22 @@ class Engine::Impl {
             reader_thread_.join();
     }
 
+    // Runs on the caller's thread; the lock is let go first, so a stop from another
+    // thread still reaches it.
     CommandResult FetchGroupList() {
-        std::lock_guard lock(reader_mutex_);
-        if (auto refused = RefuseGroupListFetch())
-            return *refused;
-        if (reader_thread_.joinable())
-            reader_thread_.join();
-        std::shared_ptr<const Settings> s = settings();
-        GroupListReader::Request request = GroupListRequest(s->servers, s->groups);
-        if (!request.db)
-            return CommandResult::Failed("Cannot open the groups database");
-        reader_.MarkStarting();
+        GroupListReader::Request request;
+        {
+            std::lock_guard lock(reader_mutex_);
+            if (auto refused = RefuseGroupListFetch())
+                return *refused;
+            if (reader_thread_.joinable())
+                reader_thread_.join();
+            std::shared_ptr<const Settings> s = settings();
+            request = GroupListRequest(s->servers, s->groups);
+            if (!request.db)
+                return CommandResult::Failed("Cannot open the groups database");
+            reader_.MarkStarting();
+        }
         return reader_.Run(request);
     }
 

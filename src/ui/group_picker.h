@@ -44,12 +44,13 @@ class CGroupPicker : public wxListCtrl {
     // Called when the selection changes (the Groups page shows the row's download dir).
     std::function<void(const Group&)> on_selected;
     GroupListView* view() { return view_.get(); }
+    // The child window that draws the rows and gets their mouse events.
+    wxWindow* RowsWindow();
 
   private:
     wxString OnGetItemText(long item, long column) const override;
     int OnGetItemImage(long item) const override;
     bool RowAt(long item, Group& out) const;
-    wxWindow* RowsWindow();
     void OnRowsLeftDown(wxMouseEvent& event);
     void OnActivated(wxListEvent& event);
     void OnSelected(wxListEvent& event);

@@ -30,7 +30,7 @@ COptionsPage2::COptionsPage2(wxWindow* parent, OptionsContext& context)
     auto* add = new wxButton(this, wxID_ANY, "Add");
     search_ = new wxTextCtrl(this, wxID_ANY);
     picker_ = new CGroupPicker(this, context.engine);
-    picker_->SetMinSize(FromDIP(wxSize(620, 240)));
+    picker_->SetMinSize(FromDIP(wxSize(710, 240)));
     dir_ = new wxTextCtrl(this, wxID_ANY);
     auto* browse = new wxButton(this, wxID_ANY, "Browse...");
 

@@ -17,12 +17,18 @@ namespace {
 
 constexpr int kToggleSize = 16;
 constexpr int kImageHeading = kImageRadioOn + 1;
+// Rows without a picture of their own get an empty one, so their text lines up.
+constexpr int kImageBlank = kImageHeading + 1;
 
-wxBitmap DrawToggle(wxWindow* window, bool radio, bool checked) {
+wxBitmap Transparent() {
     wxImage ground(kToggleSize, kToggleSize);
     ground.InitAlpha();
     std::memset(ground.GetAlpha(), 0, kToggleSize * kToggleSize);
-    wxBitmap bitmap(ground, 32);
+    return wxBitmap(ground, 32);
+}
+
+wxBitmap DrawToggle(wxWindow* window, bool radio, bool checked) {
+    wxBitmap bitmap = Transparent();
     {
         wxMemoryDC dc(bitmap);
         const wxRect rect(0, 0, kToggleSize, kToggleSize);
@@ -83,6 +89,7 @@ CTreeOptionsCtrl::CTreeOptionsCtrl(wxWindow* parent, wxWindowID id)
           wxTR_HAS_BUTTONS | wxTR_HIDE_ROOT | wxTR_LINES_AT_ROOT | wxTR_SINGLE | wxBORDER_THEME) {
     images_ = ToggleImageList(this);
     images_->Add(HeadingIcon());
+    images_->Add(Transparent());
     SetImageList(images_.get());
     AddRoot("");
     Bind(wxEVT_LEFT_DOWN, &CTreeOptionsCtrl::OnLeftDown, this);
@@ -141,7 +148,9 @@ wxTreeItemId CTreeOptionsCtrl::AddCheck(const wxTreeItemId& parent, const wxStri
 }
 
 wxTreeItemId CTreeOptionsCtrl::AddRadioGroup(const wxTreeItemId& parent, const wxString& caption) {
-    return Append(parent, Kind::RadioGroup, caption);
+    wxTreeItemId item = Append(parent, Kind::RadioGroup, caption);
+    SetItemImage(item, kImageBlank);
+    return item;
 }
 
 wxTreeItemId CTreeOptionsCtrl::AddRadio(const wxTreeItemId& group, const wxString& caption,
@@ -160,6 +169,7 @@ wxTreeItemId CTreeOptionsCtrl::AddNumber(const wxTreeItemId& parent, const wxStr
     data->spin = spin;
     data->number = wxString::Format("%d", value);
     SetItemText(item, NumberLabel(*data));
+    SetItemImage(item, kImageBlank);
     return item;
 }
 
@@ -295,7 +305,8 @@ void CTreeOptionsCtrl::BeginEdit(const wxTreeItemId& item) {
         return;
     // The editor covers the value, right of "label: ".
     const int x = row.x + GetTextExtent(data->caption + ": ").x;
-    const int width = FromDIP(data->spin ? 140 : 110);
+    // GTK's spin control needs its own width for the two buttons beside the digits.
+    const int width = data->spin ? -1 : FromDIP(110);
     if (data->spin) {
         int value = 0;
         ParseNumber(data->number, value);

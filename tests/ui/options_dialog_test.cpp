@@ -246,7 +246,26 @@ TEST_F(OptionsDialogTest, UntickingRemovesAGroupAndAnUnvisitedPageKeepsThem) {
     Open(1);
     CGroupPicker* picker = dialog_->groups_page()->picker();
     ASSERT_EQ(picker->GetItemCount(), 1);
-    picker->ToggleRow(0);
+    // A press on the check box flips it; one further right only selects the row.
+    wxWindow* rows = picker->RowsWindow();
+    auto press = [&](int x) {
+        int y = 0;
+        int flags = 0;
+        while (y < 100 && picker->HitTest(wxPoint(x, y), flags) != 0)
+            ++y;
+        ASSERT_LT(y, 100) << "row 0 not found";
+        wxMouseEvent down(wxEVT_LEFT_DOWN);
+        down.SetPosition(wxPoint(x, y + 2));
+        down.SetEventObject(rows);
+        rows->ProcessWindowEvent(down);
+        wxMouseEvent up(wxEVT_LEFT_UP);
+        up.SetPosition(wxPoint(x, y + 2));
+        up.SetEventObject(rows);
+        rows->ProcessWindowEvent(up);
+    };
+    press(150);
+    EXPECT_TRUE(picker->IsRowChecked(0));
+    press(8);
     EXPECT_FALSE(picker->IsRowChecked(0));
     ASSERT_TRUE(dialog_->ApplyEdits());
     EXPECT_TRUE(engine_->settings()->groups.empty());

@@ -191,7 +191,11 @@ class Engine {
     // `servers` that is not disabled (the list being edited, not the saved one): the
     // database is emptied once the server has answered, each line stored as it comes, and
     // `keep` is marked subscribed again at the end. Refused while a reader or a worker
-    // runs. Its progress: group_list_fetch().
+    // runs. Its progress: group_list_fetch(), running from this call on. Its failures go to
+    // the host's ShowMessage (stop icon, on the reader's thread) and to the progress's
+    // error; this call fails only when refused. OnRowsChanged("groups") comes on the
+    // reader's thread when the database is emptied, about every 250 ms while lines come,
+    // and once more after the reader has ended (running is false by then).
     CommandResult StartGroupListFetch(std::vector<ServerEntry> servers,
                                       std::vector<GroupListEntry> keep);
     // Clears the reader's running flag and waits up to `bound` for it to end.

@@ -48,6 +48,8 @@ class CMainFrame : public wxFrame, public ViewHost {
     void ApplyPlacement();
     // The tip window (start-up with ShowTips, "Tip of the day...").
     void ShowTips();
+    // "Options..." at page 0, "Edit Groups" at page 1; refused while work runs.
+    void OpenOptions(int page);
     // "First Time Wizard..." (and the start-up when no server is enabled).
     void RunWizard();
     // After the options or the wizard changed the settings: the lists show them.

@@ -21,6 +21,7 @@
 #include "ui/folder_tab_ctrl.h"
 #include "ui/groups_view.h"
 #include "ui/main_frame.h"
+#include "ui/options_dialog.h"
 #include "ui/quillstream_view.h"
 #include "ui/speed_bar.h"
 #include "ui/thread_bar.h"
@@ -360,8 +361,10 @@ void CMainFrame::RunCommand(int id) {
             About();
             break;
         case ID_OPTIONS:
-            if (engine_->Busy())
-                Message("Please stop all running tasks before changing options", Host::Icon::Stop);
+            OpenOptions(0);
+            break;
+        case ID_EDIT_GROUPS:
+            OpenOptions(1);
             break;
         case ID_WIZARD:
             RunWizard();
@@ -639,6 +642,18 @@ void CMainFrame::About() {
         "and downloads, decodes and saves the files you pick.");
     info.SetIcon(GetIcon());
     wxAboutBox(info, this);
+}
+
+void CMainFrame::OpenOptions(int page) {
+    if (engine_->Busy()) {
+        Message("Please stop all running tasks before changing options", Host::Icon::Stop);
+        return;
+    }
+    if (host_.quiet())
+        return;  // tests drive the dialog themselves
+    COptionsDialog dialog(this, *engine_, page);
+    if (dialog.ShowModal() == wxID_OK)
+        SettingsChanged();
 }
 
 void CMainFrame::RunWizard() {

@@ -19,7 +19,8 @@ class GroupListView {
     explicit GroupListView(std::shared_ptr<HeaderDatabase> db);
     const std::shared_ptr<HeaderDatabase>& db() const { return db_; }
 
-    // The groups whose name holds `text` (any case); "" shows all.
+    // The groups whose name holds every blank-separated word of `text` (any case); "" shows
+    // all.
     void SetFilter(const std::string& text);
     // "name", "first", "last", "amount", "downloaddir", optionally + " desc". False (kept)
     // for another text.

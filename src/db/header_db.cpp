@@ -184,6 +184,46 @@ const bool kLowerReady = [] {
     return true;
 }();
 
+// Whether the lower-cased h contains n (lower-cased already), without a lowered copy.
+bool ContainsLowered(const unsigned char* h, int hn, const unsigned char* n, int nn) {
+    if (nn == 0)
+        return true;
+    for (int i = 0; i + nn <= hn; ++i) {
+        int k = 0;
+        while (k < nn && kLower[h[i + k]] == n[k])
+            ++k;
+        if (k == nn)
+            return true;
+    }
+    return false;
+}
+
+// qs_contains_words(text, words): 1 when the lower-cased text contains every blank-separated
+// word of `words` (lower-cased already), in any order.
+void ContainsWordsFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
+    const auto* h = sqlite3_value_text(argv[0]);
+    const int hn = sqlite3_value_bytes(argv[0]);
+    const auto* w = sqlite3_value_text(argv[1]);
+    const int wn = sqlite3_value_bytes(argv[1]);
+    if (!h || !w) {
+        sqlite3_result_int(ctx, 0);
+        return;
+    }
+    for (int at = 0; at < wn;) {
+        while (at < wn && (w[at] == ' ' || w[at] == '\t'))
+            ++at;
+        int end = at;
+        while (end < wn && w[end] != ' ' && w[end] != '\t')
+            ++end;
+        if (end > at && !ContainsLowered(h, hn, w + at, end - at)) {
+            sqlite3_result_int(ctx, 0);
+            return;
+        }
+        at = end;
+    }
+    sqlite3_result_int(ctx, 1);
+}
+
 // qs_contains(text, needle): 1 when the lower-cased text contains needle, which the
 // caller has lower-cased already. A substring test without allocating a lowered copy.
 void ContainsFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
@@ -331,7 +371,10 @@ bool HeaderDatabase::OpenFile() {
     sqlite3_extended_result_codes(db_, 1);
     if (sqlite3_create_function_v2(db_, "qs_contains", 2,
                                    SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS, nullptr,
-                                   ContainsFunction, nullptr, nullptr, nullptr) != SQLITE_OK)
+                                   ContainsFunction, nullptr, nullptr, nullptr) != SQLITE_OK ||
+        sqlite3_create_function_v2(db_, "qs_contains_words", 2,
+                                   SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS, nullptr,
+                                   ContainsWordsFunction, nullptr, nullptr, nullptr) != SQLITE_OK)
         return false;
     // 16 KiB pages (new files only): a merge appends rows, and fewer, fuller pages cost
     // less to write and to walk. WAL: readers never block the writer, and a killed process
@@ -893,7 +936,7 @@ HeaderDatabase::ViewSql HeaderDatabase::ViewSqlFor(const ViewQuery& query) const
         v.filter = ToLower(query.filter);
         v.has_filter = !v.filter.empty();
         if (v.has_filter)
-            v.where = " WHERE qs_contains(name, ?1)";
+            v.where = " WHERE qs_contains_words(name, ?1)";  // several words: all of them
         return v;
     }
     if (kind_ != DbKind::Newsgroup)

@@ -474,7 +474,12 @@ class Engine::Impl {
         bool ok = true;
         {
             DbBatch batch(db);
+            // The marks become exactly these groups: one unsubscribed since the last dialog
+            // must not come back ticked.
+            ok = db->ClearSubscribedMarks();
             for (const GroupListEntry& g : groups) {
+                if (!ok)
+                    break;
                 if (g.name.empty())
                     continue;
                 // A listed group keeps its article numbers.

@@ -178,8 +178,8 @@ class Engine {
     // A view of the groups database for a list window: filter, order and row cache of its
     // own. Null when the database cannot be opened.
     std::unique_ptr<GroupListView> OpenGroupList();
-    // Stores these groups with the subscribed mark (a dialog's working group array), adding
-    // the ones the list does not hold yet.
+    // Makes these groups the marked ones (a dialog's working group array): every other
+    // mark is cleared, and groups the list does not hold yet are added.
     CommandResult MarkSubscribed(const std::vector<GroupListEntry>& groups);
     // Stores one record as a page edited it (its subscribed mark is `state`, 1 or 0, and its
     // download directory).

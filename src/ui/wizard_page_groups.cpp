@@ -6,8 +6,6 @@
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 
-#include <sstream>
-
 #include "engine/engine.h"
 #include "ui/group_picker.h"
 #include "ui/wizard.h"
@@ -41,18 +39,6 @@ std::string Trim(const std::string& text) {
 void RemoveAll(std::string& text, const std::string& word) {
     for (size_t at = text.find(word); at != std::string::npos; at = text.find(word, at))
         text.erase(at, word.size());
-}
-
-// The list's search for a keyword text. A group should hold every keyword; the list
-// searches for one text, and the longest keyword narrows it most.
-std::string SearchFor(const std::string& keywords) {
-    std::istringstream words(keywords);
-    std::string word;
-    std::string longest;
-    while (words >> word)
-        if (word.size() > longest.size())
-            longest = word;
-    return longest;
 }
 
 }  // namespace
@@ -155,8 +141,7 @@ CWizard4::CWizard4(CQuillstreamWizard& wizard) : CWizardPage(wizard, "Select New
     column->Add(picker_, 1, wxEXPAND);
     SetSizerAndFit(column);
 
-    keywords_->Bind(wxEVT_TEXT,
-                    [this](wxCommandEvent&) { picker_->SetSearch(SearchFor(keywords())); });
+    keywords_->Bind(wxEVT_TEXT, [this](wxCommandEvent&) { picker_->SetSearch(keywords()); });
     Bind(wxEVT_WIZARD_PAGE_CHANGED, &CWizard4::OnShown, this);
     Bind(wxEVT_WIZARD_PAGE_CHANGING, &CWizard4::OnChanging, this);
 }
@@ -168,7 +153,7 @@ std::string CWizard4::keywords() const {
 void CWizard4::ApplyKeywords(const std::string& text) {
     const std::string trimmed = Trim(text);
     keywords_->ChangeValue(wxString::FromUTF8(trimmed));
-    picker_->SetSearch(SearchFor(trimmed));
+    picker_->SetSearch(trimmed);
 }
 
 void CWizard4::SetGenre(Genre genre, bool checked) {

@@ -85,6 +85,12 @@ TEST_F(GroupListTest, ListIsStoredSearchedAndKeepsSubscriptionsAcrossRetrievals)
     view->SetFilter("QUOTE'D");
     ASSERT_EQ(view->CountRows(), 1);
     EXPECT_EQ(AllRows(*view)[0].name, "alt.quote'd");
+    // Several words: a group holds every one of them, in any order.
+    view->SetFilter(" gone  ALT ");
+    ASSERT_EQ(view->CountRows(), 1);
+    EXPECT_EQ(AllRows(*view)[0].name, "alt.gone");
+    view->SetFilter("gone binaries");
+    EXPECT_EQ(view->CountRows(), 0);
     view->SetFilter("binaries");
     ASSERT_TRUE(view->SetOrder("amount desc"));
     ASSERT_EQ(view->CountRows(), 2);
@@ -93,8 +99,11 @@ TEST_F(GroupListTest, ListIsStoredSearchedAndKeepsSubscriptionsAcrossRetrievals)
 
     // A tick made before the next retrieval is lost with the old list; the groups kept
     // are marked again, and the list the dialog gets back holds only them.
+    // Marking a dialog's groups takes every other mark away (a group unsubscribed since
+    // must not come back ticked).
     ASSERT_TRUE(engine->MarkSubscribed({{"alt.binaries.a", "/dl/a/", 0}}).ok);
     EXPECT_EQ(Find(*view, "alt.binaries.a")->state, 1);
+    EXPECT_EQ(Find(*view, "alt.binaries.b")->state, 0);
     EXPECT_EQ(Find(*view, "alt.binaries.a")->first, 3);  // the listed numbers stay
     ASSERT_TRUE(engine->StartGroupListFetch(Servers(server), engine->settings()->groups).ok);
     progress = WaitForReader(*engine);

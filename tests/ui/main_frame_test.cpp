@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <wx/app.h>
+#include <wx/bookctrl.h>
 #include <wx/statusbr.h>
 #include <wx/textctrl.h>
 #include <wx/utils.h>
@@ -17,7 +18,11 @@
 #include "support/temp_dir.h"
 #include "ui/command_ids.h"
 #include "ui/event_pump.h"
+#include "ui/group_picker.h"
 #include "ui/groups_view.h"
+#include "ui/options_dialog.h"
+#include "ui/options_page_groups.h"
+#include "ui/options_page_servers.h"
 #include "ui/quillstream_view.h"
 #include "ui/thread_bar.h"
 #include "ui/tip_reader.h"
@@ -200,6 +205,45 @@ TEST_F(MainFrameTest, StopPutsTheEntryBackAndClosingWhileBusyAsksFirst) {
     EXPECT_EQ(arrived + left, queued);
     OnTickSoon();
     EXPECT_EQ(frame_->PaneText(4), "Speed: 0 KB/s");
+}
+
+// Options from the window: a second server added, the group list read, a group ticked;
+// after OK the window's group list shows it, ready to scan.
+TEST_F(MainFrameTest, OptionsAddAServerAndAGroupTheWindowThenShows) {
+    test::NewsServer other;
+    auto* dialog = new COptionsDialog(frame_, frame_->engine(), 0);
+    dialog->SetMessageSink([](const std::string&, Host::Icon) {});
+    dialog->Show();
+    Pump();
+    COptionsPage1* servers = dialog->servers_page();
+    servers->host_box()->SetValue("localhost");
+    servers->port_box()->SetValue(std::to_string(other.port()));
+    servers->Add();
+    ASSERT_EQ(servers->servers().size(), 2u);
+
+    dialog->GetBookCtrl()->SetSelection(1);
+    Pump();
+    COptionsPage2* groups = dialog->groups_page();
+    groups->Retrieve();
+    ASSERT_TRUE(PumpUntil([&] { return !groups->fetching(); }));
+    CGroupPicker* picker = groups->picker();
+    const long big = picker->FindGroupRow("alt.binaries.big");
+    ASSERT_GE(big, 0);
+    EXPECT_FALSE(picker->IsRowChecked(big));
+    EXPECT_TRUE(picker->IsRowChecked(picker->FindGroupRow(kGroup)));
+    picker->ToggleRow(big);
+    ASSERT_TRUE(dialog->ApplyEdits());
+    dialog->Destroy();
+    frame_->SettingsChanged();
+    Pump();
+
+    ASSERT_EQ(frame_->engine().settings()->servers.size(), 2u);
+    EXPECT_EQ(frame_->engine().settings()->servers[1].port, other.port());
+    CGroupsView* list = frame_->groups_view();
+    ASSERT_EQ(list->GetItemCount(), 2);
+    ASSERT_TRUE(list->SelectGroup("alt.binaries.big"));
+    frame_->RunCommand(ID_SCAN);
+    ASSERT_TRUE(PumpUntil([&] { return Idle() && frame_->list_view()->GetItemCount() > 0; }));
 }
 
 TEST(WindowPlacement, RoundTripsThroughTheSettingsRecord) {

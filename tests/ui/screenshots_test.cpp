@@ -1,8 +1,10 @@
 // Makes the README's screenshots (scripts/make-screenshots.sh runs it; `make test` skips it):
 // the main window with a scanned group, the Queue tab during a download, the Find/Filter
-// dialog and the parts window, each taken from the X display with ImageMagick's import.
+// dialog, the parts window, every options page and every wizard page, each taken from the
+// X display with ImageMagick's import.
 #include <gtest/gtest.h>
 #include <wx/app.h>
+#include <wx/bookctrl.h>
 #include <wx/checkbox.h>
 #include <wx/spinctrl.h>
 #include <wx/utils.h>
@@ -21,9 +23,12 @@
 #include "ui/find_filter_dialog.h"
 #include "ui/groups_view.h"
 #include "ui/main_frame.h"
+#include "ui/options_dialog.h"
+#include "ui/options_page_groups.h"
 #include "ui/parts_dialog.h"
 #include "ui/quillstream_view.h"
 #include "ui/speed_bar.h"
+#include "ui/wizard.h"
 
 namespace qs::ui {
 namespace {
@@ -123,6 +128,36 @@ TEST(Screenshots, DISABLED_MainWindowQueueFindAndParts) {
 
     frame->engine().StopAll();
     server.SetReplyDelay(0ms);
+    ASSERT_TRUE(PumpUntil([&] { return !frame->engine().Busy(); }, 20s));
+
+    // Each page of the options dialog, the group list read from the server.
+    auto* dialog = new COptionsDialog(frame, frame->engine(), 0);
+    dialog->SetMessageSink([](const std::string&, Host::Icon) {});
+    dialog->Move(40, 40);
+    dialog->Show();
+    const char* const option_pages[] = {"options-servers", "options-groups", "options-user",
+                                        "options-filters", "options-advanced"};
+    for (int page = 0; page < 5; ++page) {
+        dialog->GetBookCtrl()->SetSelection(static_cast<size_t>(page));
+        if (page == 1) {
+            dialog->groups_page()->Retrieve();
+            PumpUntil([&] { return !dialog->groups_page()->fetching(); }, 20s);
+        }
+        Shoot(dialog, dir, option_pages[page]);
+    }
+    dialog->Destroy();
+
+    // Each page of the first-run wizard.
+    auto* wizard = new CQuillstreamWizard(frame, frame->engine());
+    wizard->set_message_function([](const std::string&, Host::Icon) {});
+    wizard->ShowPageAt(0);
+    wizard->Move(40, 40);
+    wizard->Show();
+    for (int page = 0; page < CQuillstreamWizard::kPageCount; ++page) {
+        wizard->ShowPageAt(page);
+        Shoot(wizard, dir, "wizard-" + std::to_string(page + 1));
+    }
+    wizard->Destroy();
     frame->set_confirm_close(false);
     frame->Close(true);
     Settle();

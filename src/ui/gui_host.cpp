@@ -13,9 +13,7 @@
 
 namespace qs::ui {
 
-namespace {
-
-long StyleOf(Host::Icon icon) {
+long MessageBoxStyle(Host::Icon icon) {
     switch (icon) {
         case Host::Icon::Stop:
             return wxOK | wxICON_ERROR;
@@ -26,8 +24,6 @@ long StyleOf(Host::Icon icon) {
     }
     return wxOK | wxICON_INFORMATION;
 }
-
-}  // namespace
 
 // Runs `work` on the user-interface thread: at once when already there. Queued through the
 // window, so that work still pending when the window goes is dropped with it.
@@ -71,7 +67,7 @@ void GuiHost::ShowMessage(const std::string& text, Icon icon) {
     if (quiet())
         return;
     OnUiThread([this, text, icon] {
-        wxMessageBox(wxString::FromUTF8(text), "Quillstream", StyleOf(icon), window_);
+        wxMessageBox(wxString::FromUTF8(text), "Quillstream", MessageBoxStyle(icon), window_);
     });
 }
 

@@ -12,6 +12,9 @@ class wxWindow;
 
 namespace qs::ui {
 
+// The message box style for a host's icon.
+long MessageBoxStyle(Host::Icon icon);
+
 // The engine's host in the GUI: messages and questions from any thread are shown on the
 // user-interface thread (a worker's question waits for the answer). In quiet mode, for
 // tests, messages are recorded instead of shown and questions get the quiet answer.

@@ -8,6 +8,7 @@
 
 #include "app/debug_log.h"
 #include "engine/engine.h"
+#include "ui/gui_host.h"
 #include "ui/options_page_advanced.h"
 #include "ui/options_page_filters.h"
 #include "ui/options_page_groups.h"
@@ -20,24 +21,12 @@ namespace {
 
 constexpr std::chrono::milliseconds kReaderEndBound{2000};
 
-long MessageStyle(Host::Icon icon) {
-    switch (icon) {
-        case Host::Icon::Stop:
-            return wxOK | wxICON_ERROR;
-        case Host::Icon::Exclamation:
-            return wxOK | wxICON_EXCLAMATION;
-        case Host::Icon::Plain:
-            break;
-    }
-    return wxOK | wxICON_INFORMATION;
-}
-
 }  // namespace
 
 COptionsDialog::COptionsDialog(wxWindow* parent, Engine& engine, int start_page)
     : engine_(engine), edited_(*engine.settings()), context_{engine, edited_, {}, {}, {}} {
     context_.tell = [this](const std::string& text, Host::Icon icon) {
-        wxMessageBox(wxString::FromUTF8(text), "Quillstream", MessageStyle(icon), this);
+        wxMessageBox(wxString::FromUTF8(text), "Quillstream", MessageBoxStyle(icon), this);
     };
     context_.choose_folder = [this](const std::string& title, const std::string& start) {
         wxDirDialog chooser(this, wxString::FromUTF8(title), wxString::FromUTF8(start));

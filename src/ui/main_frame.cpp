@@ -274,7 +274,7 @@ void CMainFrame::ApplyPlacement() {
 
 void CMainFrame::SaveWindowState(Settings& settings) const {
     WindowPlacement placement;
-    const wxRect rect = IsMaximized() ? GetRect() : GetRect();
+    const wxRect rect = GetRect();
     placement.show_state = IsMaximized() ? kShowMaximized : kShowNormal;
     placement.left = rect.x;
     placement.top = rect.y;

@@ -164,8 +164,6 @@ class CMainFrame : public wxFrame, public ViewHost {
     bool closing_ = false;
     bool was_busy_ = false;
     int failures_since_idle_ = 0;
-    std::vector<std::string> pending_rows_;  // databases changed since the last redraw
-    bool rows_refresh_queued_ = false;
 };
 
 }  // namespace qs::ui

@@ -19,6 +19,7 @@ green='#45a845' green_dark='#2a742a'
 amber='#f2a93b' amber_dark='#a8640c' amber_light='#fff2d9'
 red='#e0473c' red_dark='#9e2019'
 grey='#8c929b' grey_dark='#4d535b'
+steel='#6f8fb3'
 paper='#ffffff' paper_line='#6b7280'
 kraft='#f2dfae' kraft_dark='#9c7c3c'
 folder='#f4c542' folder_back='#e0a92a' folder_dark='#9a7416'
@@ -107,7 +108,7 @@ render tool_browse.png 32 32 "
   fill $folder stroke $folder_dark stroke-width 1.3 polygon 6.5,13.5 30.5,13.5 26.5,26.5 2.5,26.5"
 
 render tool_options.png 32 32 "
-  fill $grey stroke $grey_dark stroke-width 1.3 fill-rule evenodd path '$(gear_path 16 16 8 13.5 10 4.5)'"
+  fill $steel stroke $blue_dark stroke-width 1.3 fill-rule evenodd path '$(gear_path 16 16 8 13.5 10 4.5)'"
 
 render tool_about.png 32 32 "
   fill $blue stroke $blue_dark stroke-width 1.4 circle 16,16 16,2.5

@@ -38,8 +38,7 @@ namespace {
 
 // Commands that arrive with later work: shown, but disabled until then.
 bool NotYetAvailable(int id) {
-    return id == ID_READ_MESSAGE || id == ID_POST_MESSAGE || id == ID_OPTIONS || id == ID_WIZARD ||
-           id == ID_EDIT_GROUPS || id == ID_PART_READ_MESSAGE;
+    return id == ID_READ_MESSAGE || id == ID_POST_MESSAGE || id == ID_PART_READ_MESSAGE;
 }
 
 void AppendItem(wxMenu* menu, int id, const char* caption, const char* prompt = "",

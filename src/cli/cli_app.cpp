@@ -45,6 +45,7 @@ int RunCli(int argc, char** argv) {
     AddScanCommands(app, &chosen);
     AddListCommands(app, &chosen);
     AddDownloadCommands(app, &chosen);
+    AddArticleCommands(app, &chosen);
 
     try {
         app.parse(argc, argv);

@@ -19,5 +19,6 @@ void AddGroupsCommands(CLI::App& app, CommandSlot chosen);
 void AddScanCommands(CLI::App& app, CommandSlot chosen);
 void AddListCommands(CLI::App& app, CommandSlot chosen);
 void AddDownloadCommands(CLI::App& app, CommandSlot chosen);
+void AddArticleCommands(CLI::App& app, CommandSlot chosen);
 
 }  // namespace qs::cli

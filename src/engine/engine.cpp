@@ -14,6 +14,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <thread>
 
 #include "app/debug_log.h"
@@ -22,6 +23,8 @@
 #include "app/home_dir.h"
 #include "app/output_files.h"
 #include "app/text_util.h"
+#include "articles/article_session.h"
+#include "articles/article_text.h"
 #include "db/header_db.h"
 #include "download/download_queue.h"
 #include "download/download_worker.h"
@@ -759,11 +762,39 @@ class Engine::Impl {
     // Stop: un-pauses first, so that the next task does not start paused, then every
     // worker ends its task at its next check; nothing is waited for.
     void StopAll() {
+        StopArticleWork();
         work_stopped_.store(true);
         if (workers_.paused())
             TogglePause();
         workers_.StopAll();
         workers_.smoothed_speed.store(0);
+    }
+
+    // A worker state of its own for one read or post: the engine's slots stay untouched,
+    // but it starts at slot 1's server and hands the index back, and a stop reaches it.
+    template <typename Work>
+    auto WithArticleConnection(Work work) {
+        WorkerState state(settings(), &host_);
+        state.SetDownloading(true);
+        state.slot(0).enabled.store(true);
+        state.slot(0).server_index.store(workers_.slot(0).server_index.load());
+        {
+            std::lock_guard lock(article_mutex_);
+            article_states_.insert(&state);
+        }
+        auto result = work(state);
+        {
+            std::lock_guard lock(article_mutex_);
+            article_states_.erase(&state);
+        }
+        workers_.slot(0).server_index.store(state.slot(0).server_index.load());
+        return result;
+    }
+
+    void StopArticleWork() {
+        std::lock_guard lock(article_mutex_);
+        for (WorkerState* state : article_states_)
+            state->StopAll();
     }
 
     StartupContext startup_;
@@ -795,6 +826,8 @@ class Engine::Impl {
     std::thread reader_thread_;
     std::function<std::vector<std::string>()> gateway_names_;  // null: the system's
     ProbePauses probe_pauses_;
+    std::mutex article_mutex_;  // article_states_
+    std::set<WorkerState*> article_states_;
 };
 
 // ---------------------------------------------------------------------------------------
@@ -1034,6 +1067,8 @@ void Engine::StopAll() {
 void Engine::StopSlot(int slot) {
     if (slot >= 0 && slot < kThreadSlots)
         impl_->workers_.RequestStop(slot);
+    if (slot == 0)  // reads and posts go through slot 1
+        impl_->StopArticleWork();
 }
 
 CommandResult Engine::SetSlotEnabled(int slot, bool enabled) {
@@ -1203,6 +1238,31 @@ Engine::ServerProbe Engine::ProbeServer(const std::string& host, int port, const
 
 void Engine::SetGatewayNamesForTests(std::function<std::vector<std::string>()> names) {
     impl_->gateway_names_ = std::move(names);
+}
+
+CommandResult Engine::PostArticle(const PostRequest& request) {
+    return PostArticleText(qs::ComposeArticle(request));
+}
+
+CommandResult Engine::PostArticleText(const std::string& article_text) {
+    PostOutcome outcome = impl_->WithArticleConnection(
+        [&](WorkerState& state) { return PostArticleOn(state, 0, article_text, nullptr); });
+    return outcome.ok ? CommandResult::Done(1, outcome.message)
+                      : CommandResult::Failed(outcome.message);
+}
+
+ArticleRead Engine::ReadArticle(const std::string& group, const std::string& message_id,
+                                const std::function<void(const std::string& status)>& status) {
+    return impl_->WithArticleConnection(
+        [&](WorkerState& state) { return ReadArticleOn(state, 0, group, message_id, status); });
+}
+
+PostRequest Engine::FollowUpOf(const std::string& article_text, const std::string& from) {
+    return qs::FollowUpOf(article_text, from);
+}
+
+std::string Engine::ComposeArticle(const PostRequest& request) {
+    return qs::ComposeArticle(request);
 }
 
 }  // namespace qs

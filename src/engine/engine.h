@@ -12,6 +12,7 @@
 #include "app/host.h"
 #include "app/settings.h"
 #include "app/startup.h"
+#include "articles/article_types.h"
 #include "db/group_list_view.h"
 #include "db/header_view.h"
 #include "db/records.h"
@@ -237,6 +238,29 @@ class Engine {
     ServerProbe ProbeServer(const std::string& host, int port, const std::string& user,
                             const std::string& password,
                             const std::function<void(const std::string&)>& status);
+
+    // --- Articles ---
+    // Both run on the calling thread (a front end calls them from a background thread) over
+    // a connection of their own that starts at slot 1's current server and leaves that
+    // server index where the work ended. Stop and StopAll wake their connection.
+
+    // The text ComposeArticle builds for the request, posted with POST. ok only when the
+    // server answered 240; message: the server's reply line, or "Error posting message!:\n"
+    // followed by the reply (or the connection's failure).
+    CommandResult PostArticle(const PostRequest& request);
+    // Posts an article text as the user edited it (headers included), as PostArticle does.
+    CommandResult PostArticleText(const std::string& article_text);
+    // Reads the article with ARTICLE over the enabled servers in turn (after GROUP `group`
+    // when SetGroup is on and `group` is not empty). `status` hears every status text
+    // ("Connecting to HOST...", "Reading...", "Ready...", "Error retrieving article...") on
+    // the calling thread; it may be null.
+    ArticleRead ReadArticle(const std::string& group, const std::string& message_id,
+                            const std::function<void(const std::string& status)>& status);
+    // The follow-up of an article text as ReadArticle gives it: "Re: " subject, References,
+    // the quoted body. Its group is empty: the caller sets the current group.
+    static PostRequest FollowUpOf(const std::string& article_text, const std::string& from);
+    // The editable text of an article (headers and body, CR LF line ends); pure.
+    static std::string ComposeArticle(const PostRequest& request);
 
     // --- Status ---
 

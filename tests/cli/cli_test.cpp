@@ -295,3 +295,41 @@ TEST(CliList, ADamagedDatabaseIsReportedNotListedAsEmpty) {
 
 }  // namespace
 }  // namespace qs::cli
+
+namespace qs::cli {
+namespace {
+
+// stdin is the article's body; the read prints what the server keeps, control bytes escaped.
+TEST(CliArticles, PostFromStdinThenReadItBack) {
+    TempDir home;
+    test::NewsServer server;
+    server.memory_corpus()->AddGroup("alt.test");
+    ASSERT_EQ(RunCliIn(home.path(),
+                       {"servers", "add", server.host(), "--port", std::to_string(server.port())})
+                  .status,
+              0);
+    std::istringstream in("hello\x1b[2J\n");
+    auto* old_in = std::cin.rdbuf(in.rdbuf());
+    Result no_from = RunCliIn(home.path(), {"post", "--group", "alt.test", "--subject", "Hi"});
+    Result posted = RunCliIn(home.path(), {"post", "--group", "alt.test", "--subject", "Hi",
+                                           "--from", "Me <me@example.com>"});
+    std::cin.rdbuf(old_in);
+    EXPECT_EQ(no_from.status, 2);
+    EXPECT_EQ(std::count(no_from.err.begin(), no_from.err.end(), '\n'), 1) << no_from.err;
+    ASSERT_EQ(posted.status, 0) << posted.err;
+    EXPECT_EQ(posted.err, "240 Article received OK\n");
+
+    Result read = RunCliIn(home.path(), {"read", "<1.alt.test@memory.test>"});
+    EXPECT_EQ(read.status, 0) << read.err;
+    EXPECT_NE(read.out.find("Subject: Hi\n"), std::string::npos) << read.out;
+    EXPECT_NE(read.out.find("\n\nhello\\x1b[2J\n"), std::string::npos) << read.out;
+
+    server.SetReply("ARTICLE", test::Reply::Line("430 No such article"));
+    Result missing = RunCliIn(home.path(), {"read", "<1.alt.test@memory.test>"});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(missing.out, "");
+    EXPECT_TRUE(missing.err.ends_with("Error retrieving article...\n")) << missing.err;
+}
+
+}  // namespace
+}  // namespace qs::cli

@@ -1116,6 +1116,32 @@ CommandResult Engine::RemoveFromList(const std::string& group,
     return CommandResult::Done(static_cast<int>(rows.size()));
 }
 
+CommandResult Engine::MarkAttachmentDone(const std::string& database, const std::string& id) {
+    std::shared_ptr<HeaderDatabase> db = impl_->Database(database);
+    if (!db)
+        return CommandResult::Failed("not subscribed to " + database);
+    // The state update matches no row silently, so the row is looked for first.
+    constexpr int64_t kChunk = 4096;
+    std::optional<Attachment> found;
+    std::vector<Attachment> rows;
+    for (int64_t first = 0; !found; first += kChunk) {
+        if (!db->StoredRows(first, kChunk, rows))
+            return CommandResult::Failed("Cannot read " + db->path());
+        for (Attachment& a : rows)
+            if (a.Id == id)
+                found = std::move(a);
+        if (static_cast<int64_t>(rows.size()) < kChunk)
+            break;
+    }
+    if (!found)
+        return CommandResult::Failed("no row " + id + " in " + database);
+    found->state = StateDone;
+    if (!db->SetAttachmentState(*found))
+        return CommandResult::Failed("Cannot mark " + id + " done in " + db->path());
+    impl_->events_.OnRowsChanged(database, {id});
+    return CommandResult::Done(1);
+}
+
 CommandResult Engine::MoveToTop(const std::vector<std::string>& ids) {
     if (!impl_->queue_->MoveToTop(ids))
         return CommandResult::Failed("Cannot reorder the queue");

@@ -163,6 +163,9 @@ class Engine {
 
     CommandResult RemoveFromQueue(const std::vector<std::string>& ids);
     CommandResult RemoveFromList(const std::string& group, const std::vector<std::string>& ids);
+    // Marks the row with this Id of a group's database, "queue" or "log" done (state 5),
+    // as after reading its article. Fails when the database or the row is unknown.
+    CommandResult MarkAttachmentDone(const std::string& database, const std::string& id);
     CommandResult MoveToTop(const std::vector<std::string>& ids);
     // Drags the queue's rows (positions in its stored order, as a view of "queue" shows
     // them) by `delta` places. Moving up they go from the first to the last, moving down

@@ -38,6 +38,16 @@ class RecordingListener : public EventListener {
         std::lock_guard lock(mutex_);
         order_.push_back("groups");
     }
+    void OnRowsChanged(const std::string& database, const std::vector<std::string>& ids) override {
+        std::lock_guard lock(mutex_);
+        for (const std::string& id : ids)
+            changed_rows_.push_back(database + " " + id);
+    }
+    // "database Id" for each row an OnRowsChanged named.
+    std::vector<std::string> changed_rows() const {
+        std::lock_guard lock(mutex_);
+        return changed_rows_;
+    }
     std::vector<std::string> order() const {
         std::lock_guard lock(mutex_);
         return order_;
@@ -56,6 +66,7 @@ class RecordingListener : public EventListener {
     std::vector<std::string> order_;
     std::vector<FiledEntry> filed_;
     std::vector<ScanReport> scans_;
+    std::vector<std::string> changed_rows_;
 };
 
 // Answers every question yes and keeps the files it was asked to open and the messages it

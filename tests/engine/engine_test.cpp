@@ -446,6 +446,16 @@ TEST_F(EngineTest, QueueAndListCommandsEditWhatTheyName) {
     EXPECT_EQ(view->CountRows(), 0);
     EXPECT_EQ(Rows(*engine, "alt.binaries.one").size(), 2u);
 
+    // Reading an article marks its row done, in that database only.
+    const std::string read_id = id_of("alt.binaries.one", "a.bin yEnc");
+    ASSERT_TRUE(engine->MarkAttachmentDone("alt.binaries.one", read_id).ok);
+    EXPECT_EQ(GroupState(*engine, "alt.binaries.one", "a.bin yEnc"), StateDone);
+    EXPECT_EQ(GroupState(*engine, "alt.binaries.one", "c.bin yEnc"), StateComplete);
+    EXPECT_EQ(events_.changed_rows().back(), "alt.binaries.one " + read_id);
+    EXPECT_FALSE(engine->MarkAttachmentDone("alt.binaries.one", "no-such-id").ok);
+    EXPECT_FALSE(engine->MarkAttachmentDone("queue", read_id).ok);
+    EXPECT_FALSE(engine->MarkAttachmentDone("alt.binaries.none", read_id).ok);
+
     ASSERT_TRUE(engine->ResetGroup("alt.binaries.one").ok);
     EXPECT_TRUE(Rows(*engine, "alt.binaries.one").empty());
     EXPECT_EQ(engine->settings()->groups[0].lastscanned, 0);

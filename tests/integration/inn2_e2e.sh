@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # End to end against Debian's INN 2: installs and starts it on loopback, posts the generated
 # corpus with quillstream-post, then drives quillstream-cli as a user would and checks every
-# downloaded file byte for byte (SHA-256) against the corpus.
+# downloaded file byte for byte (SHA-256) against the corpus; last it posts text articles and
+# reads them back.
 #
 #   inn2_e2e.sh CLI POST SETUP WORKDIR
 #
@@ -324,6 +325,54 @@ if [ "$have_download" -eq 1 ]; then
     [ -z "$(find "$WORK/badauth" -type f)" ] ||
         fail "download with a wrong password wrote files: $(find "$WORK/badauth" -type f)"
 fi
+
+# ---- reading and posting ----------------------------------------------------------------
+note "post, read back, follow up"
+H=$WORK/home-post
+GROUP=alt.test.text
+FROM="Quill Tester <tester@example.invalid>"
+cli "$H" servers add 127.0.0.1 --port "$PORT"
+cli "$H" subscribe "$GROUP" --dir "$WORK/post"
+# Lines that start with a dot, and one that is a lone dot, must come back as they went. The
+# body goes without a final line end (the post ends its last line); read ends every line.
+printf 'first line\n.starts with a dot\n.\n..two dots\nlast line' > "$WORK/post-body"
+# find_post SUBJECT: scans the group; posted_id gets the Id (the Message-ID) of that post's row.
+find_post() {
+    cli "$H" scan "$GROUP"
+    cli "$H" list "$GROUP"
+    posted_id=$(awk -F'\t' -v s="$1" '$8 == s {print $9}' <<< "$out")
+}
+cli "$H" post --group "$GROUP" --subject "qs round trip $$" --from "$FROM" < "$WORK/post-body"
+expect_ok "post"
+find_post "qs round trip $$"
+first_id=$posted_id
+if [ -z "$first_id" ]; then
+    fail "the post is not in the list of $GROUP: $out"
+else
+    "$CLI" --home "$H" read "$first_id" --group "$GROUP" > "$WORK/read-first" 2> "$WORK/read-err" ||
+        fail "read $first_id: $(cat "$WORK/read-err")"
+    sed '1,/^$/d' "$WORK/read-first" > "$WORK/read-body"
+    { cat "$WORK/post-body" && echo; } > "$WORK/post-lines"
+    cmp "$WORK/post-lines" "$WORK/read-body" ||
+        fail "the body read back differs from the one posted:"$'\n'"$(diff "$WORK/post-lines" "$WORK/read-body")"
+
+    cli "$H" post --group "$GROUP" --subject "Re: qs round trip $$" --from "$FROM" \
+        --references "$first_id" <<< "a reply"
+    expect_ok "post a follow-up"
+    find_post "Re: qs round trip $$"
+    cli "$H" read "$posted_id" --group "$GROUP"
+    expect_ok "read the follow-up"
+    grep -qxF "References: $first_id" <<< "$out" ||
+        fail "the follow-up has no References: $first_id:"$'\n'"$out"
+fi
+
+cli "$H" post --group alt.test.nowhere --subject refused --from "$FROM" <<< text
+echo "a post to a group INN does not carry: $out"
+[ "$rc" -eq 1 ] || fail "post to a missing group: exit $rc, expected 1: $out"
+grep -qE '(^|: )4[0-9][0-9] ' <<< "$out" || fail "post to a missing group: no reply from INN: $out"
+cli "$H" post --group "$GROUP" --subject "no from" <<< text
+[ "$rc" -ne 0 ] && grep -q From <<< "$out" ||
+    fail "post without a From address: exit $rc: $out"
 
 echo "integration suite took $(($(date +%s) - started)) s"
 if [ "$failures" -gt 0 ]; then

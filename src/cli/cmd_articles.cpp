@@ -61,6 +61,12 @@ int PostArticle(CliContext& context, const PostArgs& args) {
     if (request.from.empty())
         throw UsageError("no From address: give --from or set it (config UserInfo Name VALUE)");
     request.body.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
+    // The file's last line end ends its last line; the post ends that line itself, so
+    // keeping it would add an empty line to the article.
+    if (request.body.ends_with("\r\n"))
+        request.body.resize(request.body.size() - 2);
+    else if (request.body.ends_with('\n'))
+        request.body.pop_back();
     CommandResult result = engine.PostArticle(request);
     std::cerr << Printable(result.message) << "\n";
     return result.ok ? kExitOk : kExitTaskFailed;

@@ -333,9 +333,9 @@ GROUP=alt.test.text
 FROM="Quill Tester <tester@example.invalid>"
 cli "$H" servers add 127.0.0.1 --port "$PORT"
 cli "$H" subscribe "$GROUP" --dir "$WORK/post"
-# Lines that start with a dot, and one that is a lone dot, must come back as they went. The
-# body goes without a final line end (the post ends its last line); read ends every line.
-printf 'first line\n.starts with a dot\n.\n..two dots\nlast line' > "$WORK/post-body"
+# Lines that start with a dot, and one that is a lone dot, must come back as they went,
+# with no line added after the last.
+printf 'first line\n.starts with a dot\n.\n..two dots\nlast line\n' > "$WORK/post-body"
 # find_post SUBJECT: scans the group; posted_id gets the Id (the Message-ID) of that post's row.
 find_post() {
     cli "$H" scan "$GROUP"
@@ -352,9 +352,8 @@ else
     "$CLI" --home "$H" read "$first_id" --group "$GROUP" > "$WORK/read-first" 2> "$WORK/read-err" ||
         fail "read $first_id: $(cat "$WORK/read-err")"
     sed '1,/^$/d' "$WORK/read-first" > "$WORK/read-body"
-    { cat "$WORK/post-body" && echo; } > "$WORK/post-lines"
-    cmp "$WORK/post-lines" "$WORK/read-body" ||
-        fail "the body read back differs from the one posted:"$'\n'"$(diff "$WORK/post-lines" "$WORK/read-body")"
+    cmp "$WORK/post-body" "$WORK/read-body" ||
+        fail "the body read back differs from the one posted:"$'\n'"$(diff "$WORK/post-body" "$WORK/read-body")"
 
     cli "$H" post --group "$GROUP" --subject "Re: qs round trip $$" --from "$FROM" \
         --references "$first_id" <<< "a reply"

@@ -11,6 +11,7 @@
 #include <wx/statusbr.h>
 #include <wx/textctrl.h>
 #include <wx/toolbar.h>
+#include <wx/utils.h>
 
 #include <atomic>
 
@@ -19,6 +20,7 @@
 #include "ui/command_ids.h"
 #include "ui/folder_tab_ctrl.h"
 #include "ui/groups_view.h"
+#include "ui/post_dialog.h"
 #include "ui/quillstream_view.h"
 #include "ui/speed_bar.h"
 #include "ui/thread_bar.h"
@@ -118,6 +120,11 @@ CMainFrame::~CMainFrame() {
     timer_.Stop();
     host_.SetQuiet(true);  // a worker's late question is answered, not shown
     engine_->SetListener(nullptr);
+    // A read or post still on its thread uses the engine: Stop wakes its connection, and
+    // it ends before the engine goes (bounded, as the workers are).
+    engine_->StopAll();
+    for (int i = 0; i < 500 && ArticleJobsRunning() > 0; ++i)
+        wxMilliSleep(10);
     engine_.reset();  // ends the workers before the windows they report to go
 }
 

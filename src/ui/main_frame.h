@@ -24,6 +24,7 @@ namespace qs::ui {
 class CFolderTabCtrl;
 class CGroupsView;
 class CQuillstreamView;
+class CReadDialog;
 class QuillstreamTrayIcon;
 class SpeedBar;
 class ThreadBar;
@@ -54,6 +55,9 @@ class CMainFrame : public wxFrame, public ViewHost {
     void RunWizard();
     // After the options or the wizard changed the settings: the lists show them.
     void SettingsChanged();
+    // The reading window (created at its first use) showing the article read now.
+    CReadDialog* OpenReadDialog(const std::string& group, const std::string& message_id);
+    CReadDialog* read_dialog() { return read_dialog_; }
 
     Engine& engine() { return *engine_; }
     GuiHost& host() { return host_; }
@@ -116,6 +120,8 @@ class CMainFrame : public wxFrame, public ViewHost {
     void CopySubjects();
     void JumpToUrl();
     void Properties();
+    void ReadSelectedMessage();
+    void PostNewMessage();
     void Find();
     void ClearQueue();
     void ClearLog();
@@ -155,6 +161,7 @@ class CMainFrame : public wxFrame, public ViewHost {
     CFolderTabCtrl* tabs_ = nullptr;
     wxTextCtrl* filter_ = nullptr;
     wxWindow* filter_label_ = nullptr;
+    CReadDialog* read_dialog_ = nullptr;
     std::unique_ptr<QuillstreamTrayIcon> tray_;
     wxTimer timer_;
 

@@ -22,7 +22,9 @@
 #include "ui/groups_view.h"
 #include "ui/main_frame.h"
 #include "ui/options_dialog.h"
+#include "ui/post_dialog.h"
 #include "ui/quillstream_view.h"
+#include "ui/read_dialog.h"
 #include "ui/speed_bar.h"
 #include "ui/thread_bar.h"
 #include "ui/tips_dialog.h"
@@ -35,11 +37,6 @@
 namespace qs::ui {
 
 namespace {
-
-// Commands that arrive with later work: shown, but disabled until then.
-bool NotYetAvailable(int id) {
-    return id == ID_READ_MESSAGE || id == ID_POST_MESSAGE || id == ID_PART_READ_MESSAGE;
-}
 
 void AppendItem(wxMenu* menu, int id, const char* caption, const char* prompt = "",
                 wxItemKind kind = wxITEM_NORMAL) {
@@ -188,8 +185,6 @@ void CMainFrame::BuildAccelerators() {
 // --- Enabling ---
 
 bool CMainFrame::IsCommandEnabled(int id) const {
-    if (NotYetAvailable(id))
-        return false;
     int alive = 0;
     for (const SlotStatus& slot : status_.slots)
         alive += slot.alive ? 1 : 0;
@@ -313,6 +308,12 @@ void CMainFrame::RunCommand(int id) {
             break;
         case ID_PROPERTIES:
             Properties();
+            break;
+        case ID_READ_MESSAGE:
+            ReadSelectedMessage();
+            break;
+        case ID_POST_MESSAGE:
+            PostNewMessage();
             break;
         case ID_FIND:
             Find();
@@ -574,6 +575,48 @@ void CMainFrame::JumpToUrl() {
 void CMainFrame::Properties() {
     if (!list_->ShowProperties())
         Message("No item selected!", Host::Icon::Exclamation);
+}
+
+CReadDialog* CMainFrame::OpenReadDialog(const std::string& group, const std::string& message_id) {
+    if (!read_dialog_) {
+        read_dialog_ = new CReadDialog(
+            this, *engine_, [this] { return groups_->current_group(); },
+            [this](const std::string& text, Host::Icon icon) { Message(text, icon); });
+    }
+    read_dialog_->Read(group, message_id);
+    return read_dialog_;
+}
+
+void CMainFrame::ReadSelectedMessage() {
+    std::vector<Attachment> selected = list_->SelectedAttachments();
+    if (selected.empty()) {
+        Message("No item selected!", Host::Icon::Exclamation);
+        return;
+    }
+    const Attachment& a = selected.front();
+    if (a.parts >= 2) {
+        Message("This is a multipart attachment, you can't read it.", Host::Icon::Stop);
+        return;
+    }
+    // A one-part attachment's Id is its article's message-id.
+    OpenReadDialog(a.newsgroup.empty() ? groups_->current_group() : a.newsgroup, a.Id);
+    Tell(engine_->MarkAttachmentDone(list_->source_name(), a.Id));
+    list_->Reload();
+}
+
+void CMainFrame::PostNewMessage() {
+    const std::string group = groups_->current_group();
+    if (group.empty()) {
+        Message("Please select a newsgroup first", Host::Icon::Stop);
+        return;
+    }
+    PostRequest request;
+    request.group = group;
+    request.from = engine_->settings()->UserName;
+    auto* post =
+        new CPostDialog(this, *engine_, request,
+                        [this](const std::string& text, Host::Icon icon) { Message(text, icon); });
+    post->Show();
 }
 
 void CMainFrame::Find() {

@@ -8,6 +8,7 @@
 
 #include "ui/command_ids.h"
 #include "ui/list_text.h"
+#include "ui/main_frame.h"
 
 namespace qs::ui {
 namespace {
@@ -66,6 +67,8 @@ CPartsDialog::CPartsDialog(wxWindow* parent)
     SetSizer(sizer);
     Bind(wxEVT_CLOSE_WINDOW, &CPartsDialog::OnClose, this);
     list_->Bind(wxEVT_LIST_ITEM_RIGHT_CLICK, &CPartsDialog::OnRightClick, this);
+    Bind(
+        wxEVT_MENU, [this](wxCommandEvent&) { ReadPart(menu_part_); }, ID_PART_READ_MESSAGE);
 }
 
 void CPartsDialog::ShowAttachment(const Attachment& attachment) {
@@ -87,11 +90,21 @@ void CPartsDialog::OnClose(wxCloseEvent& event) {
 void CPartsDialog::OnRightClick(wxListEvent& event) {
     if (event.GetIndex() < 0)
         return;
+    menu_part_ = event.GetIndex();
     wxMenu menu;
     menu.Append(ID_PART_READ_MESSAGE, "&Read Message\tCtrl+V");
-    // Reading a single article is not wired up here yet.
-    menu.Enable(ID_PART_READ_MESSAGE, false);
     PopupMenu(&menu);
+}
+
+CReadDialog* CPartsDialog::ReadPart(long row) {
+    if (row < 0 || static_cast<size_t>(row) >= attachment_.partlist.size())
+        return nullptr;
+    auto* frame = dynamic_cast<CMainFrame*>(wxGetTopLevelParent(GetParent()));
+    if (!frame)
+        return nullptr;
+    // Only this part's article: the attachment's state stays as it is.
+    return frame->OpenReadDialog(attachment_.newsgroup,
+                                 attachment_.partlist[static_cast<size_t>(row)].MessageId);
 }
 
 }  // namespace qs::ui

@@ -9,6 +9,8 @@ class wxListEvent;
 
 namespace qs::ui {
 
+class CReadDialog;
+
 // "Properties": the parts of one attachment (part, message-id, bytes, lines, article
 // number), one row each in stored order. Created hidden with its list; its close box
 // hides it.
@@ -19,6 +21,8 @@ class CPartsDialog : public wxFrame {
     void ShowAttachment(const Attachment& attachment);
     const Attachment& attachment() const { return attachment_; }
     wxListCtrl* list() { return list_; }
+    // "Read Message" on a part row: the main window's reading window shows that article.
+    CReadDialog* ReadPart(long row);
 
   private:
     void OnClose(wxCloseEvent& event);
@@ -26,6 +30,7 @@ class CPartsDialog : public wxFrame {
 
     wxListCtrl* list_ = nullptr;
     Attachment attachment_;
+    long menu_part_ = -1;  // the row the menu was opened on
 };
 
 }  // namespace qs::ui

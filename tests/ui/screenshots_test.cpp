@@ -1,7 +1,7 @@
 // Makes the README's screenshots (scripts/make-screenshots.sh runs it; `make test` skips it):
 // the main window with a scanned group, the Queue tab during a download, the Find/Filter
-// dialog, the parts window, every options page and every wizard page, each taken from the
-// X display with ImageMagick's import.
+// dialog, the parts window, reading and replying, every options page and every wizard page,
+// each taken from the X display with ImageMagick's import.
 #include <gtest/gtest.h>
 #include <wx/app.h>
 #include <wx/bookctrl.h>
@@ -26,7 +26,9 @@
 #include "ui/options_dialog.h"
 #include "ui/options_page_groups.h"
 #include "ui/parts_dialog.h"
+#include "ui/post_dialog.h"
 #include "ui/quillstream_view.h"
+#include "ui/read_dialog.h"
 #include "ui/speed_bar.h"
 #include "ui/wizard.h"
 
@@ -86,6 +88,26 @@ TEST(Screenshots, DISABLED_MainWindowQueueFindAndParts) {
     list->SortByColumn(5);
     list->SetItemState(2, wxLIST_STATE_SELECTED, wxLIST_STATE_SELECTED);
     Shoot(frame, dir, "main-window");
+
+    // A text post read, and the reply to it.
+    std::string text_id;
+    for (long row = 0; row < list->GetItemCount() && text_id.empty(); ++row) {
+        Attachment a;
+        if (list->view()->AttachmentAt(row, a) && a.parts == 1 &&
+            a.filename.rfind("Request", 0) == 0)
+            text_id = a.Id;
+    }
+    ASSERT_FALSE(text_id.empty());
+    CReadDialog* reader = frame->OpenReadDialog("alt.binaries.test", text_id);
+    ASSERT_TRUE(PumpUntil([&] { return reader->status() == "Ready..."; }, 20s));
+    reader->SetSize(60, 80, 720, 480);
+    Shoot(reader, dir, "read-message");
+    CPostDialog* reply = reader->PostReply();
+    ASSERT_NE(reply, nullptr);
+    reply->SetSize(120, 120, 720, 480);
+    Shoot(reply, dir, "post-reply");
+    reply->Destroy();
+    reader->Hide();
 
     // The parts window of a multi-part file.
     for (long row = 0; row < list->GetItemCount(); ++row) {

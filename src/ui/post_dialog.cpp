@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "engine/engine.h"
+#include "ui/gui_host.h"
 
 namespace qs::ui {
 namespace {
@@ -28,13 +29,20 @@ wxString ToControlText(const std::string& text) {
 
 MessageSink MessageBoxSink(wxWindow* parent) {
     return [parent](const std::string& text, Host::Icon icon) {
-        long style = wxOK;
-        if (icon == Host::Icon::Stop)
-            style |= wxICON_STOP;
-        else if (icon == Host::Icon::Exclamation)
-            style |= wxICON_EXCLAMATION;
-        wxMessageBox(wxString::FromUTF8(text), "Quillstream", style, parent);
+        wxMessageBox(wxString::FromUTF8(text), "Quillstream", MessageBoxStyle(icon), parent);
     };
+}
+
+wxSizer* ArticleWindowLayout(wxTextCtrl* text, wxStaticText* status, wxButton* action,
+                             wxButton* close) {
+    auto* bottom = new wxBoxSizer(wxHORIZONTAL);
+    bottom->Add(status, 1, wxALIGN_CENTER_VERTICAL | wxRIGHT, 8);
+    bottom->Add(action, 0, wxRIGHT, 4);
+    bottom->Add(close, 0);
+    auto* sizer = new wxBoxSizer(wxVERTICAL);
+    sizer->Add(text, 1, wxEXPAND | wxALL, 6);
+    sizer->Add(bottom, 0, wxEXPAND | wxLEFT | wxRIGHT | wxBOTTOM, 6);
+    return sizer;
 }
 
 void RunArticleJob(std::function<std::function<void()>()> work) {
@@ -64,14 +72,7 @@ CPostDialog::CPostDialog(wxWindow* parent, Engine& engine, const PostRequest& re
     post_ = new wxButton(this, wxID_OK, "Post!");
     auto* close = new wxButton(this, wxID_CANCEL, "Close");
 
-    auto* bottom = new wxBoxSizer(wxHORIZONTAL);
-    bottom->Add(status_, 1, wxALIGN_CENTER_VERTICAL | wxRIGHT, 8);
-    bottom->Add(post_, 0, wxRIGHT, 4);
-    bottom->Add(close, 0);
-    auto* sizer = new wxBoxSizer(wxVERTICAL);
-    sizer->Add(text_, 1, wxEXPAND | wxALL, 6);
-    sizer->Add(bottom, 0, wxEXPAND | wxLEFT | wxRIGHT | wxBOTTOM, 6);
-    SetSizer(sizer);
+    SetSizer(ArticleWindowLayout(text_, status_, post_, close));
 
     post_->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { Post(); });
     close->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { Close(); });

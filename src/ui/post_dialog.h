@@ -10,6 +10,7 @@
 #include "articles/article_types.h"
 
 class wxButton;
+class wxSizer;
 class wxStaticText;
 class wxTextCtrl;
 
@@ -33,6 +34,9 @@ struct WindowLink {
 
 // An article's CR LF text as a text control holds it (LF line ends).
 wxString ToControlText(const std::string& text);
+// The article windows' layout: the text above a row of the status text and two buttons.
+wxSizer* ArticleWindowLayout(wxTextCtrl* text, wxStaticText* status, wxButton* action,
+                             wxButton* close);
 
 // Runs `work` on a thread of its own; the function it returns then runs on the
 // user-interface thread. The thread ends by itself: nothing waits for it.

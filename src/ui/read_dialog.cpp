@@ -27,14 +27,7 @@ CReadDialog::CReadDialog(wxWindow* parent, Engine& engine,
     auto* reply = new wxButton(panel, wxID_ANY, "Post Reply");
     auto* close = new wxButton(panel, wxID_CANCEL, "Close");
 
-    auto* bottom = new wxBoxSizer(wxHORIZONTAL);
-    bottom->Add(status_, 1, wxALIGN_CENTER_VERTICAL | wxRIGHT, 8);
-    bottom->Add(reply, 0, wxRIGHT, 4);
-    bottom->Add(close, 0);
-    auto* sizer = new wxBoxSizer(wxVERTICAL);
-    sizer->Add(text_, 1, wxEXPAND | wxALL, 6);
-    sizer->Add(bottom, 0, wxEXPAND | wxLEFT | wxRIGHT | wxBOTTOM, 6);
-    panel->SetSizer(sizer);
+    panel->SetSizer(ArticleWindowLayout(text_, status_, reply, close));
 
     reply->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { PostReply(); });
     close->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { Close(); });

@@ -19,8 +19,8 @@ using test::Reply;
 // A corpus whose server takes the article and then refuses it (441).
 class RefusingCorpus : public test::MemoryCorpus {
   public:
-    bool Post(const std::vector<std::string>& lines) override {
-        MemoryCorpus::Post(lines);
+    bool Post(const std::vector<std::string>& lines, std::string& message_id) override {
+        MemoryCorpus::Post(lines, message_id);
         return false;
     }
 };

@@ -10,7 +10,9 @@
 #include <sstream>
 
 #include "app/ini_file.h"
+#include "support/generated_corpus.h"
 #include "support/news_server.h"
+#include "support/posting_corpus.h"
 #include "support/temp_dir.h"
 
 namespace qs::cli {
@@ -300,10 +302,14 @@ namespace qs::cli {
 namespace {
 
 // stdin is the article's body; the read prints what the server keeps, control bytes escaped.
+// The server is the test server's: its generated corpus with the posted articles on top.
 TEST(CliArticles, PostFromStdinThenReadItBack) {
     TempDir home;
     test::NewsServer server;
-    server.memory_corpus()->AddGroup("alt.test");
+    test::CorpusOptions options;
+    options.big_megabytes = 1;
+    server.SetCorpus(
+        std::make_shared<test::PostingCorpus>(std::make_shared<test::GeneratedCorpus>(options)));
     ASSERT_EQ(RunCliIn(home.path(),
                        {"servers", "add", server.host(), "--port", std::to_string(server.port())})
                   .status,
@@ -317,12 +323,15 @@ TEST(CliArticles, PostFromStdinThenReadItBack) {
     EXPECT_EQ(no_from.status, 2);
     EXPECT_EQ(std::count(no_from.err.begin(), no_from.err.end(), '\n'), 1) << no_from.err;
     ASSERT_EQ(posted.status, 0) << posted.err;
-    EXPECT_EQ(posted.err, "240 Article received OK\n");
+    EXPECT_EQ(posted.err, "240 Article received <1.alt.test@memory.test>\n");
 
     Result read = RunCliIn(home.path(), {"read", "<1.alt.test@memory.test>"});
     EXPECT_EQ(read.status, 0) << read.err;
     EXPECT_NE(read.out.find("Subject: Hi\n"), std::string::npos) << read.out;
     EXPECT_NE(read.out.find("\n\nhello\\x1b[2J\n"), std::string::npos) << read.out;
+    ASSERT_EQ(RunCliIn(home.path(), {"groups", "fetch"}).status, 0);
+    Result listed = RunCliIn(home.path(), {"groups", "search", "alt.test"});
+    EXPECT_NE(listed.out.find("alt.test\t1\t1\t"), std::string::npos) << listed.out;
 
     server.SetReply("ARTICLE", test::Reply::Line("430 No such article"));
     Result missing = RunCliIn(home.path(), {"read", "<1.alt.test@memory.test>"});

@@ -217,7 +217,7 @@ TEST(NntpSocket, LargeWritesArriveWholeAndInOrder) {
         socket << l << "\r\n";
     socket.SendCommand(".");
     ASSERT_TRUE(socket.ReadLine(line));
-    EXPECT_EQ(line, "240 Article received OK\r");
+    EXPECT_EQ(line, "240 Article received <1.alt.test@memory.test>\r");
     ASSERT_EQ(server.memory_corpus()->posted().size(), 1u);
     EXPECT_EQ(server.memory_corpus()->posted()[0], article);
 }

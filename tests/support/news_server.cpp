@@ -206,7 +206,7 @@ void MemoryCorpus::AppendOverview(const ArticleKey& key, std::string& out) const
            std::to_string(s->wire_body.size()) + "\t" + std::to_string(s->lines);
 }
 
-bool MemoryCorpus::Post(const std::vector<std::string>& lines) {
+bool MemoryCorpus::Post(const std::vector<std::string>& lines, std::string& message_id) {
     {
         std::lock_guard lock(mutex_);
         posted_.push_back(lines);
@@ -232,6 +232,8 @@ bool MemoryCorpus::Post(const std::vector<std::string>& lines) {
             article.message_id = value;
         else if (name == "REFERENCES")
             article.references = value;
+        else if (name == "DATE")
+            article.date = value;
         else if (name == "NEWSGROUPS") {
             for (char& c : value) {
                 if (c == ',')
@@ -243,8 +245,11 @@ bool MemoryCorpus::Post(const std::vector<std::string>& lines) {
     for (++i; i < lines.size(); ++i)
         article.body += lines[i] + "\n";
     for (const std::string& g : groups) {
-        if (FindGroup(g)) {
-            Add(g, std::move(article));
+        if (FindGroup(g) || create_groups_on_post_) {
+            ArticleKey key;
+            key.number = Add(g, std::move(article));
+            key.group = *FindGroup(g);
+            message_id = MessageId(key);
             break;
         }
     }
@@ -731,7 +736,10 @@ bool NewsServer::Answer(Connection& c, const std::string& line, NewsCorpus& corp
                 text.erase(0, 1);
             article.push_back(text);
         }
-        return say(corpus.Post(article) ? "240 Article received OK" : "441 Posting failed");
+        std::string message_id;
+        if (!corpus.Post(article, message_id))
+            return say("441 Posting failed");
+        return say("240 Article received " + (message_id.empty() ? "OK" : message_id));
     }
     if (verb == "XOVER" || verb == "OVER") {
         if (!c.group)

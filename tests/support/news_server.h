@@ -58,9 +58,11 @@ class NewsCorpus {
     // One overview line without CR LF: number, subject, from, date, message-id, references,
     // bytes and lines, separated by tabs.
     virtual void AppendOverview(const ArticleKey& key, std::string& out) const = 0;
-    // A posted article (lines without CR LF, dot-stuffing removed). False refuses it.
-    virtual bool Post(const std::vector<std::string>& lines) {
+    // A posted article (lines without CR LF, dot-stuffing removed). False refuses it; a kept
+    // article sets `message_id` to the id it is served under.
+    virtual bool Post(const std::vector<std::string>& lines, std::string& message_id) {
         (void)lines;
+        (void)message_id;
         return true;
     }
 };
@@ -91,6 +93,9 @@ class MemoryCorpus : public NewsCorpus {
     int64_t Add(const std::string& group, Article article);
     // The articles received with POST.
     std::vector<std::vector<std::string>> posted() const;
+    // A posted article is served in the first group it names that exists here; with this
+    // set, a group it names that does not exist is made for it.
+    void SetCreateGroupsOnPost(bool create) { create_groups_on_post_ = create; }
 
     std::vector<GroupInfo> Groups() const override;
     std::optional<size_t> FindGroup(std::string_view name) const override;
@@ -100,7 +105,7 @@ class MemoryCorpus : public NewsCorpus {
     void AppendHead(const ArticleKey& key, std::string& out) const override;
     void AppendBody(const ArticleKey& key, std::string& out) const override;
     void AppendOverview(const ArticleKey& key, std::string& out) const override;
-    bool Post(const std::vector<std::string>& lines) override;
+    bool Post(const std::vector<std::string>& lines, std::string& message_id) override;
 
   private:
     struct Stored {
@@ -119,6 +124,7 @@ class MemoryCorpus : public NewsCorpus {
     std::vector<Group> groups_;
     std::map<std::string, ArticleKey> ids_;
     std::vector<std::vector<std::string>> posted_;
+    std::atomic<bool> create_groups_on_post_ = false;
 };
 
 // One scripted answer.

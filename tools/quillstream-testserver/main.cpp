@@ -11,6 +11,7 @@
 
 #include "support/generated_corpus.h"
 #include "support/news_server.h"
+#include "support/posting_corpus.h"
 
 namespace {
 
@@ -24,7 +25,9 @@ bool WriteText(const std::string& path, const std::string& text) {
 
 int main(int argc, char** argv) {
     using qs::test::Reply;
-    CLI::App app{"A news server for tests and demos: it serves a corpus generated from a seed."};
+    CLI::App app{
+        "A news server for tests and demos: it serves a corpus generated from a seed, and the "
+        "articles posted to it."};
     std::string address = "127.0.0.1";
     int port = 11119;
     qs::test::CorpusOptions corpus_options;
@@ -81,7 +84,8 @@ int main(int argc, char** argv) {
         std::cerr << "quillstream-testserver: " << e.what() << "\n";
         return 1;
     }
-    server->SetCorpus(corpus);
+    // Posted articles are kept, so that a post can be read back.
+    server->SetCorpus(std::make_shared<qs::test::PostingCorpus>(corpus));
     if (!user.empty())
         server->RequireLogin(user, password);
     if (delay_ms > 0)

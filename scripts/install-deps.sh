@@ -8,12 +8,17 @@ packages=(
   build-essential cmake ninja-build pkg-config clang-format
   # core libraries
   libsqlite3-dev libtinyxml2-dev libpcre2-dev libcli11-dev zlib1g-dev libisal-dev libssl-dev
+  libarchive-dev
+  # post-processing: par2 verifies and repairs finished sets
+  par2
   # GUI
   libwxgtk3.2-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
   # test tools: fixtures from real encoders, a display for GUI tests, loopback checks
   sharutils mpack xvfb xauth x11-apps imagemagick xdotool netcat-openbsd sqlite3
+  # archives made at test time
+  p7zip-full zip
 )
 
 missing=()

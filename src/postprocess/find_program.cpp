@@ -1,0 +1,31 @@
+#include "postprocess/find_program.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+
+namespace qs {
+
+std::string FindProgram(std::string_view name) {
+    if (name.empty())
+        return {};
+    const std::string wanted(name);
+    if (wanted.find('/') != std::string::npos)
+        return ::access(wanted.c_str(), X_OK) == 0 ? wanted : std::string();
+    const char* path = std::getenv("PATH");
+    std::string_view dirs = path && *path ? path : "/usr/local/bin:/usr/bin:/bin";
+    while (true) {
+        const size_t colon = dirs.find(':');
+        std::string dir(dirs.substr(0, colon));
+        if (dir.empty())
+            dir = ".";
+        const std::string candidate = dir + "/" + wanted;
+        if (::access(candidate.c_str(), X_OK) == 0)
+            return candidate;
+        if (colon == std::string_view::npos)
+            return {};
+        dirs.remove_prefix(colon + 1);
+    }
+}
+
+}  // namespace qs

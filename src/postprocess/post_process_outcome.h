@@ -1,0 +1,27 @@
+#pragma once
+
+#include <string>
+
+namespace qs {
+
+// What post-processing made of a set, for the log record and the events.
+struct PostProcessOutcome {
+    enum class Kind {
+        none,  // nothing done (no par2 files, no archive, or switched off)
+        verified,
+        repaired,
+        unpacked,
+        encrypted,  // the archive needs a password
+        failed,
+    };
+    Kind kind = Kind::none;
+    int blocks = 0;      // repaired: recovery blocks used
+    int files = 0;       // unpacked: files written
+    std::string reason;  // failed
+
+    // "verified", "repaired (12 blocks)", "unpacked (3 files)",
+    // "encrypted (needs a password)", "failed: ...".
+    std::string Describe() const;
+};
+
+}  // namespace qs

@@ -71,7 +71,12 @@ void AddPar2Line(std::string_view raw, Par2Report& report) {
         report.blocks_missing = n;
     else if (int n = NumberBetween(line, "", " recovery blocks will be used to repair."); n >= 0)
         report.blocks_used = n;
-    else if (StartsWith(line, "You have ") && line.find(" data blocks available.") != line.npos) {
+    else if (StartsWith(line, "Loaded ") && line.find(" including ") != line.npos) {
+        const int blocks =
+            NumberBetween(line.substr(line.find(" including ")), " including ", " recovery blocks");
+        if (blocks > 0)
+            report.blocks_loaded += blocks;
+    } else if (StartsWith(line, "You have ") && line.find(" data blocks available.") != line.npos) {
         // "You have 1960 out of 2000 data blocks available."
         const std::string_view rest = line.substr(9);
         const int present = LeadingNumber(rest);

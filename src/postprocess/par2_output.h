@@ -14,9 +14,12 @@ struct Par2Report {
     bool repair_not_possible = false;
     bool repair_complete = false;  // "Repair complete."
     int blocks_available = 0;      // "You have N recovery blocks available."
-    int blocks_missing = 0;        // "You need N more recovery blocks to be able to repair."
-    int blocks_used = 0;           // "N recovery blocks will be used to repair."
-    int data_blocks_total = 0;     // "You have N out of M data blocks available."
+    // Sum of "Loaded N new packets including M recovery blocks": the only count par2 gives
+    // when nothing needs repair.
+    int blocks_loaded = 0;
+    int blocks_missing = 0;     // "You need N more recovery blocks to be able to repair."
+    int blocks_used = 0;        // "N recovery blocks will be used to repair."
+    int data_blocks_total = 0;  // "You have N out of M data blocks available."
     int data_blocks_present = 0;
     std::string last_line;  // the last line that is not progress, for error reasons
 };

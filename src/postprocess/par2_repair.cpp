@@ -145,7 +145,8 @@ Par2Verification VerifyPar2Set(const std::string& index_par2, const std::string&
         return result;
     }
     const Par2Report& report = run.report;
-    result.blocks_available = report.blocks_available;
+    result.blocks_available =
+        report.blocks_available > 0 ? report.blocks_available : report.blocks_loaded;
     const int code = run.child.exit_code;
     if (code == kSuccess && report.all_correct) {
         result.verdict = Verdict::complete;

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace qs::test {
+
+// Bytes that no compressor shrinks, the same for the same seed.
+std::string RandomBytes(size_t size, unsigned seed);
+
+// Runs a Debian tool (par2, 7z, zip, python3) in dir to make a set; the output when it fails.
+bool RunTool(const std::string& dir, const std::vector<std::string>& argv, std::string* output);
+
+// Overwrites a byte range of a file with zeros, keeping its size: a lost article.
+void PunchZeros(const std::string& path, size_t offset, size_t length);
+
+}  // namespace qs::test

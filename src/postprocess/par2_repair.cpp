@@ -104,6 +104,12 @@ Par2Run RunPar2(const char* verb, const std::string& index_par2, const std::stri
     return run;
 }
 
+std::string NotRepairableReason(const Par2Report& report) {
+    return "not repairable: " + std::to_string(report.blocks_missing) +
+           " more recovery blocks needed, " + std::to_string(report.blocks_available) +
+           " available";
+}
+
 int BlocksNeeded(const Par2Report& report) {
     if (report.blocks_used > 0)
         return report.blocks_used;
@@ -156,9 +162,7 @@ Par2Verification VerifyPar2Set(const std::string& index_par2, const std::string&
     } else if (code == kRepairNotPossible && report.repair_not_possible) {
         result.verdict = Verdict::not_repairable;
         result.blocks_needed = report.blocks_missing;
-        result.reason = "not repairable: " + std::to_string(report.blocks_missing) +
-                        " more recovery blocks needed, " + std::to_string(report.blocks_available) +
-                        " available";
+        result.reason = NotRepairableReason(report);
     } else {
         result.reason = ExitReason(run);
     }
@@ -184,9 +188,7 @@ Par2Repair RepairPar2Set(const std::string& index_par2, const std::string& data_
         result.blocks = BlocksNeeded(report);
         RemoveRepairBackups(Absolute(data_dir), before);
     } else if (code == kRepairNotPossible && report.repair_not_possible) {
-        result.reason = "not repairable: " + std::to_string(report.blocks_missing) +
-                        " more recovery blocks needed, " + std::to_string(report.blocks_available) +
-                        " available";
+        result.reason = NotRepairableReason(report);
     } else {
         result.reason = ExitReason(run);
     }

@@ -1,0 +1,154 @@
+#include "postprocess/unpacker.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "postprocess/set_fixtures.h"
+#include "postprocess/set_names.h"
+#include "support/temp_dir.h"
+
+namespace qs {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ReadFile;
+using test::WriteFile;
+using Verdict = UnpackResult::Verdict;
+
+class Unpack : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        fs::create_directories(dir_.File("src/sub"));
+        first_ = test::RandomBytes(300 * 1024, 3);
+        second_ = test::RandomBytes(70 * 1024, 4);
+        WriteFile(dir_.File("src/first.bin"), first_);
+        WriteFile(dir_.File("src/sub/second.bin"), second_);
+    }
+
+    void Make(const std::vector<std::string>& argv) {
+        std::string output;
+        ASSERT_TRUE(test::RunTool(dir_.File("src"), argv, &output)) << output;
+    }
+
+    // The archive's volumes, in the order their names give.
+    std::vector<std::string> Volumes(const std::string& prefix) const {
+        std::vector<std::string> volumes;
+        for (const auto& entry : fs::directory_iterator(dir_.File("src"))) {
+            if (entry.path().filename().string().starts_with(prefix))
+                volumes.push_back(entry.path().string());
+        }
+        std::sort(volumes.begin(), volumes.end(), [](const std::string& a, const std::string& b) {
+            return ClassifySetFile(fs::path(a).filename().string()).volume <
+                   ClassifySetFile(fs::path(b).filename().string()).volume;
+        });
+        return volumes;
+    }
+
+    void ExpectOriginals(const UnpackResult& result) {
+        ASSERT_EQ(result.verdict, Verdict::unpacked) << result.reason;
+        EXPECT_EQ(result.files, 2);
+        EXPECT_TRUE(ReadFile(dir_.File("out/first.bin")) == first_);
+        EXPECT_TRUE(ReadFile(dir_.File("out/sub/second.bin")) == second_);
+    }
+
+    // Writes a zip by Python's zipfile, which stores any name it is given (zip refuses some).
+    std::string MakeZip(const std::string& name, const std::string& entry_python) {
+        const std::string path = dir_.File(name);
+        const std::string script =
+            "import sys, zipfile\n"
+            "z = zipfile.ZipFile(sys.argv[1], 'w')\n"
+            "z.writestr('fine.txt', 'fine')\n" +
+            entry_python + "\nz.close()\n";
+        std::string output;
+        EXPECT_TRUE(test::RunTool(dir_.path(), {"python3", "-c", script, path}, &output)) << output;
+        return path;
+    }
+
+    std::vector<std::string> FilesUnder(const std::string& dir) const {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::recursive_directory_iterator(dir))
+            names.push_back(fs::relative(entry.path(), dir).string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    test::TempDir dir_;
+    std::string first_, second_;
+};
+
+TEST_F(Unpack, MultiVolume7zAndSplitZipGiveTheOriginalBytes) {
+    Make({"7z", "a", "-v100k", "-mx=1", "set.7z", "first.bin", "sub"});
+    ASSERT_GT(Volumes("set.7z.").size(), 3u);
+    ExpectOriginals(UnpackArchive(Volumes("set.7z."), dir_.File("out")));
+
+    fs::remove_all(dir_.File("out"));
+    Make({"zip", "-q", "-r", "-s", "100k", "split.zip", "first.bin", "sub"});
+    const std::vector<std::string> volumes = Volumes("split.z");  // .z01, .z02 ..., then .zip
+    ASSERT_GT(volumes.size(), 2u);
+    ASSERT_TRUE(volumes.back().ends_with(".zip"));
+    ExpectOriginals(UnpackArchive(volumes, dir_.File("out")));
+}
+
+TEST_F(Unpack, NamesLeavingTheTargetUnpackNothing) {
+    const std::string entries[] = {
+        "z.writestr('../escaped.txt', 'x')",
+        "z.writestr('/tmp/qs-absolute-" + std::to_string(::getpid()) + ".txt', 'x')",
+        "z.writestr('a/../../escaped.txt', 'x')",
+        // A symlink entry: Unix mode 0120777 in the upper half of external_attr.
+        "i = zipfile.ZipInfo('link')\ni.create_system = 3\ni.external_attr = 0o120777 << 16\n"
+        "z.writestr(i, '../outside')",
+        "i = zipfile.ZipInfo('deep/link')\ni.create_system = 3\ni.external_attr = 0o120777 << 16\n"
+        "z.writestr(i, '/etc')",
+    };
+    int index = 0;
+    for (const std::string& entry : entries) {
+        SCOPED_TRACE(entry);
+        const std::string zip = MakeZip("bad" + std::to_string(index++) + ".zip", entry);
+        const std::string target = dir_.File("target/out");
+        const UnpackResult result = UnpackArchive({zip}, target);
+        EXPECT_EQ(result.verdict, Verdict::failed);
+        EXPECT_EQ(result.files, 0);
+        EXPECT_FALSE(result.reason.empty());
+        EXPECT_EQ(FilesUnder(dir_.File("target")), (std::vector<std::string>{"out"}));
+        EXPECT_FALSE(fs::exists("/tmp/qs-absolute-" + std::to_string(::getpid()) + ".txt"));
+    }
+
+    // A link that stays inside is kept.
+    const std::string zip = MakeZip(
+        "good.zip",
+        "i = zipfile.ZipInfo('d/link')\ni.create_system = 3\ni.external_attr = 0o120777 << 16\n"
+        "z.writestr(i, '../fine.txt')");
+    const UnpackResult result = UnpackArchive({zip}, dir_.File("good"));
+    ASSERT_EQ(result.verdict, Verdict::unpacked) << result.reason;
+    EXPECT_EQ(ReadFile(dir_.File("good/d/link")), "fine");
+}
+
+TEST_F(Unpack, PasswordProtectedArchiveIsEncryptedAndADamagedOneIsNot) {
+    Make({"7z", "a", "-pSECRET", "-mhe=off", "locked.7z", "first.bin"});
+    UnpackResult result = UnpackArchive({dir_.File("src/locked.7z")}, dir_.File("out"));
+    EXPECT_EQ(result.verdict, Verdict::encrypted) << result.reason;
+
+    Make({"7z", "a", "-pSECRET", "-mhe=on", "hidden.7z", "first.bin"});
+    result = UnpackArchive({dir_.File("src/hidden.7z")}, dir_.File("out"));
+    EXPECT_EQ(result.verdict, Verdict::encrypted) << result.reason;
+
+    Make({"zip", "-q", "-P", "SECRET", "locked.zip", "first.bin"});
+    result = UnpackArchive({dir_.File("src/locked.zip")}, dir_.File("out"));
+    EXPECT_EQ(result.verdict, Verdict::encrypted) << result.reason;
+    EXPECT_TRUE(FilesUnder(dir_.File("out")).empty());
+
+    Make({"7z", "a", "-mx=1", "plain.7z", "first.bin", "sub"});
+    std::string bytes = ReadFile(dir_.File("src/plain.7z"));
+    WriteFile(dir_.File("src/cut.7z"), bytes.substr(0, bytes.size() / 2));
+    result = UnpackArchive({dir_.File("src/cut.7z")}, dir_.File("cut"));
+    EXPECT_EQ(result.verdict, Verdict::failed);
+    EXPECT_FALSE(result.reason.empty());
+
+    result = UnpackArchive({dir_.File("src/first.bin")}, dir_.File("cut"));
+    EXPECT_EQ(result.verdict, Verdict::failed);
+}
+
+}  // namespace
+}  // namespace qs

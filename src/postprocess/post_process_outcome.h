@@ -15,11 +15,12 @@ struct PostProcessOutcome {
         failed,
     };
     Kind kind = Kind::none;
-    int blocks = 0;      // repaired: recovery blocks used
+    int blocks = 0;      // repaired, unpacked: recovery blocks used
     int files = 0;       // unpacked: files written
-    std::string reason;  // failed
+    std::string reason;  // failed: why; encrypted: which archive
 
     // "verified", "repaired (12 blocks)", "unpacked (3 files)",
+    // "repaired (2 blocks), unpacked (3 files)",
     // "encrypted (needs a password)", "failed: ...".
     std::string Describe() const;
 };

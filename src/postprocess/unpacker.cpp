@@ -2,6 +2,7 @@
 
 #include <archive.h>
 #include <archive_entry.h>
+#include <locale.h>
 #include <sys/statvfs.h>
 
 #include <filesystem>
@@ -34,6 +35,28 @@ UnpackResult Fail(Verdict verdict, std::string reason) {
     result.reason = std::move(reason);
     return result;
 }
+
+// libarchive converts entry names to the thread's locale and gives none where that fails; in
+// the "C" locale every UTF-8 name would be lost. Linux names are bytes: UTF-8 passes as is.
+class Utf8NamesOnThisThread {
+  public:
+    Utf8NamesOnThisThread() : utf8_(::newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t{})) {
+        if (utf8_)
+            previous_ = ::uselocale(utf8_);
+    }
+    ~Utf8NamesOnThisThread() {
+        if (utf8_) {
+            ::uselocale(previous_);
+            ::freelocale(utf8_);
+        }
+    }
+    Utf8NamesOnThisThread(const Utf8NamesOnThisThread&) = delete;
+    Utf8NamesOnThisThread& operator=(const Utf8NamesOnThisThread&) = delete;
+
+  private:
+    locale_t utf8_;
+    locale_t previous_ = LC_GLOBAL_LOCALE;
+};
 
 std::string ErrorText(archive* handle) {
     const char* text = archive_error_string(handle);
@@ -74,6 +97,17 @@ Reader OpenVolumes(const std::vector<std::string>& volumes, UnpackResult& failur
     return reader;
 }
 
+std::string EntryName(archive_entry* entry) {
+    const char* name = archive_entry_pathname(entry);
+    return name ? name : "";
+}
+
+// Files, directories and links; a device or fifo from a download is never made.
+bool IsWanted(archive_entry* entry) {
+    const auto type = archive_entry_filetype(entry);
+    return type == AE_IFREG || type == AE_IFDIR || type == AE_IFLNK;
+}
+
 bool IsEncrypted(archive* reader, archive_entry* entry) {
     return archive_entry_is_encrypted(entry) || archive_read_has_encrypted_entries(reader) > 0;
 }
@@ -90,8 +124,7 @@ std::optional<UnpackResult> CheckEntries(const std::vector<std::string>& volumes
     int status;
     while ((status = archive_read_next_header(reader.get(), &entry)) == ARCHIVE_OK ||
            status == ARCHIVE_WARN) {
-        const char* raw_name = archive_entry_pathname(entry);
-        const std::string name = raw_name ? raw_name : "";
+        const std::string name = EntryName(entry);
         if (!IsConfinedEntryName(name))
             return Fail(Verdict::failed, "unsafe name in archive: \"" + name + "\"");
         const char* symlink = archive_entry_symlink(entry);
@@ -104,7 +137,7 @@ std::optional<UnpackResult> CheckEntries(const std::vector<std::string>& volumes
                                              "\" -> \"" + hardlink + "\"");
         if (IsEncrypted(reader.get(), entry))
             return Fail(Verdict::encrypted, "encrypted archive");
-        if (archive_entry_size_is_set(entry) && archive_entry_size(entry) > 0)
+        if (IsWanted(entry) && archive_entry_size_is_set(entry) && archive_entry_size(entry) > 0)
             total_size += archive_entry_size(entry);
     }
     if (status != ARCHIVE_EOF)
@@ -168,7 +201,9 @@ UnpackResult Extract(const std::vector<std::string>& volumes, const std::string&
     int status;
     while ((status = archive_read_next_header(reader.get(), &entry)) == ARCHIVE_OK ||
            status == ARCHIVE_WARN) {
-        const std::string name = archive_entry_pathname(entry);
+        if (!IsWanted(entry))
+            continue;  // its data is skipped by the next header
+        const std::string name = EntryName(entry);
         archive_entry_set_pathname(entry, (target + "/" + name).c_str());
         if (const char* hardlink = archive_entry_hardlink(entry))
             archive_entry_set_hardlink(entry, (target + "/" + hardlink).c_str());
@@ -198,6 +233,7 @@ UnpackResult Extract(const std::vector<std::string>& volumes, const std::string&
 UnpackResult UnpackArchive(const std::vector<std::string>& volumes, const std::string& target_dir,
                            const UnpackOptions& options) {
     try {
+        const Utf8NamesOnThisThread utf8_names;
         if (volumes.empty())
             return Fail(Verdict::failed, "no archive volumes");
         std::error_code error;

@@ -115,14 +115,15 @@ TEST_F(Unpack, NamesLeavingTheTargetUnpackNothing) {
         EXPECT_FALSE(fs::exists("/tmp/qs-absolute-" + std::to_string(::getpid()) + ".txt"));
     }
 
-    // A link that stays inside is kept.
+    // A link that stays inside is kept; a name in UTF-8 is kept whatever the locale.
     const std::string zip = MakeZip(
         "good.zip",
         "i = zipfile.ZipInfo('d/link')\ni.create_system = 3\ni.external_attr = 0o120777 << 16\n"
-        "z.writestr(i, '../fine.txt')");
+        "z.writestr(i, '../fine.txt')\nz.writestr('Caf\\u00e9 \\u65e5\\u672c.txt', 'x')");
     const UnpackResult result = UnpackArchive({zip}, dir_.File("good"));
     ASSERT_EQ(result.verdict, Verdict::unpacked) << result.reason;
     EXPECT_EQ(ReadFile(dir_.File("good/d/link")), "fine");
+    EXPECT_EQ(ReadFile(dir_.File("good/Caf\u00e9 \u65e5\u672c.txt")), "x");
 }
 
 TEST_F(Unpack, PasswordProtectedArchiveIsEncryptedAndADamagedOneIsNot) {

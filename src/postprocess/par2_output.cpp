@@ -2,7 +2,6 @@
 
 #include <cctype>
 #include <charconv>
-#include <cstdlib>
 
 #include "app/text_util.h"
 
@@ -44,8 +43,10 @@ std::optional<Par2Progress> ParsePar2Progress(std::string_view line) {
         if (!(std::isalpha(static_cast<unsigned char>(c)) || c == ' '))
             return std::nullopt;
     }
-    return Par2Progress{std::string(line.substr(0, colon)),
-                        std::strtod(std::string(number).c_str(), nullptr)};
+    Par2Progress progress{std::string(line.substr(0, colon)), 0};
+    // from_chars: a "." whatever the program's locale, as par2 prints it.
+    std::from_chars(number.data(), number.data() + number.size(), progress.percent);
+    return progress;
 }
 
 void AddPar2Line(std::string_view raw, Par2Report& report) {

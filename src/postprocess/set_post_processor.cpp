@@ -41,28 +41,18 @@ std::string Par2Main(const std::vector<std::string>& files) {
     return best;
 }
 
-PostProcessOutcome VerifyAndRepair(const std::string& dir, const std::string& par2_main,
-                                   const PostProcessHooks& hooks) {
+// With every file of the set present, one "par2 repair" run verifies and repairs: a separate
+// verify first would read the whole set twice.
+PostProcessOutcome Repair(const std::string& dir, const std::string& par2_main,
+                          const PostProcessHooks& hooks) {
     Par2Options par2;
     par2.program = hooks.par2_program;
     par2.on_progress = hooks.on_progress;
     par2.should_stop = hooks.should_stop;
-    const std::string index = (fs::path(dir) / par2_main).string();
-    const Par2Verification verification = VerifyPar2Set(index, dir, par2);
-    PostProcessOutcome outcome;
-    switch (verification.verdict) {
-        case Par2Verification::Verdict::complete:
-            outcome.kind = Kind::verified;
-            return outcome;
-        case Par2Verification::Verdict::repairable:
-            break;
-        case Par2Verification::Verdict::not_repairable:
-        case Par2Verification::Verdict::error:
-            return Failed(verification.reason);
-    }
-    const Par2Repair repair = RepairPar2Set(index, dir, par2);
+    const Par2Repair repair = RepairPar2Set((fs::path(dir) / par2_main).string(), dir, par2);
     if (repair.verdict == Par2Repair::Verdict::failed)
         return Failed(repair.reason);
+    PostProcessOutcome outcome;
     outcome.kind =
         repair.verdict == Par2Repair::Verdict::repaired ? Kind::repaired : Kind::verified;
     outcome.blocks = repair.blocks;
@@ -108,7 +98,7 @@ PostProcessOutcome PostProcessSet(const std::string& dir, const std::vector<std:
         return outcome;
     const std::string par2_main = Par2Main(files);
     if (!par2_main.empty()) {
-        outcome = VerifyAndRepair(dir, par2_main, hooks);
+        outcome = Repair(dir, par2_main, hooks);
         if (outcome.kind == Kind::failed)
             return outcome;
     }

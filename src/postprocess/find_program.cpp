@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 
 namespace qs {
 
@@ -16,10 +17,9 @@ std::string FindProgram(std::string_view name) {
     std::string_view dirs = path && *path ? path : "/usr/local/bin:/usr/bin:/bin";
     while (true) {
         const size_t colon = dirs.find(':');
-        std::string dir(dirs.substr(0, colon));
-        if (dir.empty())
-            dir = ".";
-        const std::string candidate = dir + "/" + wanted;
+        const std::string_view dir = dirs.substr(0, colon);  // empty: the current directory
+        const std::string candidate =
+            (dir.empty() ? std::filesystem::path(".") : std::filesystem::path(dir)) / wanted;
         if (::access(candidate.c_str(), X_OK) == 0)
             return candidate;
         if (colon == std::string_view::npos)

@@ -1,5 +1,6 @@
 #include "app/settings.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <string_view>
 
@@ -23,6 +24,8 @@ void WriteServer(IniFile& ini, size_t i, const ServerEntry& s, bool disabled) {
     if (disabled)
         ini.SetInt("Newsservers", Numbered("Server", i, "Disabled"), 1);
     ini.SetInt("Newsservers", Numbered("Server", i, "Port"), s.port);
+    ini.SetInt("Newsservers", Numbered("Server", i, "SSL"), s.ssl);
+    ini.SetInt("Newsservers", Numbered("Server", i, "Verify"), s.verify);
 }
 
 // The integer keys of [Advanced] from ShowIncomplete to SortDirection, in file order.
@@ -174,6 +177,8 @@ Settings SettingsFromIni(const IniFile& ini) {
             DecodePasswordValue(ini.GetString("Newsservers", Numbered("Server", i, "PassWord")));
         e.disabled = ini.GetInt("Newsservers", Numbered("Server", i, "Disabled"), 0);
         e.port = ini.GetInt("Newsservers", Numbered("Server", i, "Port"), 119);
+        e.ssl = ini.GetInt("Newsservers", Numbered("Server", i, "SSL"), 0) != 0 ? 1 : 0;
+        e.verify = std::clamp(ini.GetInt("Newsservers", Numbered("Server", i, "Verify"), 2), 0, 2);
         (e.disabled ? s.disabled_servers : s.servers).push_back(std::move(e));
     }
     s.SpeedVal = ini.GetInt("Speed", "Val", s.SpeedVal);

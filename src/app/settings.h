@@ -16,7 +16,12 @@ struct ServerEntry {
     std::string password;  // in clear while in memory
     int disabled = 0;
     int port = 119;
+    int ssl = 0;     // 1: NNTP over TLS
+    int verify = 2;  // the server's certificate: 2 chain and host name, 1 chain only, 0 none
 };
+
+inline constexpr int kPlainNntpPort = 119;
+inline constexpr int kTlsNntpPort = 563;
 
 // The three fields of a subscribed group that the settings file keeps.
 struct GroupListEntry {

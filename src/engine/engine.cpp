@@ -1253,12 +1253,12 @@ std::vector<std::string> Engine::ServerCandidates(const std::string& typed_host)
     return impl_->ServerCandidates(typed_host);
 }
 
-Engine::ServerProbe Engine::ProbeServer(const std::string& host, int port, const std::string& user,
-                                        const std::string& password,
+Engine::ServerProbe Engine::ProbeServer(ServerEntry server,
                                         const std::function<void(const std::string&)>& status) {
-    ProbeResult r =
-        ProbeNewsServer(host, port > 0 ? port : 119, user, password,
-                        SocketOptionsFrom(*impl_->settings()), impl_->probe_pauses_, status);
+    if (server.port <= 0)
+        server.port = server.ssl ? kTlsNntpPort : kPlainNntpPort;
+    ProbeResult r = ProbeNewsServer(server, SocketOptionsFrom(*impl_->settings()),
+                                    impl_->probe_pauses_, status);
     return {r.detected, r.needs_login};
 }
 

@@ -235,11 +235,11 @@ class Engine {
         bool detected = false;
         bool needs_login = false;  // "group alt.test" was answered 48x
     };
-    // Tries one candidate as the wizard does (port 119 unless `port`), telling each step's
-    // status text ("Please wait. Trying: ...", "Got response: ...") to `status`, with the
-    // dialogue's pauses (short ones after ShortenPausesForTests).
-    ServerProbe ProbeServer(const std::string& host, int port, const std::string& user,
-                            const std::string& password,
+    // Tries one candidate as the wizard does (its port, or 119 or 563 with TLS when 0, its
+    // login and TLS), telling each step's status text ("Please wait. Trying: ...",
+    // "Got response: ...") to `status`, with the dialogue's pauses (short ones after
+    // ShortenPausesForTests).
+    ServerProbe ProbeServer(ServerEntry server,
                             const std::function<void(const std::string&)>& status);
 
     // --- Articles ---

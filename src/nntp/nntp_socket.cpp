@@ -33,8 +33,8 @@ bool SocketStreamBuffer::SendPending() {
     if (fd < 0)
         return false;
     while (left > 0) {
-        ssize_t n = ::send(fd, data, left, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR)
+        ssize_t n = tls_ ? tls_->Send(data, left) : ::send(fd, data, left, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR && !tls_)
             continue;
         if (n <= 0)
             return false;
@@ -70,9 +70,13 @@ SocketStreamBuffer::int_type SocketStreamBuffer::underflow() {
         return traits_type::eof();
     char* get = block_.get() + kPutSize;
     ssize_t n;
-    do {
-        n = ::recv(fd, get, kGetSize, 0);
-    } while (n < 0 && errno == EINTR);
+    if (tls_) {
+        n = tls_->Receive(get, kGetSize);
+    } else {
+        do {
+            n = ::recv(fd, get, kGetSize, 0);
+        } while (n < 0 && errno == EINTR);
+    }
     if (n <= 0)
         return traits_type::eof();
     setg(get, get, get + n);
@@ -118,9 +122,10 @@ NntpSocket::~NntpSocket() {
     Close();
 }
 
-void NntpSocket::Open(const std::string& host, int port) {
+void NntpSocket::Open(const std::string& host, int port, TlsOptions tls) {
     if (handle_.load() >= 0)
         Close();
+    open_error_.clear();
 
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
@@ -185,19 +190,42 @@ void NntpSocket::Open(const std::string& host, int port) {
     ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
     int on = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+
+    if (!tls.enabled)
+        return;
+    auto channel = std::make_unique<TlsChannel>();
+    open_error_ = channel->Handshake(fd, host, tls.verify);
+    if (!open_error_.empty()) {
+        LogLine("%s\n", open_error_.c_str());
+        channel.reset();
+        CloseDescriptor();
+        return;
+    }
+    tls_ = std::move(channel);
+    buffer_.SetTls(tls_.get());
+}
+
+void NntpSocket::CloseDescriptor() {
+    std::lock_guard lock(shutdown_mutex_);
+    // The descriptor is released even when close reports an error; keeping the number
+    // would risk closing a reused one later.
+    if (::close(handle_.load()) != 0)
+        LogLine("cannot close the socket!\n");
+    handle_.store(-1);
 }
 
 void NntpSocket::Close() {
     if (handle_.load() >= 0) {
-        if (options_.gracefully && good()) {
+        const bool graceful = options_.gracefully && good();
+        if (graceful) {
             *this << "QUIT\r" << std::endl;
         }
-        std::lock_guard lock(shutdown_mutex_);
-        // The descriptor is released even when close reports an error; keeping the number
-        // would risk closing a reused one later.
-        if (::close(handle_.load()) != 0)
-            LogLine("cannot close the socket!\n");
-        handle_.store(-1);
+        if (tls_) {
+            tls_->Close(graceful && good());
+            buffer_.SetTls(nullptr);
+            tls_.reset();
+        }
+        CloseDescriptor();
     }
     LogLine("Socket closed!\n");
 }

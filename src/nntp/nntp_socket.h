@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "nntp/tls_channel.h"
+
 namespace qs {
 
 // What a connection is opened with: the send/receive time-out and whether Close says
@@ -30,7 +32,8 @@ enum class LineMode {
 };
 
 // The stream buffer under NntpSocket: one 32 KiB block, 16 KiB of pending output followed by
-// 16 KiB of received input. It sends and receives on whatever descriptor its owner holds.
+// 16 KiB of received input. It sends and receives on whatever descriptor its owner holds,
+// through the owner's TLS channel once one is set.
 class SocketStreamBuffer : public std::streambuf {
   public:
     static constexpr size_t kPutSize = 16384;
@@ -39,6 +42,8 @@ class SocketStreamBuffer : public std::streambuf {
     explicit SocketStreamBuffer(const std::atomic<int>& handle);
     SocketStreamBuffer(const SocketStreamBuffer&) = delete;
     SocketStreamBuffer& operator=(const SocketStreamBuffer&) = delete;
+
+    void SetTls(TlsChannel* tls) { tls_ = tls; }
 
     enum class LineResult { Line, TooLong, End };
     // Cuts the next line out of the input: the "\n" is consumed and not stored, a "\r"
@@ -61,10 +66,12 @@ class SocketStreamBuffer : public std::streambuf {
     bool SendPending();
 
     const std::atomic<int>& handle_;
+    TlsChannel* tls_ = nullptr;
     std::unique_ptr<char[]> block_;
 };
 
-// A blocking TCP connection to a news server, read and written as a text stream. One object
+// A blocking TCP connection to a news server, plain or TLS, read and written as a text
+// stream. One object
 // per connection attempt; one worker thread reads and writes it. Another thread may call
 // Shutdown to wake a blocked receive; only the owner closes the descriptor.
 class NntpSocket : public std::iostream {
@@ -74,9 +81,10 @@ class NntpSocket : public std::iostream {
     NntpSocket(const NntpSocket&) = delete;
     NntpSocket& operator=(const NntpSocket&) = delete;
 
-    // Connects to host:port (every address the resolver gives, IPv4 and IPv6, in turn).
-    // Afterwards is_open() tells whether it worked.
-    void Open(const std::string& host, int port);
+    // Connects to host:port (every address the resolver gives, IPv4 and IPv6, in turn), then
+    // handshakes when TLS is asked for. Afterwards is_open() tells whether it worked; when
+    // the TLS handshake failed, open_error() says why.
+    void Open(const std::string& host, int port, TlsOptions tls = {});
     // Sends "QUIT" first when the options say so, then closes the descriptor.
     void Close();
     // Wakes a receive or send blocked in another thread; the stream fails there. Safe from
@@ -84,6 +92,7 @@ class NntpSocket : public std::iostream {
     void Shutdown();
 
     bool is_open() const { return handle_.load() >= 0; }
+    const std::string& open_error() const { return open_error_; }
     int handle() const { return handle_.load(); }
 
     // Reads one line of at most size - 1 characters (LF dropped, CR kept). Returns true when
@@ -97,8 +106,13 @@ class NntpSocket : public std::iostream {
     void SendCommand(std::string_view command);
 
   private:
+    // Closes the descriptor under the shutdown lock.
+    void CloseDescriptor();
+
     SocketOptions options_;
     std::atomic<int> handle_{-1};
+    std::unique_ptr<TlsChannel> tls_;
+    std::string open_error_;
     std::mutex shutdown_mutex_;  // a shutdown never meets a close of the same descriptor
     SocketStreamBuffer buffer_;
 };

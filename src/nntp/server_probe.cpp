@@ -14,22 +14,24 @@ constexpr size_t kProbeLineSize = 2048;
 
 }  // namespace
 
-ProbeResult ProbeNewsServer(const std::string& host, int port, const std::string& user,
-                            const std::string& password, const SocketOptions& options,
+ProbeResult ProbeNewsServer(const ServerEntry& server, const SocketOptions& options,
                             const ProbePauses& pauses,
                             const std::function<void(const std::string&)>& status) {
     auto tell = [&](const std::string& text) {
         if (status)
             status(text);
     };
+    const std::string& host = server.host;
+    const std::string& user = server.user;
     const std::string trying = "Please wait. Trying: " + host;
     tell(trying);
     std::this_thread::sleep_for(pauses.before_try);
 
     NntpSocket connection(options);
-    connection.Open(host, port);
+    connection.Open(host, server.port, TlsOptionsOf(server));
     if (!connection.is_open()) {
-        tell(trying + ". Failed.");
+        const std::string& why = connection.open_error();
+        tell(trying + ". Failed." + (why.empty() ? "" : " " + why));
         std::this_thread::sleep_for(pauses.after_step);
         return {};
     }
@@ -57,7 +59,7 @@ ProbeResult ProbeNewsServer(const std::string& host, int port, const std::string
         connection.SendCommand("AUTHINFO USER " + user);
         show(greeting);
         const std::string user_answer = read();
-        connection.SendCommand("AUTHINFO PASS " + password);
+        connection.SendCommand("AUTHINFO PASS " + server.password);
         if (show(user_answer) == 502) {
             connection.Close();
             return result;

@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 
+#include "app/settings.h"
 #include "nntp/nntp_socket.h"
 
 namespace qs {
@@ -21,12 +22,11 @@ struct ProbeResult {
     bool needs_login = false;  // the group command was answered 48x
 };
 
-// Connects to host:port; with a user name sends AUTHINFO USER and PASS, reading one line
-// after each; then reads one line that must be 2xx, sends "group alt.test" and reads the
-// answer: 48x asks for a login, any other answer is a news server. Every step's text goes
-// to `status`.
-ProbeResult ProbeNewsServer(const std::string& host, int port, const std::string& user,
-                            const std::string& password, const SocketOptions& options,
+// Connects to the server's host and port (over TLS when it says so); with a user name sends
+// AUTHINFO USER and PASS, reading one line after each; then reads one line that must be 2xx,
+// sends "group alt.test" and reads the answer: 48x asks for a login, any other answer is a
+// news server. Every step's text goes to `status`.
+ProbeResult ProbeNewsServer(const ServerEntry& server, const SocketOptions& options,
                             const ProbePauses& pauses,
                             const std::function<void(const std::string&)>& status);
 

@@ -26,9 +26,9 @@ bool LoginRefused(int code) {
 // One attempt on `server`; returns the error text when it failed.
 std::optional<std::string> Attempt(NntpSocket& connection, const ServerEntry& server) {
     LogLine("CONNECT!\n");
-    connection.Open(server.host, server.port);
+    connection.Open(server.host, server.port, TlsOptionsOf(server));
     if (!connection.is_open())
-        return "Cannot open socket.";
+        return connection.open_error().empty() ? "Cannot open socket." : connection.open_error();
 
     std::string line;
     connection.ReadLine(line);
@@ -62,6 +62,13 @@ std::optional<std::string> Attempt(NntpSocket& connection, const ServerEntry& se
 }
 
 }  // namespace
+
+TlsOptions TlsOptionsOf(const ServerEntry& server) {
+    TlsOptions tls;
+    tls.enabled = server.ssl != 0;
+    tls.verify = static_cast<TlsVerify>(std::clamp(server.verify, 0, 2));
+    return tls;
+}
 
 SlotConnection ConnectToServer(WorkerState& state, int slot_index, ServerRotation& rotation,
                                StatusText* status, bool single_attempt) {

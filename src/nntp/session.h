@@ -22,6 +22,9 @@ int ReplyCode(std::string_view line);
 SlotConnection ConnectToServer(WorkerState& state, int slot, ServerRotation& rotation,
                                StatusText* status, bool single_attempt);
 
+// The TLS a connection to this server speaks.
+TlsOptions TlsOptionsOf(const ServerEntry& server);
+
 // GROUP; true when the server answered 211.
 bool SelectGroup(NntpSocket& connection, const std::string& group);
 

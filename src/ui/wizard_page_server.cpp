@@ -79,9 +79,13 @@ bool CWizard2::Detect() {
     bool asked_for_login = false;
     Engine& engine = wizard_.engine();
     for (const std::string& candidate : wizard_.Candidates(Text(host_))) {
+        ServerEntry entry;
+        entry.host = candidate;
+        entry.port = wizard_.probe_port();
+        entry.user = Text(user_);
+        entry.password = Text(password_);
         Engine::ServerProbe probe =
-            engine.ProbeServer(candidate, wizard_.probe_port(), Text(user_), Text(password_),
-                               [this](const std::string& text) { SetStatus(text); });
+            engine.ProbeServer(entry, [this](const std::string& text) { SetStatus(text); });
         if (probe.detected || probe.needs_login)
             host_->ChangeValue(wxString::FromUTF8(candidate));
         if (probe.detected) {

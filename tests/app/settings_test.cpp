@@ -77,17 +77,18 @@ TEST(Settings, SaveWritesTheKeysInTableOrder) {
     std::vector<std::string> expected = {
         "Groups/Group0", "Groups/GroupDir0", "Groups/GroupLastScanned0", "Newsservers/Server0",
         "Newsservers/Server0UserName", "Newsservers/Server0PassWord", "Newsservers/Server0Port",
-        "UseThreads/Thread0", "UseThreads/Thread1", "UseThreads/Thread2", "UseThreads/Thread3",
-        "UseThreads/Thread4", "UseThreads/Thread5", "UserInfo/Name", "Filter/Use", "Filter/Words",
-        "Filter/Include", "Advanced/ShowIncomplete", "Advanced/FilenameIsSubject",
-        "Advanced/ShowGridLines", "Advanced/AutoScanOnly", "Advanced/DeleteIncomplete",
-        "Advanced/RenameExisting", "Advanced/BaseDir", "Advanced/SocketTimeout",
-        "Advanced/SocketsGracefully", "Advanced/ConnectionRetries", "Advanced/MaxHeaders",
-        "Advanced/UseRegExpFilter", "Advanced/AutoCreateDirs", "Advanced/NoAutoSubdir",
-        "Advanced/ClearLogOnExit", "Advanced/UseFirstServer", "Advanced/CancelledBackInQueue",
-        "Advanced/SetGroup", "Advanced/UseArticleId", "Advanced/SkipMissing",
-        "Advanced/SingleInstance", "Advanced/ShowTips", "Advanced/TipFilePos", "Advanced/UseLog",
-        "Advanced/DownloadCounter", "Advanced/LastSort", "Advanced/SortDirection",
+        "Newsservers/Server0SSL", "Newsservers/Server0Verify", "UseThreads/Thread0",
+        "UseThreads/Thread1", "UseThreads/Thread2", "UseThreads/Thread3", "UseThreads/Thread4",
+        "UseThreads/Thread5", "UserInfo/Name", "Filter/Use", "Filter/Words", "Filter/Include",
+        "Advanced/ShowIncomplete", "Advanced/FilenameIsSubject", "Advanced/ShowGridLines",
+        "Advanced/AutoScanOnly", "Advanced/DeleteIncomplete", "Advanced/RenameExisting",
+        "Advanced/BaseDir", "Advanced/SocketTimeout", "Advanced/SocketsGracefully",
+        "Advanced/ConnectionRetries", "Advanced/MaxHeaders", "Advanced/UseRegExpFilter",
+        "Advanced/AutoCreateDirs", "Advanced/NoAutoSubdir", "Advanced/ClearLogOnExit",
+        "Advanced/UseFirstServer", "Advanced/CancelledBackInQueue", "Advanced/SetGroup",
+        "Advanced/UseArticleId", "Advanced/SkipMissing", "Advanced/SingleInstance",
+        "Advanced/ShowTips", "Advanced/TipFilePos", "Advanced/UseLog", "Advanced/DownloadCounter",
+        "Advanced/LastSort", "Advanced/SortDirection",
         // written after the Toolbars keys, but into the existing [Advanced] section
         "Advanced/FindExpired", "Advanced/RetentionDays", "Advanced/MultiGroupTolerance",
         "Advanced/PowerOffCommand", "Speed/Use", "Speed/Val", "Toolbars/Toolbar",
@@ -107,6 +108,9 @@ TEST(Settings, ServersAreRenumberedEnabledFirst) {
     ASSERT_EQ(s.disabled_servers.size(), 1u);
     EXPECT_EQ(s.servers[1].port, 563);
     EXPECT_EQ(s.servers[0].port, 119);
+    // A file from before TLS: plain connections, strict checks once TLS is switched on.
+    EXPECT_EQ(s.servers[1].ssl, 0);
+    EXPECT_EQ(s.servers[1].verify, 2);
 
     ASSERT_TRUE(SaveSettings(s, dir.File("q.ini")));
     IniFile saved = IniFile::Load(dir.File("q.ini"));
@@ -165,7 +169,7 @@ TEST(Settings, SaveReplacesTheFileWholeAndOwnerOnly) {
 TEST(Settings, RoundTripKeepsEveryValue) {
     Settings s;
     s.groups.push_back({"a.b.c", "/x", 4000000000LL});  // beyond 32 bits
-    s.disabled_servers.push_back({"d", "", "", 1, 8119});
+    s.disabled_servers.push_back({"d", "", "", 1, 8119, 1, 0});
     s.Thread[3] = 0;
     s.FilterWords = "foo bar";
     s.BaseDir = "/home/me/dl";
@@ -177,6 +181,8 @@ TEST(Settings, RoundTripKeepsEveryValue) {
     Settings r = SettingsFromIni(SettingsToIni(s));
     EXPECT_EQ(r.groups[0].lastscanned, 4000000000LL);
     EXPECT_EQ(r.disabled_servers[0].port, 8119);
+    EXPECT_EQ(r.disabled_servers[0].ssl, 1);
+    EXPECT_EQ(r.disabled_servers[0].verify, 0);
     EXPECT_EQ(r.Thread[3], 0);
     EXPECT_EQ(r.FilterWords, "foo bar");
     EXPECT_EQ(r.BaseDir, "/home/me/dl");

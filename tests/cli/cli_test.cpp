@@ -84,7 +84,7 @@ TEST(CliServers, AddListRemove) {
     IniFile ini = IniFile::Load(home.File("Quillstream.ini"));
     EXPECT_EQ(ini.GetString("Newsservers", "Server0PassWord"), "\xA1\xA2\xA3");
     Result list = RunCliIn(home.path(), {"servers"});
-    EXPECT_EQ(list.out, "host\tport\tuser\tstate\nnews.example.com\t119\tu\tenabled\n");
+    EXPECT_EQ(list.out, "host\tport\tuser\tstate\ttls\nnews.example.com\t119\tu\tenabled\t-\n");
 
     EXPECT_EQ(RunCliIn(home.path(), {"servers", "add", "news.example.com"}).status,
               2);  // already there
@@ -96,16 +96,19 @@ TEST(CliServers, DisabledEntriesAreSavedAfterEnabledOnes) {
     TempDir home;
     RunCliIn(home.path(), {"servers", "add", "A"});
     RunCliIn(home.path(), {"servers", "add", "B", "--disabled"});
-    RunCliIn(home.path(), {"servers", "add", "C", "--port", "563"});
+    RunCliIn(home.path(), {"servers", "add", "C", "--tls", "--verify", "1"});
+    EXPECT_EQ(RunCliIn(home.path(), {"servers", "add", "D", "--verify", "1"}).status, 2);
     IniFile ini = IniFile::Load(home.File("Quillstream.ini"));
     EXPECT_EQ(ini.GetString("Newsservers", "Server0"), "A");
     EXPECT_EQ(ini.GetString("Newsservers", "Server1"), "C");
     EXPECT_EQ(ini.GetString("Newsservers", "Server2"), "B");
     EXPECT_EQ(ini.GetInt("Newsservers", "Server2Disabled", 0), 1);
     EXPECT_FALSE(ini.Has("Newsservers", "Server1Disabled"));
-    EXPECT_EQ(
-        RunCliIn(home.path(), {"servers"}).out,
-        "host\tport\tuser\tstate\nA\t119\t\tenabled\nC\t563\t\tenabled\nB\t119\t\tdisabled\n");
+    EXPECT_EQ(ini.GetInt("Newsservers", "Server1SSL", -1), 1);
+    EXPECT_EQ(ini.GetInt("Newsservers", "Server1Verify", -1), 1);
+    EXPECT_EQ(RunCliIn(home.path(), {"servers"}).out,
+              "host\tport\tuser\tstate\ttls\nA\t119\t\tenabled\t-\nC\t563\t\tenabled\tverify "
+              "1\nB\t119\t\tdisabled\t-\n");
 }
 
 TEST(CliGroups, SubscribeUnsubscribe) {

@@ -201,7 +201,8 @@ TEST_F(GroupListTest, ProbeFindsAServerAsksForALoginOrFails) {
     auto status = [&](const std::string& text) { said.push_back(text); };
 
     // 200 and "group alt.test" answered 411: a news server.
-    Engine::ServerProbe probe = engine->ProbeServer(server.host(), server.port(), "", "", status);
+    Engine::ServerProbe probe =
+        engine->ProbeServer({server.host(), "", "", 0, server.port()}, status);
     EXPECT_TRUE(probe.detected);
     ASSERT_EQ(said.size(), 3u);
     EXPECT_EQ(said[0], "Please wait. Trying: 127.0.0.1");
@@ -213,28 +214,29 @@ TEST_F(GroupListTest, ProbeFindsAServerAsksForALoginOrFails) {
     // 480: not detected, the user is asked for a login.
     server.RequireLogin("me", "secret");
     said.clear();
-    probe = engine->ProbeServer(server.host(), server.port(), "", "", status);
+    probe = engine->ProbeServer({server.host(), "", "", 0, server.port()}, status);
     EXPECT_FALSE(probe.detected);
     EXPECT_TRUE(probe.needs_login);
     EXPECT_EQ(said.back(),
               "Please enter a username and password from your Internet Provider and retry.");
     // With the login it is found.
     said.clear();
-    EXPECT_TRUE(engine->ProbeServer(server.host(), server.port(), "me", "secret", status).detected)
+    EXPECT_TRUE(
+        engine->ProbeServer({server.host(), "me", "secret", 0, server.port()}, status).detected)
         << testing::PrintToString(said);
 
     // 502 to the login fails.
     server.QueueReply("AUTHINFO PASS", test::Reply::Line("502 Permission denied"));
-    probe = engine->ProbeServer(server.host(), server.port(), "me", "secret", status);
+    probe = engine->ProbeServer({server.host(), "me", "secret", 0, server.port()}, status);
     EXPECT_FALSE(probe.detected);
     EXPECT_FALSE(probe.needs_login);
 
     // A greeting of 400 fails, and so does a port nobody listens on.
     server.SetGreeting(test::Reply::Line("400 Service temporarily unavailable"));
-    EXPECT_FALSE(engine->ProbeServer(server.host(), server.port(), "", "", status).detected);
+    EXPECT_FALSE(engine->ProbeServer({server.host(), "", "", 0, server.port()}, status).detected);
     said.clear();
     EXPECT_FALSE(
-        engine->ProbeServer("127.0.0.1", test::UnusedLoopbackPort(), "", "", status).detected);
+        engine->ProbeServer({"127.0.0.1", "", "", 0, test::UnusedLoopbackPort()}, status).detected);
     EXPECT_EQ(said.back(), "Please wait. Trying: 127.0.0.1. Failed.");
 
     // The candidates come from the gateways the engine is given.

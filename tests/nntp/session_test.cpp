@@ -9,6 +9,7 @@
 
 #include "nntp_test_util.h"
 #include "support/news_server.h"
+#include "support/test_certificates.h"
 
 namespace qs {
 namespace {
@@ -115,6 +116,32 @@ TEST(ConnectToServer, StopsAfterAFailureWhenNotDownloading) {
                          }));
     EXPECT_EQ(state.slot(0).server_index.load(), 1);
     EXPECT_FALSE(state.slot(0).has_connection());
+}
+
+// A certificate the entry's checks refuse is a failed attempt whose status says why.
+TEST(ConnectToServer, ARefusedCertificateIsAFailedAttemptWithItsReason) {
+    test::TempDir dir;
+    test::TestCertificates certificates(dir.path());
+    test::ServerOptions options;
+    const test::CertificateFiles files = certificates.SelfSigned("127.0.0.1", "self");
+    options.tls_certificate = files.certificate;
+    options.tls_key = files.key;
+    NewsServer self_signed(options);
+    Settings settings;
+    settings.servers = {Entry("127.0.0.1", self_signed.port()), Entry("localhost", 1)};
+    settings.servers[0].ssl = 1;
+    WorkerState state(Snapshot(settings), nullptr);
+    StatusText status;
+    StatusLog log(status);
+    EXPECT_FALSE(Connect(state, 0, &status, false));
+    EXPECT_EQ(log.texts, (std::vector<std::string>{
+                             "127.0.0.1:Connecting...",
+                             "127.0.0.1:Connect Failed!! TLS: certificate verify failed "
+                             "(self-signed certificate)",
+                             "localhost:Trying news server...",
+                             "Stopped.",
+                         }));
+    EXPECT_EQ(state.slot(0).server_index.load(), 1);
 }
 
 TEST(ConnectToServer, SingleAttemptTriesOneServer) {

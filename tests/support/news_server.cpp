@@ -3,6 +3,8 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -11,6 +13,8 @@
 #include <cstring>
 #include <ctime>
 #include <stdexcept>
+
+#include "nntp/tls_socket_bio.h"
 
 namespace qs::test {
 
@@ -318,6 +322,26 @@ Reply Reply::Junk(size_t size, uint32_t seed) {
 // The state of one client connection.
 struct NewsServer::Connection {
     int fd = -1;
+    SSL* ssl = nullptr;  // set when the connection speaks TLS
+
+    ssize_t Send(const char* data, size_t size) const {
+        if (ssl)
+            return SSL_write(ssl, data, static_cast<int>(size));
+        ssize_t n;
+        do {
+            n = ::send(fd, data, size, MSG_NOSIGNAL);
+        } while (n < 0 && errno == EINTR);
+        return n;
+    }
+    ssize_t Receive(char* data, size_t size) const {
+        if (ssl)
+            return SSL_read(ssl, data, static_cast<int>(size));
+        ssize_t n;
+        do {
+            n = ::recv(fd, data, size, 0);
+        } while (n < 0 && errno == EINTR);
+        return n;
+    }
     int64_t sent = 0;
     int64_t drop_after = -1;
     bool authenticated = false;
@@ -336,6 +360,18 @@ NewsServer::NewsServer(ServerOptions options) : options_(std::move(options)) {
     memory_corpus_ = memory.get();
     corpus_ = memory;
     greeting_ = Reply::Line("200 Quillstream test server ready (posting ok)");
+    if (!options_.tls_certificate.empty() && !options_.tls_key.empty()) {
+        tls_context_.reset(SSL_CTX_new(TLS_server_method()), SSL_CTX_free);
+        if (!tls_context_ ||
+            SSL_CTX_use_certificate_chain_file(tls_context_.get(),
+                                               options_.tls_certificate.c_str()) != 1 ||
+            SSL_CTX_use_PrivateKey_file(tls_context_.get(), options_.tls_key.c_str(),
+                                        SSL_FILETYPE_PEM) != 1) {
+            ERR_clear_error();
+            throw std::runtime_error("cannot load the TLS certificate " + options_.tls_certificate +
+                                     " and key " + options_.tls_key);
+        }
+    }
 
     bool v6 = options_.address.find(':') != std::string::npos;
     listen_fd_ = ::socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -505,19 +541,19 @@ std::optional<Reply> NewsServer::ScriptedReply(const std::string& line) {
     return std::nullopt;
 }
 
-namespace {
+namespace {}  // namespace
 
 // Sends as much of `data` as the drop limit allows; false when the connection must end.
-bool SendAll(int fd, std::string_view data, int64_t& sent, int64_t drop_after) {
+bool NewsServer::SendAll(Connection& c, std::string_view data) {
+    int64_t& sent = c.sent;
+    const int64_t drop_after = c.drop_after;
     bool drop = false;
     if (drop_after >= 0 && sent + static_cast<int64_t>(data.size()) >= drop_after) {
         data = data.substr(0, static_cast<size_t>(drop_after - sent));
         drop = true;
     }
     while (!data.empty()) {
-        ssize_t n = ::send(fd, data.data(), data.size(), MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR)
-            continue;
+        ssize_t n = c.Send(data.data(), data.size());
         if (n <= 0)
             return false;
         sent += n;
@@ -526,11 +562,25 @@ bool SendAll(int fd, std::string_view data, int64_t& sent, int64_t drop_after) {
     return !drop;
 }
 
-}  // namespace
-
 void NewsServer::Serve(int fd) {
     Connection c;
     c.fd = fd;
+    std::unique_ptr<SSL, decltype(&SSL_free)> ssl(nullptr, SSL_free);
+    if (tls_context_) {
+        ssl.reset(SSL_new(tls_context_.get()));
+        BIO* bio = ssl ? NewSocketBio(fd) : nullptr;
+        if (bio)
+            SSL_set_bio(ssl.get(), bio, bio);
+        if (!bio || SSL_accept(ssl.get()) != 1) {
+            // A client that refuses the certificate ends here.
+            ERR_clear_error();
+            std::lock_guard lock(mutex_);
+            open_fds_.erase(fd);
+            ::close(fd);
+            return;
+        }
+        c.ssl = ssl.get();
+    }
     std::shared_ptr<NewsCorpus> corpus;
     Reply greeting;
     std::chrono::milliseconds delay;
@@ -553,7 +603,7 @@ void NewsServer::Serve(int fd) {
         size_t chunk = r.chunk ? r.chunk : data.size();
         while (!data.empty()) {
             std::string_view piece = data.substr(0, chunk);
-            if (!SendAll(fd, piece, c.sent, c.drop_after))
+            if (!SendAll(c, piece))
                 return false;
             data.remove_prefix(piece.size());
             if (!data.empty())
@@ -566,13 +616,13 @@ void NewsServer::Serve(int fd) {
                 return false;
             case Reply::After::Silence: {
                 char sink[4096];
-                while (!stopping_.load() && ::recv(fd, sink, sizeof sink, 0) > 0) {
+                while (!stopping_.load() && c.Receive(sink, sizeof sink) > 0) {
                 }
                 return false;
             }
             case Reply::After::Endless: {
                 std::string block(65536, 'x');
-                while (!stopping_.load() && SendAll(fd, block, c.sent, c.drop_after)) {
+                while (!stopping_.load() && SendAll(c, block)) {
                 }
                 return false;
             }
@@ -595,9 +645,7 @@ void NewsServer::Serve(int fd) {
             c.in.erase(0, c.in_pos);
             c.in_pos = 0;
             char buffer[65536];
-            ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-            if (n < 0 && errno == EINTR)
-                continue;
+            ssize_t n = c.Receive(buffer, sizeof buffer);
             if (n <= 0)
                 return false;
             c.in.append(buffer, static_cast<size_t>(n));
@@ -620,6 +668,9 @@ void NewsServer::Serve(int fd) {
         alive = Answer(c, line, *corpus, send_reply, read_line);
     }
 
+    if (c.ssl && !stopping_.load())
+        SSL_shutdown(c.ssl);
+    ERR_clear_error();
     std::lock_guard lock(mutex_);
     open_fds_.erase(fd);
     ::close(fd);
@@ -835,7 +886,7 @@ bool NewsServer::Answer(Connection& c, const std::string& line, NewsCorpus& corp
                     ok = send(r);
                     piece.swap(r.data);
                 } else {
-                    ok = SendAll(c.fd, piece, c.sent, c.drop_after);
+                    ok = SendAll(c, piece);
                 }
                 streamed = true;
                 piece.clear();
@@ -845,7 +896,7 @@ bool NewsServer::Answer(Connection& c, const std::string& line, NewsCorpus& corp
                 return false;
             c.out += ".\r\n";
             if (streamed) {
-                bool ok = SendAll(c.fd, c.out, c.sent, c.drop_after);
+                bool ok = SendAll(c, c.out);
                 c.out.clear();
                 return ok;
             }

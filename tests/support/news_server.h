@@ -15,6 +15,8 @@
 #include <thread>
 #include <vector>
 
+struct ssl_ctx_st;
+
 namespace qs::test {
 
 // Where an article stands in a corpus: the group's position in Groups() and its number.
@@ -155,6 +157,9 @@ struct Reply {
 struct ServerOptions {
     std::string address = "127.0.0.1";
     int port = 0;  // 0: the kernel chooses
+    // PEM files: when both are set, every connection speaks TLS from its first byte.
+    std::string tls_certificate = {};
+    std::string tls_key = {};
 };
 
 // A news server on a loopback port, one thread per connection. It answers from its corpus
@@ -207,6 +212,7 @@ class NewsServer {
     struct Connection;
     void AcceptLoop();
     void Serve(int fd);
+    bool SendAll(Connection& c, std::string_view data);
     // The built-in answer to one command; false ends the connection.
     bool Answer(Connection& c, const std::string& line, NewsCorpus& corpus,
                 const std::function<bool(const Reply&)>& send,
@@ -225,6 +231,7 @@ class NewsServer {
     mutable std::condition_variable commands_cv_;
     std::shared_ptr<NewsCorpus> corpus_;
     MemoryCorpus* memory_corpus_ = nullptr;
+    std::shared_ptr<ssl_ctx_st> tls_context_;  // null: plain NNTP
     Reply greeting_;
     std::map<std::string, Reply> replies_;
     std::map<std::string, std::vector<Reply>> queued_;

@@ -32,6 +32,7 @@ int main(int argc, char** argv) {
     int port = 11119;
     qs::test::CorpusOptions corpus_options;
     std::string user, password, nzb_path, sha_path;
+    std::vector<std::string> tls_files;
     int delay_ms = 0, body_error = 0, greeting_code = 0;
     int64_t drop_after = -1;
     bool endless_body = false, junk_body = false, no_serve = false;
@@ -44,6 +45,9 @@ int main(int argc, char** argv) {
     app.add_option("--missing-percent", corpus_options.missing_percent,
                    "share of parts answered 430 although the NZB lists them")
         ->check(CLI::Range(0, 100));
+    app.add_option("--tls", tls_files, "speak TLS with this certificate and key (PEM files)")
+        ->expected(2)
+        ->type_name("CERT KEY");
     app.add_option("--user", user, "require AUTHINFO with this user name");
     app.add_option("--password", password, "the password for --user");
     app.add_option("--delay-ms", delay_ms, "delay before every reply");
@@ -79,7 +83,12 @@ int main(int argc, char** argv) {
 
     std::unique_ptr<qs::test::NewsServer> server;
     try {
-        server = std::make_unique<qs::test::NewsServer>(qs::test::ServerOptions{address, port});
+        qs::test::ServerOptions options{address, port, {}, {}};
+        if (tls_files.size() == 2) {
+            options.tls_certificate = tls_files[0];
+            options.tls_key = tls_files[1];
+        }
+        server = std::make_unique<qs::test::NewsServer>(options);
     } catch (const std::exception& e) {
         std::cerr << "quillstream-testserver: " << e.what() << "\n";
         return 1;
@@ -109,7 +118,7 @@ int main(int argc, char** argv) {
     }
 
     std::cout << "quillstream-testserver listening on " << address << ":" << server->port()
-              << std::endl;
+              << (tls_files.empty() ? "" : " (TLS)") << std::endl;
     for (const auto& g : corpus->Groups())
         std::cout << "  " << g.name << " " << g.count << " articles (" << g.first << "-" << g.last
                   << ")" << std::endl;

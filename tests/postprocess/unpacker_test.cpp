@@ -53,17 +53,10 @@ class Unpack : public ::testing::Test {
         EXPECT_TRUE(ReadFile(dir_.File("out/sub/second.bin")) == second_);
     }
 
-    // Writes a zip by Python's zipfile, which stores any name it is given (zip refuses some).
-    std::string MakeZip(const std::string& name, const std::string& entry_python) {
-        const std::string path = dir_.File(name);
-        const std::string script =
-            "import sys, zipfile\n"
-            "z = zipfile.ZipFile(sys.argv[1], 'w')\n"
-            "z.writestr('fine.txt', 'fine')\n" +
-            entry_python + "\nz.close()\n";
-        std::string output;
-        EXPECT_TRUE(test::RunTool(dir_.path(), {"python3", "-c", script, path}, &output)) << output;
-        return path;
+    std::string MakeZip(const std::string& name, std::vector<test::ZipEntry> entries) {
+        entries.insert(entries.begin(), {"fine.txt", "fine"});
+        WriteFile(dir_.File(name), test::StoredZip(entries));
+        return dir_.File(name);
     }
 
     std::vector<std::string> FilesUnder(const std::string& dir) const {
@@ -92,37 +85,32 @@ TEST_F(Unpack, MultiVolume7zAndSplitZipGiveTheOriginalBytes) {
 }
 
 TEST_F(Unpack, NamesLeavingTheTargetUnpackNothing) {
-    const std::string entries[] = {
-        "z.writestr('../escaped.txt', 'x')",
-        "z.writestr('/tmp/qs-absolute-" + std::to_string(::getpid()) + ".txt', 'x')",
-        "z.writestr('a/../../escaped.txt', 'x')",
-        // A symlink entry: Unix mode 0120777 in the upper half of external_attr.
-        "i = zipfile.ZipInfo('link')\ni.create_system = 3\ni.external_attr = 0o120777 << 16\n"
-        "z.writestr(i, '../outside')",
-        "i = zipfile.ZipInfo('deep/link')\ni.create_system = 3\ni.external_attr = 0o120777 << 16\n"
-        "z.writestr(i, '/etc')",
+    const std::string absolute = "/tmp/qs-absolute-" + std::to_string(::getpid()) + ".txt";
+    const test::ZipEntry entries[] = {
+        {"../escaped.txt", "x"},      {absolute, "x"},
+        {"a/../../escaped.txt", "x"}, {"link", "../outside", true},
+        {"deep/link", "/etc", true},  {"deep/link", "../../outside", true},
     };
     int index = 0;
-    for (const std::string& entry : entries) {
-        SCOPED_TRACE(entry);
-        const std::string zip = MakeZip("bad" + std::to_string(index++) + ".zip", entry);
-        const std::string target = dir_.File("target/out");
-        const UnpackResult result = UnpackArchive({zip}, target);
+    for (const test::ZipEntry& entry : entries) {
+        SCOPED_TRACE(entry.name + " " + entry.data);
+        const std::string zip = MakeZip("bad" + std::to_string(index++) + ".zip", {entry});
+        const UnpackResult result = UnpackArchive({zip}, dir_.File("target/out"));
         EXPECT_EQ(result.verdict, Verdict::failed);
         EXPECT_EQ(result.files, 0);
         EXPECT_FALSE(result.reason.empty());
         EXPECT_EQ(FilesUnder(dir_.File("target")), (std::vector<std::string>{"out"}));
-        EXPECT_FALSE(fs::exists("/tmp/qs-absolute-" + std::to_string(::getpid()) + ".txt"));
+        EXPECT_FALSE(fs::exists(absolute));
     }
 
     // A link that stays inside is kept; a name in UTF-8 is kept whatever the locale.
-    const std::string zip = MakeZip(
-        "good.zip",
-        "i = zipfile.ZipInfo('d/link')\ni.create_system = 3\ni.external_attr = 0o120777 << 16\n"
-        "z.writestr(i, '../fine.txt')\nz.writestr('Caf\\u00e9 \\u65e5\\u672c.txt', 'x')");
+    const std::string zip =
+        MakeZip("good.zip", {{"d/link", "../fine.txt", true}, {"Caf\u00e9 \u65e5\u672c.txt", "x"}});
     const UnpackResult result = UnpackArchive({zip}, dir_.File("good"));
     ASSERT_EQ(result.verdict, Verdict::unpacked) << result.reason;
+    EXPECT_EQ(result.files, 2);
     EXPECT_EQ(ReadFile(dir_.File("good/d/link")), "fine");
+    EXPECT_TRUE(fs::is_symlink(dir_.File("good/d/link")));
     EXPECT_EQ(ReadFile(dir_.File("good/Caf\u00e9 \u65e5\u672c.txt")), "x");
 }
 

@@ -114,6 +114,21 @@ TEST_F(Unpack, NamesLeavingTheTargetUnpackNothing) {
     EXPECT_EQ(ReadFile(dir_.File("good/Caf\u00e9 \u65e5\u672c.txt")), "x");
 }
 
+TEST_F(Unpack, TooLittleFreeSpaceWritesNothing) {
+    // A sparse 10 TiB file: tar stores only its map, libarchive reports its full size.
+    std::error_code error;
+    fs::resize_file(dir_.File("src/sub/second.bin"), 10ull << 40, error);
+    if (error)
+        GTEST_SKIP() << "no sparse 10 TiB file here: " << error.message();
+    Make({"tar", "-S", "-cf", "huge.tar", "first.bin", "sub"});
+    fs::remove(dir_.File("src/sub/second.bin"));
+
+    const UnpackResult result = UnpackArchive({dir_.File("src/huge.tar")}, dir_.File("out"));
+    EXPECT_EQ(result.verdict, Verdict::failed);
+    EXPECT_NE(result.reason.find("not enough free space"), std::string::npos) << result.reason;
+    EXPECT_TRUE(FilesUnder(dir_.File("out")).empty());
+}
+
 TEST_F(Unpack, PasswordProtectedArchiveIsEncryptedAndADamagedOneIsNot) {
     Make({"7z", "a", "-pSECRET", "-mhe=off", "locked.7z", "first.bin"});
     UnpackResult result = UnpackArchive({dir_.File("src/locked.7z")}, dir_.File("out"));

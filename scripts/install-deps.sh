@@ -16,7 +16,7 @@ packages=(
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
   # test tools: fixtures from real encoders, a display for GUI tests, loopback checks
-  sharutils mpack xvfb xauth x11-apps imagemagick xdotool netcat-openbsd sqlite3
+  sharutils mpack xvfb xauth x11-apps imagemagick xdotool netcat-openbsd sqlite3 openssl
   # archives made at test time
   p7zip-full zip
 )

@@ -2,9 +2,13 @@
 # quillstream-cli against quillstream-testserver: import the corpus NZB and download it,
 # killing the first download with SIGKILL midway; a second run finishes the interrupted
 # entries and every file matches its SHA-256. Then scan and grab a group.
-# Usage: end_to_end.sh BINDIR
+# With --tls the server speaks TLS with a self-signed certificate made here: the run above
+# goes through it with verification off, and a strict check must refuse the certificate and
+# say why.
+# Usage: end_to_end.sh BINDIR [--tls]
 set -eu
 bin=$1
+tls=${2:-}
 work=$(mktemp -d "${TMPDIR:-/tmp}/qs-e2e-XXXXXX")
 server_pid=
 cleanup() {
@@ -18,8 +22,20 @@ fail() {
     exit 1
 }
 
+# The positional parameters hold the server's TLS arguments from here on.
+set --
+add_tls=
+if [ "$tls" = --tls ]; then
+    command -v openssl >/dev/null || { echo "skipped: no openssl command"; exit 77; }
+    openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1 \
+        -addext subjectAltName=IP:127.0.0.1 -keyout "$work/key.pem" -out "$work/cert.pem" \
+        >"$work/openssl.out" 2>&1 || { cat "$work/openssl.out" >&2; fail "openssl req"; }
+    set -- --tls "$work/cert.pem" "$work/key.pem"
+    add_tls="--tls --verify 0"
+fi
+
 # Each reply is delayed, so the download is still running when it is killed.
-"$bin/quillstream-testserver" --port 0 --seed 1 --big-mb 2 --delay-ms 150 \
+"$bin/quillstream-testserver" --port 0 --seed 1 --big-mb 2 --delay-ms 150 "$@" \
     --write-nzb "$work/corpus.nzb" --write-sha256 "$work/corpus.sha256" >"$work/server.out" 2>&1 &
 server_pid=$!
 port=
@@ -28,10 +44,11 @@ for _ in $(seq 1 100); do
     [ -n "$port" ] && break
     sleep 0.1
 done
-[ -n "$port" ] || fail "the test server did not start"
+[ -n "$port" ] || fail "the test server did not start: $(cat "$work/server.out")"
 
 cli() { "$bin/quillstream-cli" --home "$work/home" "$@"; }
-cli servers add 127.0.0.1 --port "$port" >/dev/null
+# shellcheck disable=SC2086 # $add_tls is empty or three words
+cli servers add 127.0.0.1 --port "$port" $add_tls >/dev/null
 cli config Advanced BaseDir "$work/dl" >/dev/null
 cli config Advanced AutoCreateDirs 1 >/dev/null
 cli config Advanced NoAutoSubdir 1 >/dev/null
@@ -70,4 +87,18 @@ cli grab alt.binaries.test --filter report_summer 2>/dev/null | grep -q "1 attac
     fail "grab"
 (cd "$work/grab" && grep report_summer "$work/corpus.sha256" | sha256sum --quiet -c -) ||
     fail "grabbed file"
-echo "end to end: $files files downloaded and checked"
+
+if [ -n "$tls" ]; then
+    # A strict check against the system's store refuses the self-signed certificate; the
+    # reason reaches the user.
+    strict() { "$bin/quillstream-cli" --home "$work/strict" --yes "$@"; }
+    strict servers add 127.0.0.1 --port "$port" --tls --verify 2 >/dev/null
+    strict subscribe alt.binaries.test --dir "$work/strict-grab" >/dev/null
+    if out=$(strict scan alt.binaries.test 2>&1); then
+        fail "scan with --verify 2 accepted a self-signed certificate: $out"
+    fi
+    echo "$out" | grep -q "certificate verify failed (self-signed certificate)" ||
+        fail "scan with --verify 2: no reason given: $out"
+    echo "$out"
+fi
+echo "end to end${tls:+ over TLS}: $files files downloaded and checked"

@@ -73,6 +73,8 @@ constexpr IntKey kAdvancedTail[] = {
     {"FindExpired", &Settings::FindExpired},
     {"RetentionDays", &Settings::RetentionDays},
     {"MultiGroupTolerance", &Settings::MultiGroupTolerance},
+    {"PostProcess", &Settings::PostProcess},
+    {"DeleteAfterUnpack", &Settings::DeleteAfterUnpack},
 };
 
 template <size_t N>

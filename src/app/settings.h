@@ -84,6 +84,9 @@ struct Settings {
     int FindExpired = 1;
     int RetentionDays = 14;
     int MultiGroupTolerance = 70;
+    // After a set's last file: 0 nothing, 1 par2 verify and repair, 2 and unpack.
+    int PostProcess = 2;
+    int DeleteAfterUnpack = 0;  // the archive volumes and par2 files, once unpacked
     // Run through /bin/sh -c when "Shutdown when finished" is on and the work has ended.
     std::string PowerOffCommand = "systemctl poweroff";
 

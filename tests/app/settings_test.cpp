@@ -61,6 +61,8 @@ TEST(Settings, MissingFileGivesDefaults) {
     EXPECT_EQ(s.SpeedVal, 50);
     EXPECT_EQ(s.RetentionDays, 14);
     EXPECT_EQ(s.MultiGroupTolerance, 70);
+    EXPECT_EQ(s.PostProcess, 2);
+    EXPECT_EQ(s.DeleteAfterUnpack, 0);
     EXPECT_EQ(s.PowerOffCommand, "systemctl poweroff");
     EXPECT_EQ(s.ViewColumn, (std::vector<int>{450, 200, 70, 70, 50, 150}));
     EXPECT_EQ(s.GroupsColumn, (std::vector<int>{200, 250, 200}));
@@ -91,11 +93,12 @@ TEST(Settings, SaveWritesTheKeysInTableOrder) {
         "Advanced/LastSort", "Advanced/SortDirection",
         // written after the Toolbars keys, but into the existing [Advanced] section
         "Advanced/FindExpired", "Advanced/RetentionDays", "Advanced/MultiGroupTolerance",
-        "Advanced/PowerOffCommand", "Speed/Use", "Speed/Val", "Toolbars/Toolbar",
-        "Toolbars/Statusbar", "Toolbars/Speedbar", "Toolbars/Threadbar", "Toolbars/Groupsbar",
-        "Window/ViewColumn0", "Window/ViewColumn1", "Window/ViewColumn2", "Window/ViewColumn3",
-        "Window/ViewColumn4", "Window/ViewColumn5", "Window/GroupsColumn0", "Window/GroupsColumn1",
-        "Window/GroupsColumn2", "Window/GroupsHeight"};
+        "Advanced/PostProcess", "Advanced/DeleteAfterUnpack", "Advanced/PowerOffCommand",
+        "Speed/Use", "Speed/Val", "Toolbars/Toolbar", "Toolbars/Statusbar", "Toolbars/Speedbar",
+        "Toolbars/Threadbar", "Toolbars/Groupsbar", "Window/ViewColumn0", "Window/ViewColumn1",
+        "Window/ViewColumn2", "Window/ViewColumn3", "Window/ViewColumn4", "Window/ViewColumn5",
+        "Window/GroupsColumn0", "Window/GroupsColumn1", "Window/GroupsColumn2",
+        "Window/GroupsHeight"};
     EXPECT_EQ(keys, expected);
 }
 

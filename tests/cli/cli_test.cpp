@@ -48,6 +48,9 @@ TEST(CliConfig, DefaultThenSetThenRead) {
     EXPECT_EQ(RunCliIn(home.path(), {"config", "Advanced", "SocketTimeout"}).out, "30\n");
     Result all = RunCliIn(home.path(), {"config"});
     EXPECT_NE(all.out.find("SocketTimeout=30"), std::string::npos);
+    EXPECT_EQ(RunCliIn(home.path(), {"config", "Advanced", "PostProcess"}).out, "2\n");
+    EXPECT_EQ(RunCliIn(home.path(), {"config", "Advanced", "PostProcess", "1"}).status, 0);
+    EXPECT_EQ(RunCliIn(home.path(), {"config", "Advanced", "PostProcess"}).out, "1\n");
 }
 
 // A settings file that cannot be read is a configuration error with its path and cause,

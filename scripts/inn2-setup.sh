@@ -6,9 +6,13 @@
 #                                                 innd on 127.0.0.1:PORT (readers without a
 #                                                 login) and an nnrpd on 127.0.0.1:AUTH_PORT
 #                                                 that requires AUTHINFO USER/PASS
+#   inn2-setup.sh tls PORT CERT KEY               start an nnrpd on 127.0.0.1:PORT that speaks
+#                                                 TLS from the first byte with this certificate
+#                                                 and key (PEM), readers without a login; INN
+#                                                 must be started; one per port
 #   inn2-setup.sh localhost-peer on|off           make localhost a feeding peer (INN's stock
 #                                                 set-up: readers must send MODE READER) or not
-#   inn2-setup.sh stop                            stop both by PID
+#   inn2-setup.sh stop                            stop them all by PID
 #   inn2-setup.sh free-port                       print a free loopback port
 #
 # Needs root; re-runs itself through sudo -n otherwise. There is no systemd here and service
@@ -24,6 +28,9 @@ NEWS_RUN=/run/news
 AUTH_READERS=$NEWS_ETC/readers-quillstream-auth.conf
 AUTH_PASSWD=$NEWS_ETC/quillstream-passwd
 NNRPD_PID=$NEWS_RUN/quillstream-nnrpd.pid
+# A directory per TLS port holds its inn.conf, cert.pem and key.pem; PID files beside innd's.
+TLS_ETC=$NEWS_ETC/quillstream-tls
+TLS_PID_PREFIX=$NEWS_RUN/quillstream-nnrpd-tls-
 GROUPS_CREATED=(alt.binaries.test alt.binaries.big alt.test.text alt.binaries.empty)
 
 die() {
@@ -42,9 +49,9 @@ as_news() {
     setpriv --reuid news --regid news --init-groups -- "$@"
 }
 
-# Sets "key: value" in inn.conf, replacing every existing line of that key.
+# Sets "key: value" in inn.conf (or FILE), replacing every existing line of that key.
 set_conf() {
-    local key=$1 value=$2 file=$NEWS_ETC/inn.conf
+    local key=$1 value=$2 file=${3:-$NEWS_ETC/inn.conf}
     sed -i -E "/^$key:/d" "$file"
     echo "$key: $value" >> "$file"
 }
@@ -196,6 +203,31 @@ cmd_start() {
     wait_listening "$2" "nnrpd (AUTHINFO)"
 }
 
+cmd_tls() {
+    [ $# -eq 3 ] || die "usage: inn2-setup.sh tls PORT CERT KEY"
+    local port=$1 cert=$2 key=$3
+    local dir=$TLS_ETC/$port
+    [[ $port =~ ^[0-9]+$ ]] || die "bad port: $port"
+    if ! { [ -f $NEWS_RUN/innd.pid ] && alive "$(cat $NEWS_RUN/innd.pid)"; }; then
+        die "INN is not running (inn2-setup.sh start)"
+    fi
+    stop_pid_file "$TLS_PID_PREFIX$port.pid"
+    rm -rf "$dir"
+    mkdir -p "$dir"
+    # nnrpd runs as news: the key must be readable by news, and by nobody else.
+    install -o news -g news -m 0644 "$cert" "$dir/cert.pem"
+    install -o news -g news -m 0600 "$key" "$dir/key.pem"
+    # An inn.conf of its own (INNCONF), so that each port may have another certificate.
+    install -o news -g news -m 0644 $NEWS_ETC/inn.conf "$dir/inn.conf"
+    set_conf tlscertfile "$dir/cert.pem" "$dir/inn.conf"
+    set_conf tlskeyfile "$dir/key.pem" "$dir/inn.conf"
+    INNCONF=$dir/inn.conf setpriv --reuid news --regid news --init-groups -- \
+        $NEWS_LIB/bin/nnrpd -D -f -S -b 127.0.0.1 -p "$port" \
+        < /dev/null > "/tmp/inn2-nnrpd-tls-$port.log" 2>&1 &
+    echo $! > "$TLS_PID_PREFIX$port.pid"
+    wait_listening "$port" "nnrpd (TLS)"
+}
+
 # True while the process runs (a zombie counts as gone: nothing may reap it here).
 alive() {
     local stat state
@@ -222,7 +254,12 @@ stop_pid_file() {
 }
 
 cmd_stop() {
+    local tls_pid
     stop_pid_file $NNRPD_PID
+    for tls_pid in "$TLS_PID_PREFIX"*.pid; do
+        stop_pid_file "$tls_pid"
+    done
+    rm -rf "$TLS_ETC"
     stop_pid_file $NEWS_RUN/innwatch.pid
     # innd may not act on TERM for seconds right after it started; asked through its control
     # channel it exits at once. rc.news stop would wait in 5-second steps, so wait by PID here.
@@ -251,7 +288,8 @@ case $command in
     install) as_root install "$@" && cmd_install ;;
     start) as_root start "$@" && cmd_start "$@" ;;
     stop) as_root stop "$@" && cmd_stop ;;
+    tls) as_root tls "$@" && cmd_tls "$@" ;;
     localhost-peer) as_root localhost-peer "$@" && cmd_localhost_peer "$@" ;;
     free-port) cmd_free_port ;;
-    *) die "usage: inn2-setup.sh install | start PORT AUTH_PORT USER PASSWORD | localhost-peer on|off | stop | free-port" ;;
+    *) die "usage: inn2-setup.sh install | start PORT AUTH_PORT USER PASSWORD | tls PORT CERT KEY | localhost-peer on|off | stop | free-port" ;;
 esac

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # End to end against Debian's INN 2: installs and starts it on loopback, posts the generated
 # corpus with quillstream-post, then drives quillstream-cli as a user would and checks every
-# downloaded file byte for byte (SHA-256) against the corpus; last it posts text articles and
-# reads them back.
+# downloaded file byte for byte (SHA-256) against the corpus; then reads through nnrpd over
+# TLS with certificates made here; last it posts text articles and reads them back.
 #
 #   inn2_e2e.sh CLI POST SETUP WORKDIR
 #
@@ -324,6 +324,111 @@ if [ "$have_download" -eq 1 ]; then
     grep -q "0 downloaded" <<< "$out" || fail "download with a wrong password: $out"
     [ -z "$(find "$WORK/badauth" -type f)" ] ||
         fail "download with a wrong password wrote files: $(find "$WORK/badauth" -type f)"
+fi
+
+# ---- NNTP over TLS ---------------------------------------------------------------------
+# make_certificates DIR: a throw-away CA (ca.pem) and two server certificates it issued:
+# ip.pem/ip.key for 127.0.0.1, other.pem/other.key for another name.
+make_certificates() {
+    local dir=$1 name san
+    openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Quillstream test CA" \
+        -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign \
+        -keyout "$dir/ca.key" -out "$dir/ca.pem" || return 1
+    for name in ip:IP:127.0.0.1 other:DNS:news.example.invalid; do
+        san=${name#*:}
+        name=${name%%:*}
+        openssl req -newkey rsa:2048 -nodes -subj "/CN=${san#*:}" \
+            -keyout "$dir/$name.key" -out "$dir/$name.csr" || return 1
+        openssl x509 -req -in "$dir/$name.csr" -CA "$dir/ca.pem" -CAkey "$dir/ca.key" \
+            -CAcreateserial -days 2 -out "$dir/$name.pem" \
+            -extfile <(printf 'subjectAltName=%s\nextendedKeyUsage=serverAuth\n' "$san") ||
+            return 1
+    done
+}
+
+if ! command -v openssl > /dev/null; then
+    echo "skipped: TLS checks (no openssl command)"
+else
+    note "TLS: a CA, certificates for 127.0.0.1 and for another name, two nnrpd -S"
+    TLS=$WORK/tls
+    mkdir -p "$TLS"
+    make_certificates "$TLS" > "$TLS/openssl.log" 2>&1 ||
+        fail "making certificates: $(cat "$TLS/openssl.log")"
+    TLS_PORT=$(setup free-port)
+    TLS_OTHER_PORT=$(setup free-port)
+    while [ "$TLS_OTHER_PORT" = "$TLS_PORT" ]; do TLS_OTHER_PORT=$(setup free-port); done
+    setup tls "$TLS_PORT" "$TLS/ip.pem" "$TLS/ip.key" || fail "nnrpd -S on $TLS_PORT"
+    setup tls "$TLS_OTHER_PORT" "$TLS/other.pem" "$TLS/other.key" ||
+        fail "nnrpd -S on $TLS_OTHER_PORT"
+    # Only this CA is trusted from here on.
+    export SSL_CERT_FILE=$TLS/ca.pem SSL_CERT_DIR=$TLS
+
+    note "TLS, certificate for 127.0.0.1, --verify 2: scan, list, grab"
+    H=$WORK/home-tls
+    DL=$WORK/tls-grab
+    cli "$H" servers add 127.0.0.1 --port "$TLS_PORT" --tls --verify 2
+    expect_ok "servers add --tls"
+    cli "$H" subscribe alt.binaries.test --dir "$DL"
+    cli "$H" scan alt.binaries.test
+    expect_ok "scan over TLS"
+    echo "$out" | tail -1
+    cli "$H" list alt.binaries.test
+    rows=$(($(wc -l <<< "$out") - 1))
+    [ "$rows" -eq "$(article_count alt.binaries.test)" ] ||
+        fail "list after a scan over TLS: $rows rows: $out"
+    if [ "$have_download" -eq 1 ]; then
+        cli "$H" grab alt.binaries.test
+        echo "$out" | tail -1
+        grep -q "$binaries downloaded, $text_posts failed" <<< "$out" ||
+            fail "grab over TLS: expected $binaries downloaded, $text_posts failed: $out"
+        checked=0
+        for name in $(binary_names alt.binaries.test); do
+            want=$(awk -v n="$name" '$2 == n {print $1}' "$WORK/corpus.sha256")
+            got=$(sha256sum "$DL/$name" 2> /dev/null | cut -d' ' -f1)
+            if [ "$got" = "$want" ]; then
+                checked=$((checked + 1))
+            else
+                fail "$DL/$name differs from the corpus (grab over TLS)"
+            fi
+        done
+        echo "$DL: $checked files match the corpus"
+    fi
+
+    note "TLS, certificate for another name, --verify 2: refused"
+    H=$WORK/home-tls-other
+    cli "$H" servers add 127.0.0.1 --port "$TLS_OTHER_PORT" --tls --verify 2
+    cli "$H" subscribe alt.binaries.test --dir "$WORK/tls-other"
+    cli "$H" config Advanced ConnectionRetries 1
+    cli "$H" scan alt.binaries.test
+    echo "$out"
+    [ "$rc" -eq 1 ] || fail "scan, certificate for another name: exit $rc, expected 1: $out"
+    grep -q "certificate verify failed" <<< "$out" ||
+        fail "scan, certificate for another name: the reason is not shown: $out"
+    cli "$H" list alt.binaries.test
+    [ "$(wc -l <<< "$out")" -eq 1 ] || fail "a refused TLS scan stored rows: $out"
+    if [ "$have_download" -eq 1 ]; then
+        # One file is enough to see the reason: each refused file costs a connection attempt.
+        awk '{print} /<\/file>/ {print "</nzb>"; exit}' "$WORK/corpus.nzb" > "$TLS/one.nzb"
+        cli "$H" config Advanced BaseDir "$WORK/tls-other"
+        cli "$H" nzb "$TLS/one.nzb"
+        expect_ok "nzb one.nzb"
+        cli "$H" download
+        echo "$out"
+        [ "$rc" -eq 1 ] || fail "download, certificate for another name: exit $rc, expected 1"
+        grep -q "certificate verify failed" <<< "$out" ||
+            fail "download, certificate for another name: the reason is not shown: $out"
+        [ -z "$(find "$WORK/tls-other" -type f)" ] ||
+            fail "a refused TLS download wrote files: $(find "$WORK/tls-other" -type f)"
+    fi
+
+    # The chain alone is sound: --verify 1 reads from the same listener.
+    note "TLS, certificate for another name, --verify 1: accepted"
+    H=$WORK/home-tls-chain
+    cli "$H" servers add 127.0.0.1 --port "$TLS_OTHER_PORT" --tls --verify 1
+    cli "$H" subscribe alt.binaries.test --dir "$WORK/tls-chain"
+    cli "$H" scan alt.binaries.test
+    expect_ok "scan over TLS with --verify 1, certificate for another name"
+    unset SSL_CERT_FILE SSL_CERT_DIR
 fi
 
 # ---- reading and posting ----------------------------------------------------------------

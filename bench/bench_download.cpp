@@ -1,7 +1,8 @@
 // Downloading the big group of a generated corpus from a loopback news server: BODY,
-// yEnc decoding with part checks, and writing the file, with 1 and 6 slots. The server
-// runs in this process, so the figures include its cost. Set QS_BENCH_MB for the corpus
-// size (default 256 MiB).
+// yEnc decoding with part checks, and writing the file, with 1 and 6 slots, plain and over
+// TLS (the second argument; strict certificate checks against a throw-away CA). The server
+// runs in this process, so the figures include its cost, its TLS encryption too. Set
+// QS_BENCH_MB for the corpus size (default 256 MiB).
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -21,6 +22,7 @@
 #include "support/generated_corpus.h"
 #include "support/news_server.h"
 #include "support/temp_dir.h"
+#include "support/test_certificates.h"
 
 namespace {
 
@@ -48,10 +50,20 @@ double CpuSeconds() {
 
 void BM_DownloadCorpus(benchmark::State& state) {
     const int slots = static_cast<int>(state.range(0));
+    const bool tls = state.range(1) != 0;
     qs::test::CorpusOptions options;
     options.big_megabytes = CorpusMegabytes();
     auto corpus = std::make_shared<qs::test::GeneratedCorpus>(options);
-    qs::test::NewsServer server;
+    qs::test::TempDir certificate_dir;
+    qs::test::ServerOptions server_options;
+    if (tls) {
+        qs::test::TestCertificates certificates(certificate_dir.path());
+        qs::test::CertificateFiles files = certificates.IssuedFor("127.0.0.1", "server");
+        server_options.tls_certificate = files.certificate;
+        server_options.tls_key = files.key;
+        ::setenv("SSL_CERT_FILE", certificates.ca_file().c_str(), 1);
+    }
+    qs::test::NewsServer server(server_options);
     server.SetCorpus(corpus);
 
     uint64_t bytes = 0;
@@ -69,6 +81,7 @@ void BM_DownloadCorpus(benchmark::State& state) {
         qs::ServerEntry entry;
         entry.host = "127.0.0.1";
         entry.port = server.port();
+        entry.ssl = tls ? 1 : 0;
         settings.servers.push_back(entry);
         qs::DbEnv env;
         env.data_dir = dir.path();
@@ -134,7 +147,11 @@ void BM_DownloadCorpus(benchmark::State& state) {
     state.counters["peak_rss_MB"] = static_cast<double>(usage.ru_maxrss) / 1024.0;
 }
 
-BENCHMARK(BM_DownloadCorpus)->Arg(1)->Arg(6)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_DownloadCorpus)
+    ->ArgNames({"slots", "tls"})
+    ->ArgsProduct({{1, 6}, {0, 1}})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 }  // namespace
 

@@ -54,6 +54,10 @@ std::string TlsChannel::Handshake(int fd, const std::string& host, TlsVerify ver
     if (!context_)
         return "TLS: cannot create a context";
     SSL_CTX_set_min_proto_version(context_, TLS1_2_VERSION);
+    // AES-128 first: as safe for this use and cheaper per byte than the default AES-256.
+    SSL_CTX_set_ciphersuites(context_,
+                             "TLS_AES_128_GCM_SHA256:TLS_AES_256_GCM_SHA384:"
+                             "TLS_CHACHA20_POLY1305_SHA256");
     if (verify != TlsVerify::None) {
         // The system's store; SSL_CERT_FILE and SSL_CERT_DIR point elsewhere when set.
         SSL_CTX_set_default_verify_paths(context_);

@@ -50,6 +50,19 @@ struct FiledEntry {
     std::string output_path;    // the file written, when one was
     bool still_queued = false;  // the entry stays in the queue (put back, or not filed)
     bool in_log = false;        // its record was written to the log
+    // The base name of the set of files it belongs to ("Movie" of "Movie.7z.001"), empty
+    // for a file of its own; set_finished: it was the set's last entry in the queue, so the
+    // set is verified, repaired and unpacked next.
+    std::string set_name = {};
+    bool set_finished = false;
+};
+
+// What post-processing made of a set once its last entry was filed.
+struct ProcessedSet {
+    std::string name;     // the set's base name, as posted
+    std::string dir;      // where its files are
+    std::string outcome;  // "verified", "repaired (2 blocks), unpacked (1 file)", "failed: ..."
+    bool failed = false;  // the set is not whole (or could not be unpacked)
 };
 
 // One server's part of a group's scan.
@@ -94,6 +107,8 @@ class EventListener {
     }
     // A queue entry was filed (or put back). On the worker's thread.
     virtual void OnEntryFiled(const FiledEntry& entry) { (void)entry; }
+    // A set's post-processing ended. On the thread of the worker that filed its last entry.
+    virtual void OnSetProcessed(const ProcessedSet& set) { (void)set; }
     // A group's scan ended, every server of it tried. On the thread of the last scan worker.
     virtual void OnScanEnded(const ScanReport& report) { (void)report; }
     // The subscribed groups changed (subscribe, unsubscribe, settings applied, a scan's

@@ -30,8 +30,8 @@ int Enqueue(Engine& engine, const EnqueueArgs& args) {
     return queued.count;
 }
 
-// "N downloaded (k with missing parts), f failed, u left queued (no server reached)", and
-// the exit status the outcomes call for.
+// "N downloaded (k with missing parts), f failed, u left queued (no server reached), s sets
+// not repaired or unpacked", and the exit status the outcomes call for.
 int Summarise(Engine& engine, const CliEvents& events) {
     const int done = events.count(EntryOutcome::Done) + events.count(EntryOutcome::Incomplete);
     const int incomplete = events.count(EntryOutcome::Incomplete);
@@ -48,10 +48,17 @@ int Summarise(Engine& engine, const CliEvents& events) {
     if (unreached > 0)
         std::cerr << ", " << unreached << " left queued"
                   << (disk_full ? " (the disk took no more)" : " (no server reached)");
+    const int sets_failed = events.sets_failed();
+    if (sets_failed > 0)
+        std::cerr << ", " << sets_failed << (sets_failed == 1 ? " set" : " sets")
+                  << " not repaired or unpacked";
     std::cerr << "\n";
-    // A file with holes is no success for a script, even when the user let it be written.
-    return failed > 0 || unreached > 0 || incomplete > 0 || Interrupted() ? kExitTaskFailed
-                                                                          : kExitOk;
+    // A file with holes is no success for a script, even when the user let it be written;
+    // a file of a set that par2 repaired has none left.
+    const bool holes = events.incomplete_not_repaired() > 0;
+    return failed > 0 || unreached > 0 || holes || sets_failed > 0 || Interrupted()
+               ? kExitTaskFailed
+               : kExitOk;
 }
 
 // Runs the workers until the queue holds nothing they can take.

@@ -93,11 +93,36 @@ void CliEvents::OnEntryFiled(const FiledEntry& entry) {
     }
     if (!put_back)
         ++counts_[entry.outcome];
+    if (entry.outcome == EntryOutcome::Incomplete && !entry.set_name.empty())
+        ++incomplete_in_sets_[entry.set_name];
     if (put_back || entry.outcome == EntryOutcome::Unreachable)
         lines_.push_back(entry.filename + ": left queued: " + entry.reason);
     else if (IsFailure(entry.outcome) || entry.still_queued)
         lines_.push_back(entry.filename + ": " + OutcomeName(entry.outcome) +
                          (entry.reason.empty() ? "" : ": " + entry.reason));
+}
+
+void CliEvents::OnSetProcessed(const ProcessedSet& set) {
+    std::lock_guard lock(mutex_);
+    lines_.push_back("set " + set.name + ": " + set.outcome);
+    auto incomplete = incomplete_in_sets_.find(set.name);
+    if (set.failed) {
+        ++sets_failed_;
+    } else if (incomplete != incomplete_in_sets_.end()) {
+        incomplete_repaired_ += incomplete->second;
+        incomplete_in_sets_.erase(incomplete);
+    }
+}
+
+int CliEvents::sets_failed() const {
+    std::lock_guard lock(mutex_);
+    return sets_failed_;
+}
+
+int CliEvents::incomplete_not_repaired() const {
+    std::lock_guard lock(mutex_);
+    auto it = counts_.find(EntryOutcome::Incomplete);
+    return (it == counts_.end() ? 0 : it->second) - incomplete_repaired_;
 }
 
 void CliEvents::OnScanEnded(const ScanReport& report) {

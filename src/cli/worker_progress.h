@@ -15,10 +15,15 @@ class CliEvents : public EventListener {
   public:
     void OnEntryFiled(const FiledEntry& entry) override;
     void OnScanEnded(const ScanReport& report) override;
+    void OnSetProcessed(const ProcessedSet& set) override;
 
     // The lines gathered since the last call.
     std::vector<std::string> TakeLines();
     int count(EntryOutcome outcome) const;
+    // Sets post-processing failed on, and files with missing parts that no repair made
+    // whole (a file of a set that was repaired does not count).
+    int sets_failed() const;
+    int incomplete_not_repaired() const;
     std::vector<ScanReport> scans() const;
 
   private:
@@ -26,6 +31,11 @@ class CliEvents : public EventListener {
     std::vector<std::string> lines_;
     std::map<EntryOutcome, int> counts_;
     std::vector<ScanReport> scans_;
+    int sets_failed_ = 0;
+    // Files of sets filed with missing parts, by set, until the set's repair makes them
+    // whole.
+    std::map<std::string, int> incomplete_in_sets_;
+    int incomplete_repaired_ = 0;
 };
 
 // Waits until the engine is idle, acting as the one-second timer and printing what the

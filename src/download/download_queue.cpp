@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <ctime>
+#include <filesystem>
+#include <map>
 
 #include "app/debug_log.h"
+#include "app/text_util.h"
 
 namespace qs {
 
@@ -128,6 +131,7 @@ int DownloadQueue::EnqueueRows(std::vector<Attachment> rows, HeaderDatabase& sou
     if (!queued_ids.empty()) {
         RowsChanged("queue", queued_ids);
         RowsChanged(group, queued_ids);
+        HoldRecoveryVolumes();
     }
     return refused ? -1 : static_cast<int>(queued_ids.size());
 }
@@ -164,6 +168,71 @@ std::optional<Attachment> DownloadQueue::TakeLocked() {
     return std::nullopt;
 }
 
+namespace {
+
+// A set's index already downloaded into its directory.
+bool IndexOnDisk(const SetKey& set) {
+    std::error_code error;
+    for (const auto& file : std::filesystem::directory_iterator(set.dir, error)) {
+        const SetFileName name = ClassifySetFile(file.path().filename().string());
+        if (name.role == SetFileRole::par2_index && ToLower(name.base) == set.base)
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+int DownloadQueue::HoldRecoveryVolumes() {
+    if (!hold_recovery_ || !hold_recovery_())
+        return 0;
+    std::vector<std::string> held_ids;
+    {
+        std::lock_guard lock(mutex_);
+        std::vector<Attachment> rows;
+        if (!queue_->StoredRows(0, -1, rows))
+            return 0;
+        struct SetState {
+            bool index_queued = false;
+            bool files_pending = false;  // a file other than a recovery volume still to come
+            std::vector<Attachment*> recovery;
+        };
+        std::map<std::pair<std::string, std::string>, SetState> sets;
+        for (Attachment& row : rows) {
+            const std::optional<SetMember> member = SetMemberOf(row);
+            if (!member)
+                continue;
+            SetState& set = sets[{member->key.dir, member->key.base}];
+            const bool pending = row.state == StateQueued || row.state == StateDownloading;
+            if (member->name.role == SetFileRole::par2_recovery) {
+                if (row.state == StateQueued)
+                    set.recovery.push_back(&row);
+            } else if (pending) {
+                set.files_pending = true;
+            }
+            if (member->name.role == SetFileRole::par2_index)
+                set.index_queued = true;
+        }
+        // Recovery volumes released for a repair come after every other file of their set
+        // was filed: they are never held again.
+        for (auto& [key, set] : sets) {
+            if (set.recovery.empty() || !set.files_pending ||
+                !(set.index_queued || IndexOnDisk({key.first, key.second})))
+                continue;
+            for (Attachment* entry : set.recovery) {
+                entry->state = StateHeld;
+                if (queue_->SetAttachmentState(*entry))
+                    held_ids.push_back(entry->Id);
+                else
+                    LogLine("Could not hold %s back\n", entry->Id.c_str());
+            }
+        }
+    }
+    if (!held_ids.empty())
+        RowsChanged("queue", held_ids);
+    return static_cast<int>(held_ids.size());
+}
+
 void DownloadQueue::PutBack(Attachment entry, EntryOutcome outcome, const std::string& reason) {
     {
         // Under the lock: a drag of the queue's rows never sees the order change midway.
@@ -190,6 +259,9 @@ FiledEntry DownloadQueue::File(Attachment entry, EntryOutcome outcome, const std
                                const std::string& output_path, bool back_in_queue) {
     FiledEntry filed{entry.Id, entry.filename, entry.newsgroup, outcome,
                      reason,   output_path,    back_in_queue};
+    const std::optional<SetMember> member = SetMemberOf(entry);
+    if (member)
+        filed.set_name = member->name.base;
     entry.state = LogState(outcome);
     entry.reason = reason;
     // Filed in the log first, then taken out of the queue: a crash in between leaves it in
@@ -218,6 +290,10 @@ FiledEntry DownloadQueue::File(Attachment entry, EntryOutcome outcome, const std
             again.state = StateQueued;
             if (!queue_->StoreAttachment(nullptr, again))
                 LogLine("Could not queue %s again\n", entry.Id.c_str());
+        } else if (member) {
+            // Under the lock with the removal: of two entries filed at once, only the later
+            // one finds the set done.
+            filed.set_finished = !SetStillQueued(member->key, entry.Id);
         }
         active_.erase(entry.Id);
     }
@@ -227,6 +303,81 @@ FiledEntry DownloadQueue::File(Attachment entry, EntryOutcome outcome, const std
     if (events_)
         events_->OnEntryFiled(filed);
     return filed;
+}
+
+bool DownloadQueue::SetStillQueued(const SetKey& set, const std::string& filed_id) {
+    std::vector<Attachment> rows;
+    if (!queue_->RowsInStates({StateQueued, StateDownloading}, -1, rows))
+        return true;  // unknown: the set is left alone rather than processed half done
+    for (const Attachment& row : rows) {
+        const std::optional<SetMember> other = SetMemberOf(row);
+        if (row.Id != filed_id && other && other->key == set)
+            return true;
+    }
+    return false;
+}
+
+std::vector<Attachment> DownloadQueue::HeldOfSet(const SetKey& set) {
+    std::lock_guard lock(mutex_);
+    std::vector<Attachment> rows;
+    if (!queue_->RowsInStates({StateHeld}, -1, rows))
+        return {};
+    std::erase_if(rows, [&](const Attachment& row) {
+        const std::optional<SetMember> member = SetMemberOf(row);
+        return !member || !(member->key == set);
+    });
+    return rows;
+}
+
+int DownloadQueue::Release(const std::vector<Attachment>& held) {
+    int released = 0;
+    {
+        std::lock_guard lock(mutex_);
+        for (Attachment entry : held) {
+            entry.state = StateQueued;
+            if (queue_->SetAttachmentState(entry))
+                ++released;
+            else
+                LogLine("Could not release %s\n", entry.Id.c_str());
+        }
+    }
+    RowsChanged("queue", {});
+    return released;
+}
+
+void DownloadQueue::DropHeld(const SetKey& set) {
+    std::vector<Attachment> held = HeldOfSet(set);
+    if (held.empty())
+        return;
+    std::vector<std::string> ids;
+    for (const Attachment& entry : held)
+        ids.push_back(entry.Id);
+    Remove(ids);
+}
+
+void DownloadQueue::FileSetOutcome(const SetKey& set, const ProcessedSet& processed) {
+    std::vector<std::string> ids;
+    std::vector<Attachment> rows;
+    if (log_ && !processed.outcome.empty() && log_->StoredRows(0, -1, rows)) {
+        for (Attachment& row : rows) {
+            const std::optional<SetMember> member = SetMemberOf(row);
+            if (!member || !(member->key == set))
+                continue;
+            const std::string text = "set: " + processed.outcome;
+            if (row.reason.find(text) != std::string::npos)
+                continue;
+            row.reason = row.reason.empty() ? text : row.reason + "; " + text;
+            if (log_->StoreAttachment(nullptr, row))
+                ids.push_back(row.Id);
+            else
+                LogLine("Could not note the set's outcome on %s\n", row.Id.c_str());
+        }
+        log_->Flush();
+    }
+    if (!ids.empty())
+        RowsChanged("log", ids);
+    if (events_)
+        events_->OnSetProcessed(processed);
 }
 
 int DownloadQueue::RequeueInterrupted() {
@@ -292,7 +443,7 @@ int DownloadQueue::Remove(const std::vector<std::string>& ids) {
             return 0;
     }
     for (const Attachment& a : gone)
-        if (a.state == StateQueued)
+        if (a.state == StateQueued || a.state == StateHeld)
             ShowUnqueuedInGroup(a);
     RowsChanged("queue", {});
     return static_cast<int>(gone.size());

@@ -13,8 +13,14 @@
 #include "db/header_db.h"
 #include "db/header_view.h"
 #include "db/records.h"
+#include "download/download_sets.h"
 
 namespace qs {
+
+// A queue entry held back: a par2 recovery volume of a set whose index may show that it is
+// not needed. No worker takes it until it is released (queued again) or dropped. Stored
+// like any other state; a version that does not know it leaves the entry alone.
+inline constexpr int StateHeld = 9;
 
 // The download queue and the log behind it: every way an entry comes in (a group's rows,
 // an NZB file, a scan request), the hand-over to workers, the filing of what they did, and
@@ -73,6 +79,26 @@ class DownloadQueue {
     // Entries a killed run left downloading (4) are queued (3) again. Returns how many.
     int RequeueInterrupted();
 
+    // --- Sets (download_sets.h) ---
+
+    // Whether par2 recovery volumes are held back (post-processing is on); unset: never.
+    void SetHoldRecovery(std::function<bool()> hold) { hold_recovery_ = std::move(hold); }
+    // Holds (StateHeld) the queued recovery volumes of every set that has its par2 index in
+    // the queue or on disk and other files still to download: a verify of the set decides
+    // which of them are needed. EnqueueRows calls it; so does an NZB import once done.
+    // Returns how many were held.
+    int HoldRecoveryVolumes();
+
+    // The held entries of the set, in queue order.
+    std::vector<Attachment> HeldOfSet(const SetKey& set);
+    // Queues held entries again; returns how many.
+    int Release(const std::vector<Attachment>& held);
+    // Takes the set's held entries out of the queue; their group rows show unqueued again.
+    void DropHeld(const SetKey& set);
+    // Adds what became of the set to the reason of each of its entries in the log, then
+    // tells the listener.
+    void FileSetOutcome(const SetKey& set, const ProcessedSet& processed);
+
     // Grab And Open: files opened once downloaded.
     void AddOpenAfter(const std::string& id);
     bool TakeOpenAfter(const std::string& id);
@@ -104,6 +130,7 @@ class DownloadQueue {
 
   private:
     std::optional<Attachment> TakeLocked();
+    bool SetStillQueued(const SetKey& set, const std::string& filed_id);
     void RowsChanged(const std::string& database, std::vector<std::string> ids);
     bool MoveToTopLocked(const std::vector<std::string>& ids);
     void ShowUnqueuedInGroup(Attachment entry);
@@ -112,6 +139,7 @@ class DownloadQueue {
     std::shared_ptr<HeaderDatabase> log_;
     EventListener* events_;
     GroupDatabases group_databases_;
+    std::function<bool()> hold_recovery_;
     // Held while entries are taken, put back or edited, and over `active`.
     std::mutex mutex_;
     std::set<std::string> active_;  // entries workers hold

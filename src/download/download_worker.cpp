@@ -2,6 +2,7 @@
 
 #include "app/debug_log.h"
 #include "download/part_retrieval.h"
+#include "download/set_completion.h"
 
 namespace qs {
 
@@ -92,8 +93,9 @@ void DownloadWorker(DownloadShared& shared, int slot_index) {
         const std::shared_ptr<const Settings> settings = state.settings();
         const bool back_in_queue =
             result.outcome == EntryOutcome::Stopped && settings->CancelledBackInQueue;
-        if (result.outcome == EntryOutcome::Incomplete) {
-            // Done as the user asked ("Continue after missing part"), but not whole.
+        if (result.outcome == EntryOutcome::Incomplete && !SetMemberOf(entry)) {
+            // Done as the user asked ("Continue after missing part"), but not whole. A file
+            // of a set is told of through its set's repair instead.
             if (Host* host = state.host())
                 host->ShowMessage(
                     entry.filename + ": " +
@@ -110,11 +112,18 @@ void DownloadWorker(DownloadShared& shared, int slot_index) {
         }
         state.TakeStopRequest(slot_index);
 
-        queue.File(entry, result.outcome, result.reason, result.output_path, back_in_queue);
+        const FiledEntry filed =
+            queue.File(entry, result.outcome, result.reason, result.output_path, back_in_queue);
         const int shown = back_in_queue              ? StateQueued
                           : IsFailed(result.outcome) ? StateFailed
                                                      : StateDone;
         SetGroupState(group_db, entry, shown);
+        // A stopped run leaves the set as it is: its files come again with the next one.
+        if (filed.set_finished && state.downloading()) {
+            if (const std::optional<SetMember> member = SetMemberOf(entry))
+                FinishSet(shared, slot_index, member->key, member->name.base);
+            state.TakeStopRequest(slot_index);
+        }
     }
 
     slot.status.Set(unreachable ? "No news server could be reached" : "Ready...");

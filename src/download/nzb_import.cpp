@@ -173,6 +173,8 @@ NzbImportResult ImportNzbFile(const std::string& path, DownloadQueue* queue,
         }
         ++result.files;
     }
+    if (queue && result.files > 0)
+        queue->HoldRecoveryVolumes();
     if (result.error)
         host.ShowMessage(kNzbError, Host::Icon::Stop);
     return result;

@@ -11,6 +11,7 @@
 #include "app/debug_log.h"
 #include "app/text_util.h"
 #include "download/attachment_decoder.h"
+#include "download/download_sets.h"
 #include "nntp/session.h"
 
 namespace qs {
@@ -186,6 +187,10 @@ EntryResult DownloadAttachment(DownloadShared& shared, int slot_index, const Att
     bool stopped = false;
     std::string failure;  // the reason of the last part given up
     AttachmentDecoder decoder(entry, *settings);
+    // A file of a set goes on past a missing part and is kept with its holes where they
+    // belong: par2 repairs it from the set's recovery volumes.
+    const bool in_set = SetMemberOf(entry).has_value();
+    const bool skip_missing = settings->SkipMissing || in_set;
     LineList lines;
     std::string reply;
 
@@ -241,7 +246,7 @@ EntryResult DownloadAttachment(DownloadShared& shared, int slot_index, const Att
                 // Used up: give the attachment up, or go on without this part.
                 tries = full_budget;
                 failure = PartReason(part, entry, outcome, reply);
-                if (!settings->SkipMissing) {
+                if (!skip_missing) {
                     given_up = true;
                 } else {
                     // What did arrive is kept as it came: a damaged part, not a missing one.
@@ -314,7 +319,7 @@ EntryResult DownloadAttachment(DownloadShared& shared, int slot_index, const Att
                             "wrong; the bytes are as posted)";
         } else if (result.outcome == EntryOutcome::Incomplete) {
             result.reason += "; the file is damaged: " + damage;
-        } else if (settings->SkipMissing) {
+        } else if (skip_missing) {
             result.outcome = EntryOutcome::Incomplete;
             result.reason = "the file is damaged: " + damage;
         } else {
@@ -345,7 +350,7 @@ EntryResult DownloadAttachment(DownloadShared& shared, int slot_index, const Att
     if (rotation.BackToFirst(2))
         connection.reset();
     if ((result.outcome == EntryOutcome::Failed || result.outcome == EntryOutcome::Stopped) &&
-        settings->DeleteIncomplete && !result.output_path.empty()) {
+        settings->DeleteIncomplete && !in_set && !result.output_path.empty()) {
         if (::unlink(result.output_path.c_str()) == 0)
             LogLine("Deleted incomplete file %s\n", result.output_path.c_str());
     }

@@ -125,6 +125,8 @@ class Engine::Impl {
         }
         queue_ = std::make_unique<DownloadQueue>(queue_db, log_db, &events_);
         queue_->SetGroupDatabases([this](const std::string& name) { return GroupDatabase(name); });
+        // Recovery volumes wait for a verify of their set only when sets are post-processed.
+        queue_->SetHoldRecovery([this] { return settings()->PostProcess != 0; });
         downloads_ = std::make_unique<DownloadShared>(workers_, *queue_);
         downloads_->group_database = [this](const std::string& name) {
             return GroupDatabase(name);

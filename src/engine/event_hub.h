@@ -31,6 +31,11 @@ class EventHub : public EventListener {
         if (listener_)
             listener_->OnEntryFiled(entry);
     }
+    void OnSetProcessed(const ProcessedSet& set) override {
+        std::lock_guard lock(mutex_);
+        if (listener_)
+            listener_->OnSetProcessed(set);
+    }
     void OnScanEnded(const ScanReport& report) override {
         std::lock_guard lock(mutex_);
         if (listener_)

@@ -34,6 +34,15 @@ class RecordingListener : public EventListener {
         order_.push_back("scanned " + report.group);
         scans_.push_back(report);
     }
+    void OnSetProcessed(const ProcessedSet& set) override {
+        std::lock_guard lock(mutex_);
+        order_.push_back("set " + set.name + ": " + set.outcome);
+        sets_.push_back(set);
+    }
+    std::vector<ProcessedSet> sets() const {
+        std::lock_guard lock(mutex_);
+        return sets_;
+    }
     void OnGroupListChanged() override {
         std::lock_guard lock(mutex_);
         order_.push_back("groups");
@@ -66,6 +75,7 @@ class RecordingListener : public EventListener {
     std::vector<std::string> order_;
     std::vector<FiledEntry> filed_;
     std::vector<ScanReport> scans_;
+    std::vector<ProcessedSet> sets_;
     std::vector<std::string> changed_rows_;
 };
 

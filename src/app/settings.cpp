@@ -26,6 +26,7 @@ void WriteServer(IniFile& ini, size_t i, const ServerEntry& s, bool disabled) {
     ini.SetInt("Newsservers", Numbered("Server", i, "Port"), s.port);
     ini.SetInt("Newsservers", Numbered("Server", i, "SSL"), s.ssl);
     ini.SetInt("Newsservers", Numbered("Server", i, "Verify"), s.verify);
+    ini.SetInt("Newsservers", Numbered("Server", i, "Compress"), s.compress);
 }
 
 // The integer keys of [Advanced] from ShowIncomplete to SortDirection, in file order.
@@ -181,6 +182,7 @@ Settings SettingsFromIni(const IniFile& ini) {
         e.port = ini.GetInt("Newsservers", Numbered("Server", i, "Port"), 119);
         e.ssl = ini.GetInt("Newsservers", Numbered("Server", i, "SSL"), 0) != 0 ? 1 : 0;
         e.verify = std::clamp(ini.GetInt("Newsservers", Numbered("Server", i, "Verify"), 2), 0, 2);
+        e.compress = ini.GetInt("Newsservers", Numbered("Server", i, "Compress"), 1) != 0 ? 1 : 0;
         (e.disabled ? s.disabled_servers : s.servers).push_back(std::move(e));
     }
     s.SpeedVal = ini.GetInt("Speed", "Val", s.SpeedVal);

@@ -18,6 +18,7 @@ struct ServerEntry {
     int port = 119;
     int ssl = 0;     // 1: NNTP over TLS
     int verify = 2;  // the server's certificate: 2 chain and host name, 1 chain only, 0 none
+    int compress = 1;  // 1: "COMPRESS DEFLATE" when the server offers it
 };
 
 inline constexpr int kPlainNntpPort = 119;

@@ -25,10 +25,7 @@ SocketStreamBuffer::SocketStreamBuffer(const std::atomic<int>& handle)
     setg(get_end, get_end, get_end);
 }
 
-bool SocketStreamBuffer::SendPending() {
-    const char* data = pbase();
-    size_t left = static_cast<size_t>(pptr() - pbase());
-    setp(block_.get(), block_.get() + kPutSize);
+bool SocketStreamBuffer::WireSend(const char* data, size_t left) {
     int fd = handle_.load();
     if (fd < 0)
         return false;
@@ -44,8 +41,42 @@ bool SocketStreamBuffer::SendPending() {
     return true;
 }
 
+ssize_t SocketStreamBuffer::WireReceive(char* data, size_t size) {
+    int fd = handle_.load();
+    if (fd < 0)
+        return -1;
+    if (tls_)
+        return tls_->Receive(data, size);
+    ssize_t n;
+    do {
+        n = ::recv(fd, data, size, 0);
+    } while (n < 0 && errno == EINTR);
+    return n;
+}
+
+bool SocketStreamBuffer::SendPending(bool flush) {
+    const char* data = pbase();
+    size_t size = static_cast<size_t>(pptr() - pbase());
+    setp(block_.get(), block_.get() + kPutSize);
+    if (handle_.load() < 0)
+        return false;
+    if (!deflate_)
+        return WireSend(data, size);
+    if (size == 0 && !flush)
+        return true;
+    return deflate_->Compress(data, size, flush, compressed_) &&
+           WireSend(compressed_.data(), compressed_.size());
+}
+
+bool SocketStreamBuffer::StartCompression() {
+    deflate_ = DeflateStream::Create();
+    char* get_end = block_.get() + kPutSize + kGetSize;
+    setg(get_end, get_end, get_end);
+    return deflate_ != nullptr;
+}
+
 SocketStreamBuffer::int_type SocketStreamBuffer::overflow(int_type c) {
-    if (!SendPending())
+    if (!SendPending(false))
         return traits_type::eof();
     if (!traits_type::eq_int_type(c, traits_type::eof())) {
         *pptr() = traits_type::to_char_type(c);
@@ -55,7 +86,7 @@ SocketStreamBuffer::int_type SocketStreamBuffer::overflow(int_type c) {
 }
 
 int SocketStreamBuffer::sync() {
-    bool sent = SendPending();
+    bool sent = SendPending(true);
     // Writing a command ends whatever reply was being read: unread input is dropped.
     char* get_end = block_.get() + kPutSize + kGetSize;
     setg(get_end, get_end, get_end);
@@ -65,17 +96,21 @@ int SocketStreamBuffer::sync() {
 SocketStreamBuffer::int_type SocketStreamBuffer::underflow() {
     if (gptr() < egptr())
         return traits_type::to_int_type(*gptr());
-    int fd = handle_.load();
-    if (fd < 0)
-        return traits_type::eof();
     char* get = block_.get() + kPutSize;
     ssize_t n;
-    if (tls_) {
-        n = tls_->Receive(get, kGetSize);
+    if (!deflate_) {
+        n = WireReceive(get, kGetSize);
     } else {
+        // Compressed input may hold no whole byte of text yet: read until some comes out.
         do {
-            n = ::recv(fd, get, kGetSize, 0);
-        } while (n < 0 && errno == EINTR);
+            if (deflate_->NeedsInput()) {
+                ssize_t got = WireReceive(deflate_->input_buffer(), DeflateStream::kInputSize);
+                if (got <= 0)
+                    return traits_type::eof();
+                deflate_->Received(static_cast<size_t>(got));
+            }
+            n = deflate_->Inflate(get, kGetSize);
+        } while (n == 0);
     }
     if (n <= 0)
         return traits_type::eof();

@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "nntp/deflate_stream.h"
 #include "nntp/tls_channel.h"
 
 namespace qs {
@@ -33,7 +34,8 @@ enum class LineMode {
 
 // The stream buffer under NntpSocket: one 32 KiB block, 16 KiB of pending output followed by
 // 16 KiB of received input. It sends and receives on whatever descriptor its owner holds,
-// through the owner's TLS channel once one is set.
+// through the owner's TLS channel once one is set, and compressed once StartCompression
+// has been called.
 class SocketStreamBuffer : public std::streambuf {
   public:
     static constexpr size_t kPutSize = 16384;
@@ -44,6 +46,10 @@ class SocketStreamBuffer : public std::streambuf {
     SocketStreamBuffer& operator=(const SocketStreamBuffer&) = delete;
 
     void SetTls(TlsChannel* tls) { tls_ = tls; }
+    // From now on both directions are deflated; unread input is dropped. False when zlib
+    // cannot start.
+    bool StartCompression();
+    bool compressing() const { return deflate_ != nullptr; }
 
     enum class LineResult { Line, TooLong, End };
     // Cuts the next line out of the input: the "\n" is consumed and not stored, a "\r"
@@ -63,10 +69,15 @@ class SocketStreamBuffer : public std::streambuf {
     // Sends everything from the start of the put area to the write position, looping over
     // partial sends; the put area is empty afterwards. False when the socket is gone or a
     // send fails (the bytes not taken are dropped with the stream, never sent later).
-    bool SendPending();
+    bool SendPending(bool flush);
+    // The bytes as they go on the wire: through TLS or straight to the descriptor.
+    bool WireSend(const char* data, size_t size);
+    ssize_t WireReceive(char* data, size_t size);
 
     const std::atomic<int>& handle_;
     TlsChannel* tls_ = nullptr;
+    std::unique_ptr<DeflateStream> deflate_;
+    std::string compressed_;  // reused for each send
     std::unique_ptr<char[]> block_;
 };
 
@@ -104,6 +115,10 @@ class NntpSocket : public std::iostream {
 
     // Writes the text followed by CR LF and flushes: one send per command.
     void SendCommand(std::string_view command);
+
+    // After the server's 206 to "COMPRESS DEFLATE": both directions are deflated from here.
+    bool StartCompression() { return buffer_.StartCompression(); }
+    bool compressing() const { return buffer_.compressing(); }
 
   private:
     // Closes the descriptor under the shutdown lock.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <sstream>
 
 #include "app/debug_log.h"
 #include "app/number_reader.h"
@@ -21,6 +22,40 @@ namespace {
 // 281 accepts it and 381 asks for the password.
 bool LoginRefused(int code) {
     return code >= 400 && code <= 599;
+}
+
+// Whether the CAPABILITIES reply offers COMPRESS with the DEFLATE algorithm. The reply is
+// read to its end either way.
+bool OffersDeflate(NntpSocket& connection) {
+    connection.SendCommand("CAPABILITIES");
+    std::string line;
+    if (!connection.ReadLine(line) || ReplyCode(line) != 101)
+        return false;
+    bool offered = false;
+    while (connection.ReadLine(line, kReplyBufferSize, LineMode::Whole)) {
+        line = WithoutLineEnd(line);
+        if (line == ".")
+            return offered;
+        std::istringstream words(line);
+        std::string word;
+        if (words >> word && EqualsNoCase(word, "COMPRESS")) {
+            while (words >> word)
+                offered = offered || EqualsNoCase(word, "DEFLATE");
+        }
+    }
+    return false;
+}
+
+// "COMPRESS DEFLATE" when the server offers it; the connection is left uncompressed when
+// it does not or refuses, and fails only when the stream broke on the way.
+void NegotiateCompression(NntpSocket& connection) {
+    if (!OffersDeflate(connection) || !connection.good())
+        return;
+    connection.SendCommand("COMPRESS DEFLATE");
+    std::string line;
+    connection.ReadLine(line);
+    if (ReplyCode(line) == 206 && connection.StartCompression())
+        LogLine("Compression on\n");
 }
 
 // One attempt on `server`; returns the error text when it failed.
@@ -58,6 +93,8 @@ std::optional<std::string> Attempt(NntpSocket& connection, const ServerEntry& se
         }
     }
     LogLine("Reply: %s\n", line.c_str());
+    if (!error && server.compress)
+        NegotiateCompression(connection);
     return error;
 }
 

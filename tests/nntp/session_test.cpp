@@ -211,8 +211,8 @@ TEST(ConnectToServer, LoginOnlyWithAUserNameAndModeReaderFirst) {
     auto connection = Connect(state, 0, nullptr, false);
     ASSERT_TRUE(connection);
     connection.reset();
-    ASSERT_TRUE(server.WaitForCommands(2, 5s));
-    EXPECT_EQ(server.commands(), (std::vector<std::string>{"MODE READER", "QUIT"}));
+    ASSERT_TRUE(server.WaitForCommands(3, 5s));
+    EXPECT_EQ(server.commands(), (std::vector<std::string>{"MODE READER", "CAPABILITIES", "QUIT"}));
 
     server.ClearCommands();
     server.RequireLogin("joe", "secret");
@@ -222,10 +222,10 @@ TEST(ConnectToServer, LoginOnlyWithAUserNameAndModeReaderFirst) {
     ASSERT_TRUE(connection);
     EXPECT_TRUE(SelectGroup(*connection, "alt.none") == false);
     connection.reset();
-    ASSERT_TRUE(server.WaitForCommands(5, 5s));
+    ASSERT_TRUE(server.WaitForCommands(6, 5s));
     EXPECT_EQ(server.commands(),
               (std::vector<std::string>{"MODE READER", "AUTHINFO USER joe", "AUTHINFO PASS secret",
-                                        "GROUP alt.none", "QUIT"}));
+                                        "CAPABILITIES", "GROUP alt.none", "QUIT"}));
 }
 
 TEST(ConnectToServer, RefusedLoginsFailTheAttempt) {

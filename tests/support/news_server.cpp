@@ -14,6 +14,7 @@
 #include <ctime>
 #include <stdexcept>
 
+#include "nntp/deflate_stream.h"
 #include "nntp/tls_socket_bio.h"
 
 namespace qs::test {
@@ -322,18 +323,32 @@ Reply Reply::Junk(size_t size, uint32_t seed) {
 // The state of one client connection.
 struct NewsServer::Connection {
     int fd = -1;
-    SSL* ssl = nullptr;  // set when the connection speaks TLS
+    SSL* ssl = nullptr;                      // set when the connection speaks TLS
+    std::unique_ptr<DeflateStream> deflate;  // set after COMPRESS DEFLATE
+    std::atomic<int64_t>* wire_bytes_sent = nullptr;
+    std::string compressed;
 
-    ssize_t Send(const char* data, size_t size) const {
-        if (ssl)
-            return SSL_write(ssl, data, static_cast<int>(size));
-        ssize_t n;
-        do {
-            n = ::send(fd, data, size, MSG_NOSIGNAL);
-        } while (n < 0 && errno == EINTR);
-        return n;
+    // Everything or nothing, as it goes on the wire.
+    bool WireSend(const char* data, size_t size) {
+        while (size > 0) {
+            ssize_t n;
+            if (ssl) {
+                n = SSL_write(ssl, data, static_cast<int>(size));
+            } else {
+                do {
+                    n = ::send(fd, data, size, MSG_NOSIGNAL);
+                } while (n < 0 && errno == EINTR);
+            }
+            if (n <= 0)
+                return false;
+            if (wire_bytes_sent)
+                wire_bytes_sent->fetch_add(n);
+            data += n;
+            size -= static_cast<size_t>(n);
+        }
+        return true;
     }
-    ssize_t Receive(char* data, size_t size) const {
+    ssize_t WireReceive(char* data, size_t size) const {
         if (ssl)
             return SSL_read(ssl, data, static_cast<int>(size));
         ssize_t n;
@@ -341,6 +356,32 @@ struct NewsServer::Connection {
             n = ::recv(fd, data, size, 0);
         } while (n < 0 && errno == EINTR);
         return n;
+    }
+    // The text bytes sent (each call flushed through the compression), or -1.
+    ssize_t Send(const char* data, size_t size) {
+        if (deflate) {
+            if (!deflate->Compress(data, size, true, compressed) ||
+                !WireSend(compressed.data(), compressed.size()))
+                return -1;
+        } else if (!WireSend(data, size)) {
+            return -1;
+        }
+        return static_cast<ssize_t>(size);
+    }
+    ssize_t Receive(char* data, size_t size) {
+        if (!deflate)
+            return WireReceive(data, size);
+        for (;;) {
+            if (deflate->NeedsInput()) {
+                ssize_t got = WireReceive(deflate->input_buffer(), DeflateStream::kInputSize);
+                if (got <= 0)
+                    return got;
+                deflate->Received(static_cast<size_t>(got));
+            }
+            ssize_t made = deflate->Inflate(data, size);
+            if (made != 0)
+                return made;
+        }
     }
     int64_t sent = 0;
     int64_t drop_after = -1;
@@ -565,6 +606,7 @@ bool NewsServer::SendAll(Connection& c, std::string_view data) {
 void NewsServer::Serve(int fd) {
     Connection c;
     c.fd = fd;
+    c.wire_bytes_sent = &wire_bytes_sent_;
     std::unique_ptr<SSL, decltype(&SSL_free)> ssl(nullptr, SSL_free);
     if (tls_context_) {
         ssl.reset(SSL_new(tls_context_.get()));
@@ -734,11 +776,26 @@ bool NewsServer::Answer(Connection& c, const std::string& line, NewsCorpus& corp
     }
     if (verb == "MODE")
         return say(Upper(arg) == "READER" ? "200 Posting allowed" : "501 Unknown MODE variant");
-    if (verb == "CAPABILITIES")
-        return send(Reply::Multi("101 Capability list:",
-                                 {"VERSION 2", "READER", "OVER", "POST", "AUTHINFO USER"}));
+    if (verb == "CAPABILITIES") {
+        std::vector<std::string> capabilities = {"VERSION 2", "READER", "OVER", "POST",
+                                                 "AUTHINFO USER"};
+        if (options_.compress)
+            capabilities.push_back("COMPRESS DEFLATE");
+        return send(Reply::Multi("101 Capability list:", capabilities));
+    }
     if (login && !c.authenticated)
         return say("480 Authentication required");
+    if (verb == "COMPRESS" && options_.compress) {
+        if (Upper(arg) != "DEFLATE")
+            return say("503 Compression algorithm not supported");
+        if (c.deflate)
+            return say("502 Command unavailable");
+        // The reply goes out as it is; everything after it is compressed both ways.
+        if (!say("206 Compression active"))
+            return false;
+        c.deflate = DeflateStream::Create();
+        return c.deflate != nullptr;
+    }
 
     if (verb == "GROUP") {
         std::optional<size_t> g = corpus.FindGroup(arg);

@@ -160,6 +160,8 @@ struct ServerOptions {
     // PEM files: when both are set, every connection speaks TLS from its first byte.
     std::string tls_certificate = {};
     std::string tls_key = {};
+    // Offer "COMPRESS DEFLATE" in CAPABILITIES and take it.
+    bool compress = false;
 };
 
 // A news server on a loopback port, one thread per connection. It answers from its corpus
@@ -204,6 +206,8 @@ class NewsServer {
     // Waits until `count` command lines have come or the time runs out.
     bool WaitForCommands(size_t count, std::chrono::milliseconds timeout) const;
     int connections_accepted() const { return accepted_.load(); }
+    // Bytes sent on every connection as they went on the wire (compressed when they were).
+    int64_t wire_bytes_sent() const { return wire_bytes_sent_.load(); }
 
     // Stops listening and ends every connection; the destructor calls it.
     void Stop();
@@ -225,6 +229,7 @@ class NewsServer {
     int port_ = 0;
     std::atomic<bool> stopping_{false};
     std::atomic<int> accepted_{0};
+    std::atomic<int64_t> wire_bytes_sent_{0};
     std::thread acceptor_;
 
     mutable std::mutex mutex_;  // everything below

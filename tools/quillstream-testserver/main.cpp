@@ -35,7 +35,7 @@ int main(int argc, char** argv) {
     std::vector<std::string> tls_files;
     int delay_ms = 0, body_error = 0, greeting_code = 0;
     int64_t drop_after = -1;
-    bool endless_body = false, junk_body = false, no_serve = false;
+    bool endless_body = false, junk_body = false, no_serve = false, compress = false;
 
     app.add_option("--address", address, "address to listen on")->capture_default_str();
     app.add_option("--port", port, "port to listen on (0: any free port)")->capture_default_str();
@@ -48,6 +48,7 @@ int main(int argc, char** argv) {
     app.add_option("--tls", tls_files, "speak TLS with this certificate and key (PEM files)")
         ->expected(2)
         ->type_name("CERT KEY");
+    app.add_flag("--compress", compress, "offer and take COMPRESS DEFLATE");
     app.add_option("--user", user, "require AUTHINFO with this user name");
     app.add_option("--password", password, "the password for --user");
     app.add_option("--delay-ms", delay_ms, "delay before every reply");
@@ -83,7 +84,7 @@ int main(int argc, char** argv) {
 
     std::unique_ptr<qs::test::NewsServer> server;
     try {
-        qs::test::ServerOptions options{address, port, {}, {}};
+        qs::test::ServerOptions options{address, port, {}, {}, compress};
         if (tls_files.size() == 2) {
             options.tls_certificate = tls_files[0];
             options.tls_key = tls_files[1];

@@ -2,12 +2,14 @@
 
 #include <wx/button.h>
 #include <wx/checkbox.h>
+#include <wx/choice.h>
 #include <wx/listbox.h>
 #include <wx/sizer.h>
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 #include <wx/valtext.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "engine/engine.h"
@@ -16,10 +18,15 @@ namespace qs::ui {
 
 namespace {
 
-constexpr int kDefaultPort = 119;
-
 std::string Utf8(const wxString& text) {
     return text.utf8_string();
+}
+
+// The choice's entries, from the strictest: entry i is ServerEntry::verify 2 - i.
+constexpr int kStrictestVerify = 2;
+
+int ChoiceOfVerify(int verify) {
+    return kStrictestVerify - std::clamp(verify, 0, kStrictestVerify);
 }
 
 }  // namespace
@@ -41,6 +48,10 @@ COptionsPage1::COptionsPage1(wxWindow* parent, OptionsContext& context)
     port_ = new wxTextCtrl(this, wxID_ANY, "", wxDefaultPosition, wxSize(FromDIP(80), -1), enter,
                            wxTextValidator(wxFILTER_DIGITS));
     disabled_ = new wxCheckBox(this, wxID_ANY, "Disabled");
+    tls_ = new wxCheckBox(this, wxID_ANY, "Use TLS (SSL)");
+    const wxString checks[] = {"Check certificate and host name", "Check certificate only",
+                               "Don't check certificate"};
+    verify_ = new wxChoice(this, wxID_ANY, wxDefaultPosition, wxDefaultSize, 3, checks);
 
     auto* add = new wxButton(this, wxID_ANY, "Add");
     auto* remove = new wxButton(this, wxID_ANY, "Delete");
@@ -68,7 +79,12 @@ COptionsPage1::COptionsPage1(wxWindow* parent, OptionsContext& context)
     fields->Add(new wxStaticText(this, wxID_ANY, "Password:"), 0, wxALIGN_CENTER_VERTICAL);
     fields->Add(password_, 1, wxEXPAND);
     fields->Add(new wxStaticText(this, wxID_ANY, "Port:"), 0, wxALIGN_CENTER_VERTICAL);
-    fields->Add(port_, 0);
+    auto* port_row = new wxBoxSizer(wxHORIZONTAL);
+    port_row->Add(port_, 0, wxALIGN_CENTER_VERTICAL | wxRIGHT, gap * 2);
+    port_row->Add(tls_, 0, wxALIGN_CENTER_VERTICAL);
+    fields->Add(port_row, 0);
+    fields->Add(new wxStaticText(this, wxID_ANY, "Certificate:"), 0, wxALIGN_CENTER_VERTICAL);
+    fields->Add(verify_, 0);
     fields->AddSpacer(0);
     fields->Add(disabled_, 0);
 
@@ -91,6 +107,8 @@ COptionsPage1::COptionsPage1(wxWindow* parent, OptionsContext& context)
     for (wxTextCtrl* box : {user_, password_, port_})
         box->Bind(wxEVT_TEXT, [this](wxCommandEvent&) { OnFieldEdited(); });
     disabled_->Bind(wxEVT_CHECKBOX, [this](wxCommandEvent&) { OnFieldEdited(); });
+    tls_->Bind(wxEVT_CHECKBOX, [this](wxCommandEvent& event) { SetTls(event.IsChecked()); });
+    verify_->Bind(wxEVT_CHOICE, [this](wxCommandEvent&) { OnFieldEdited(); });
     hosts_->Bind(wxEVT_LISTBOX,
                  [this](wxCommandEvent& event) { SelectHost(event.GetSelection()); });
 
@@ -117,8 +135,9 @@ void COptionsPage1::ClearFields() {
     filling_ = true;
     user_->ChangeValue("");
     password_->ChangeValue("");
-    port_->ChangeValue(wxString::Format("%d", kDefaultPort));
+    port_->ChangeValue(wxString::Format("%d", kPlainNntpPort));
     disabled_->SetValue(false);
+    ShowTls(false, ServerEntry{}.verify);
     filling_ = false;
 }
 
@@ -134,7 +153,26 @@ void COptionsPage1::SelectHost(int index) {
     password_->ChangeValue(wxString::FromUTF8(entry.password));
     port_->ChangeValue(wxString::Format("%d", entry.port));
     disabled_->SetValue(entry.disabled != 0);
+    ShowTls(entry.ssl != 0, entry.verify);
     filling_ = false;
+}
+
+void COptionsPage1::ShowTls(bool tls, int verify) {
+    tls_->SetValue(tls);
+    verify_->SetSelection(ChoiceOfVerify(verify));
+    // The check applies to TLS connections only.
+    verify_->Enable(tls);
+}
+
+void COptionsPage1::SetTls(bool tls) {
+    tls_->SetValue(tls);
+    verify_->Enable(tls);
+    // A port still on the other protocol's standard port follows the box; any other stays.
+    const int port = std::atoi(port_->GetValue().utf8_str());
+    const int from = tls ? kPlainNntpPort : kTlsNntpPort;
+    if (port == from)
+        port_->ChangeValue(wxString::Format("%d", tls ? kTlsNntpPort : kPlainNntpPort));
+    OnFieldEdited();
 }
 
 void COptionsPage1::Add() {
@@ -148,6 +186,8 @@ void COptionsPage1::Add() {
     entry.password = Utf8(password_->GetValue());
     entry.port = std::atoi(port_->GetValue().utf8_str());
     entry.disabled = 0;
+    entry.ssl = tls_->GetValue() ? 1 : 0;
+    entry.verify = kStrictestVerify - verify_->GetSelection();
     servers_.push_back(entry);
     Refill(static_cast<int>(servers_.size()) - 1);
     disabled_->SetValue(false);
@@ -196,6 +236,8 @@ void COptionsPage1::OnFieldEdited() {
     entry->password = Utf8(password_->GetValue());
     entry->port = std::atoi(port_->GetValue().utf8_str());
     entry->disabled = disabled_->GetValue() ? 1 : 0;
+    entry->ssl = tls_->GetValue() ? 1 : 0;
+    entry->verify = kStrictestVerify - verify_->GetSelection();
 }
 
 }  // namespace qs::ui

@@ -6,6 +6,7 @@
 
 class wxButton;
 class wxCheckBox;
+class wxChoice;
 class wxListBox;
 class wxTextCtrl;
 
@@ -32,6 +33,11 @@ class COptionsPage1 : public COptionsPage {
     wxTextCtrl* password_box() { return password_; }
     wxTextCtrl* port_box() { return port_; }
     wxCheckBox* disabled_box() { return disabled_; }
+    wxCheckBox* tls_box() { return tls_; }
+    // The certificate check: its selection is 2 minus ServerEntry::verify.
+    wxChoice* verify_choice() { return verify_; }
+    // A click on "Use TLS (SSL)": moves a port still on the other protocol's default.
+    void SetTls(bool tls);
 
   private:
     void Refill(int select);
@@ -39,6 +45,7 @@ class COptionsPage1 : public COptionsPage {
     // The entry whose host equals the host box's text; null when none does.
     ServerEntry* EntryOfHostBox();
     void OnFieldEdited();
+    void ShowTls(bool tls, int verify);
 
     std::vector<ServerEntry> servers_;
     wxListBox* hosts_ = nullptr;
@@ -47,6 +54,8 @@ class COptionsPage1 : public COptionsPage {
     wxTextCtrl* password_ = nullptr;
     wxTextCtrl* port_ = nullptr;
     wxCheckBox* disabled_ = nullptr;
+    wxCheckBox* tls_ = nullptr;
+    wxChoice* verify_ = nullptr;
     bool filling_ = false;  // boxes being set by the page, not edited by the user
 };
 

@@ -74,7 +74,8 @@ class CQuillstreamWizard : public wxWizard {
     // wait for a click that never comes).
     void ShowMessage(const std::string& text, Host::Icon icon);
     void set_message_function(MessageFunction show) { show_message_ = std::move(show); }
-    // The port server detection tries (119; tests use their own server's).
+    // The port server detection tries: 0 for the standard one (119, or 563 over TLS); tests
+    // use their own server's.
     int probe_port() const { return probe_port_; }
     void set_probe_port(int port) { probe_port_ = port; }
     // The host names detection tries for the typed host (the engine's candidates; tests
@@ -97,7 +98,7 @@ class CQuillstreamWizard : public wxWizard {
     std::vector<GroupListEntry> selection_;
     bool selection_collected_ = false;
     bool moving_without_checks_ = false;
-    int probe_port_ = 119;
+    int probe_port_ = 0;
     MessageFunction show_message_;
     CandidateFunction candidates_;
 };

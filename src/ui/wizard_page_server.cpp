@@ -1,5 +1,6 @@
 // The wizard's Newsserver page: server detection on the user-interface thread.
 #include <wx/button.h>
+#include <wx/checkbox.h>
 #include <wx/sizer.h>
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
@@ -55,11 +56,27 @@ CWizard2::CWizard2(CQuillstreamWizard& wizard) : CWizardPage(wizard, "Newsserver
     host_ = add_field("Newsserver:", 0);
     user_ = add_field("Username", 0);
     password_ = add_field("Password", wxTE_PASSWORD);
+    tls_ = new wxCheckBox(this, wxID_ANY, "Use TLS (SSL)");
+    fields->AddSpacer(0);
+    fields->Add(tls_, 0);
     column->Add(fields, 0, wxEXPAND);
     SetSizerAndFit(column);
 
     auto_search_->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { Detect(); });
     Bind(wxEVT_WIZARD_PAGE_CHANGING, &CWizard2::OnChanging, this);
+}
+
+ServerEntry CWizard2::TypedEntry(const std::string& host) const {
+    ServerEntry entry;
+    entry.host = host;
+    entry.user = Text(user_);
+    entry.password = Text(password_);
+    entry.ssl = tls_->GetValue() ? 1 : 0;
+    entry.port = wizard_.probe_port();
+    if (entry.port <= 0)
+        entry.port = entry.ssl ? kTlsNntpPort : kPlainNntpPort;
+    entry.disabled = 0;
+    return entry;
 }
 
 void CWizard2::SetStatus(const std::string& text) {
@@ -79,13 +96,8 @@ bool CWizard2::Detect() {
     bool asked_for_login = false;
     Engine& engine = wizard_.engine();
     for (const std::string& candidate : wizard_.Candidates(Text(host_))) {
-        ServerEntry entry;
-        entry.host = candidate;
-        entry.port = wizard_.probe_port();
-        entry.user = Text(user_);
-        entry.password = Text(password_);
-        Engine::ServerProbe probe =
-            engine.ProbeServer(entry, [this](const std::string& text) { SetStatus(text); });
+        Engine::ServerProbe probe = engine.ProbeServer(
+            TypedEntry(candidate), [this](const std::string& text) { SetStatus(text); });
         if (probe.detected || probe.needs_login)
             host_->ChangeValue(wxString::FromUTF8(candidate));
         if (probe.detected) {
@@ -108,15 +120,8 @@ void CWizard2::OnChanging(wxWizardEvent& event) {
     event.Skip();
     if (wizard_.moving_without_checks() || !event.GetDirection())
         return;
-    if (Detect()) {
-        ServerEntry entry;
-        entry.host = Text(host_);
-        entry.user = Text(user_);
-        entry.password = Text(password_);
-        entry.port = wizard_.probe_port();
-        entry.disabled = 0;
-        wizard_.servers().push_back(entry);
-    }
+    if (Detect())
+        wizard_.servers().push_back(TypedEntry(Text(host_)));
 }
 
 }  // namespace qs::ui

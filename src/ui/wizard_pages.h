@@ -6,6 +6,8 @@
 #include <array>
 #include <string>
 
+#include "app/settings.h"
+
 class wxButton;
 class wxCheckBox;
 class wxSizer;
@@ -53,9 +55,12 @@ class CWizard2 : public CWizardPage {
     wxTextCtrl* host_box() const { return host_; }
     wxTextCtrl* user_box() const { return user_; }
     wxTextCtrl* password_box() const { return password_; }
+    wxCheckBox* tls_box() const { return tls_; }
     wxButton* auto_search_button() const { return auto_search_; }
 
   private:
+    // The server as typed on the page (login and TLS), at `host` on the port detection tries.
+    ServerEntry TypedEntry(const std::string& host) const;
     void SetStatus(const std::string& text);
     void OnChanging(wxWizardEvent& event);
 
@@ -64,6 +69,7 @@ class CWizard2 : public CWizardPage {
     wxTextCtrl* host_ = nullptr;
     wxTextCtrl* user_ = nullptr;
     wxTextCtrl* password_ = nullptr;
+    wxCheckBox* tls_ = nullptr;
     std::string status_text_ = "Ready to go...";
     bool detected_ = false;
 };

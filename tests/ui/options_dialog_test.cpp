@@ -7,6 +7,7 @@
 #include <wx/bookctrl.h>
 #include <wx/button.h>
 #include <wx/checkbox.h>
+#include <wx/choice.h>
 #include <wx/listbox.h>
 #include <wx/radiobut.h>
 #include <wx/spinctrl.h>
@@ -66,6 +67,23 @@ std::vector<std::string> Hosts(const std::vector<ServerEntry>& servers) {
     for (const ServerEntry& e : servers)
         hosts.push_back(e.host);
     return hosts;
+}
+
+// A click on the box, as the user gives it: the box changes, then its handler runs.
+void Click(wxCheckBox* box) {
+    box->SetValue(!box->GetValue());
+    wxCommandEvent click(wxEVT_CHECKBOX, box->GetId());
+    click.SetEventObject(box);
+    click.SetInt(box->GetValue() ? 1 : 0);
+    box->ProcessWindowEvent(click);
+}
+
+void Choose(wxChoice* choice, int index) {
+    choice->SetSelection(index);
+    wxCommandEvent chosen(wxEVT_CHOICE, choice->GetId());
+    chosen.SetEventObject(choice);
+    chosen.SetInt(index);
+    choice->ProcessWindowEvent(chosen);
 }
 
 class OptionsDialogTest : public ::testing::Test {
@@ -154,6 +172,40 @@ TEST_F(OptionsDialogTest, EditServersTickAFetchedGroupAndApply) {
     servers->user_box()->SetValue("you");
     EXPECT_EQ(servers->servers()[1].user, "you");
 
+    // TLS moves a port on the other protocol's standard port with it, and only then.
+    EXPECT_FALSE(servers->tls_box()->GetValue());
+    EXPECT_FALSE(servers->verify_choice()->IsEnabled());
+    servers->port_box()->SetValue("119");
+    Click(servers->tls_box());
+    EXPECT_EQ(servers->port_box()->GetValue(), "563");
+    EXPECT_TRUE(servers->verify_choice()->IsEnabled());
+    EXPECT_EQ(servers->verify_choice()->GetSelection(), 0) << "strict by default";
+    Choose(servers->verify_choice(), 1);
+    Click(servers->tls_box());
+    EXPECT_EQ(servers->port_box()->GetValue(), "119");
+    EXPECT_FALSE(servers->verify_choice()->IsEnabled());
+    servers->port_box()->SetValue("8563");
+    Click(servers->tls_box());
+    EXPECT_EQ(servers->port_box()->GetValue(), "8563");
+    EXPECT_EQ(servers->servers()[1].ssl, 1);
+    EXPECT_EQ(servers->servers()[1].verify, 1);
+    EXPECT_EQ(servers->servers()[1].port, 8563);
+    // Selecting fills the boxes from each entry.
+    servers->SelectHost(0);
+    EXPECT_FALSE(servers->tls_box()->GetValue());
+    EXPECT_FALSE(servers->verify_choice()->IsEnabled());
+    EXPECT_EQ(servers->verify_choice()->GetSelection(), 0);
+    servers->SelectHost(1);
+    EXPECT_TRUE(servers->tls_box()->GetValue());
+    EXPECT_TRUE(servers->verify_choice()->IsEnabled());
+    EXPECT_EQ(servers->verify_choice()->GetSelection(), 1);
+    // Add takes TLS and its check as the boxes show them.
+    servers->host_box()->SetValue("secure.example.com");
+    servers->Add();
+    ASSERT_EQ(servers->servers().size(), 4u);
+    EXPECT_EQ(servers->servers()[3].ssl, 1);
+    EXPECT_EQ(servers->servers()[3].verify, 1);
+
     // Groups: the subscribed group is shown ticked before anything was read.
     dialog->GetBookCtrl()->SetSelection(1);
     COptionsPage2* groups = dialog->groups_page();
@@ -212,8 +264,8 @@ TEST_F(OptionsDialogTest, EditServersTickAFetchedGroupAndApply) {
 
     ASSERT_TRUE(dialog->ApplyEdits());
     std::shared_ptr<const Settings> now = engine_->settings();
-    EXPECT_EQ(Hosts(now->servers),
-              (std::vector<std::string>{server_.host(), "backup.example.com"}));
+    EXPECT_EQ(Hosts(now->servers), (std::vector<std::string>{server_.host(), "backup.example.com",
+                                                             "secure.example.com"}));
     EXPECT_EQ(now->servers[1].user, "you");
     EXPECT_EQ(Hosts(now->disabled_servers), std::vector<std::string>{"news.example.com"});
     EXPECT_TRUE(HasGroup(*now, "alt.binaries.sounds"));
@@ -231,7 +283,11 @@ TEST_F(OptionsDialogTest, EditServersTickAFetchedGroupAndApply) {
     // Saved as well.
     const Settings saved = LoadSettings(home_.File("Quillstream.ini"));
     EXPECT_EQ(saved.groups.size(), now->groups.size());
-    EXPECT_EQ(saved.servers.size(), 2u);
+    ASSERT_EQ(saved.servers.size(), 3u);
+    EXPECT_EQ(saved.servers[0].ssl, 0);
+    EXPECT_EQ(saved.servers[1].ssl, 1);
+    EXPECT_EQ(saved.servers[1].verify, 1);
+    EXPECT_EQ(saved.servers[1].port, 8563);
     EXPECT_TRUE(host_.messages().empty());
 }
 

@@ -10,6 +10,7 @@
 #include <wx/weakref.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <utility>
@@ -19,6 +20,7 @@
 #include "engine/engine.h"
 #include "support/news_server.h"
 #include "support/temp_dir.h"
+#include "support/test_certificates.h"
 #include "ui/event_pump.h"
 #include "ui/group_picker.h"
 #include "ui/wizard_pages.h"
@@ -203,6 +205,44 @@ TEST_F(WizardTest, AsksForALoginWhenTheServerWantsOneAndAddsNothingUndetected) {
     wizard_->ApplyFinish();
     ASSERT_EQ(engine_->settings()->servers.size(), 1u);
     EXPECT_EQ(engine_->settings()->servers[0].host, "old.example");
+}
+
+// "Use TLS (SSL)" reaches the probe and the server the wizard keeps; the certificate is
+// checked strictly, against a CA the client is told to trust.
+TEST_F(WizardTest, FindsAServerOverTlsAndKeepsItsTls) {
+    test::TempDir certificate_dir;
+    test::TestCertificates certificates(certificate_dir.path());
+    struct TrustedCa {
+        explicit TrustedCa(const std::string& file) { ::setenv("SSL_CERT_FILE", file.c_str(), 1); }
+        ~TrustedCa() { ::unsetenv("SSL_CERT_FILE"); }
+    } trusted(certificates.ca_file());
+    const test::CertificateFiles files = certificates.IssuedFor("127.0.0.1", "server");
+    test::ServerOptions options;
+    options.tls_certificate = files.certificate;
+    options.tls_key = files.key;
+    test::NewsServer tls_server(options);
+    tls_server.memory_corpus()->AddGroup("alt.binaries.test");
+
+    wizard_->ShowPageAt(1);
+    CWizard2* server = wizard_->server_page();
+    server->host_box()->SetValue(wxString::FromUTF8(server_.host()));
+    server->tls_box()->SetValue(true);
+    EXPECT_FALSE(server->Detect()) << "the plain server answers no TLS handshake";
+
+    wizard_->set_probe_port(tls_server.port());
+    ASSERT_TRUE(wizard_->PressNext());
+    EXPECT_TRUE(server->detected()) << server->status();
+    ASSERT_EQ(wizard_->servers().size(), 1u);
+    EXPECT_EQ(wizard_->servers()[0].port, tls_server.port());
+    EXPECT_EQ(wizard_->servers()[0].ssl, 1);
+    EXPECT_EQ(wizard_->servers()[0].verify, 2);
+
+    wizard_->ShowPageAt(4);
+    wizard_->directory_page()->directory_box()->SetValue(wxString::FromUTF8(home_.File("dl")));
+    wizard_->ApplyFinish();
+    ASSERT_EQ(engine_->settings()->servers.size(), 1u);
+    EXPECT_EQ(engine_->settings()->servers[0].ssl, 1);
+    EXPECT_EQ(engine_->settings()->servers[0].port, tls_server.port());
 }
 
 TEST_F(WizardTest, GenresEditTheKeywordsAndCancelChangesNothing) {

@@ -7,6 +7,7 @@
 #include <wx/bookctrl.h>
 #include <wx/checkbox.h>
 #include <wx/spinctrl.h>
+#include <wx/textctrl.h>
 #include <wx/utils.h>
 
 #include <chrono>
@@ -25,12 +26,14 @@
 #include "ui/main_frame.h"
 #include "ui/options_dialog.h"
 #include "ui/options_page_groups.h"
+#include "ui/options_page_servers.h"
 #include "ui/parts_dialog.h"
 #include "ui/post_dialog.h"
 #include "ui/quillstream_view.h"
 #include "ui/read_dialog.h"
 #include "ui/speed_bar.h"
 #include "ui/wizard.h"
+#include "ui/wizard_pages.h"
 
 namespace qs::ui {
 namespace {
@@ -157,6 +160,11 @@ TEST(Screenshots, DISABLED_MainWindowQueueFindAndParts) {
     dialog->SetMessageSink([](const std::string&, Host::Icon) {});
     dialog->Move(40, 40);
     dialog->Show();
+    // A second server over TLS, selected (the dialog is not applied).
+    COptionsPage1* servers = dialog->servers_page();
+    servers->host_box()->SetValue("secure.example.com");
+    servers->SetTls(true);
+    servers->Add();
     const char* const option_pages[] = {"options-servers", "options-groups", "options-user",
                                         "options-filters", "options-advanced"};
     for (int page = 0; page < 5; ++page) {
@@ -175,6 +183,8 @@ TEST(Screenshots, DISABLED_MainWindowQueueFindAndParts) {
     wizard->ShowPageAt(0);
     wizard->Move(40, 40);
     wizard->Show();
+    wizard->server_page()->host_box()->SetValue("secure.example.com");
+    wizard->server_page()->tls_box()->SetValue(true);
     for (int page = 0; page < CQuillstreamWizard::kPageCount; ++page) {
         wizard->ShowPageAt(page);
         Shoot(wizard, dir, "wizard-" + std::to_string(page + 1));

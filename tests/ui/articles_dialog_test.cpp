@@ -96,7 +96,7 @@ TEST_F(ArticlesDialogTest, PostsTheEditedTextReadsItBackAndRepliesToIt) {
     ASSERT_TRUE(PumpUntil([&] { return !post->busy(); }));
     EXPECT_TRUE(post->post_button()->IsEnabled());
     ASSERT_EQ(messages_.size(), 1u);
-    EXPECT_EQ(messages_[0].first, "240 Article received OK");
+    EXPECT_EQ(messages_[0].first, "240 Article received <hello@quill.test>");
     const auto posted = server_.memory_corpus()->posted();
     ASSERT_EQ(posted.size(), 1u);
     EXPECT_EQ(posted[0],

@@ -49,6 +49,8 @@ done
 cli() { "$bin/quillstream-cli" --home "$work/home" "$@"; }
 # shellcheck disable=SC2086 # $add_tls is empty or three words
 cli servers add 127.0.0.1 --port "$port" $add_tls >/dev/null
+# The corpus's .rar files are random bytes, not archives: verify sets, but do not unpack.
+cli config Advanced PostProcess 1 >/dev/null
 cli config Advanced BaseDir "$work/dl" >/dev/null
 cli config Advanced AutoCreateDirs 1 >/dev/null
 cli config Advanced NoAutoSubdir 1 >/dev/null

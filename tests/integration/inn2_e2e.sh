@@ -74,11 +74,16 @@ note "posting the corpus (${CORPUS[*]})"
 "$POST" "${CORPUS[@]}" --list > "$WORK/corpus.list"
 
 # cli HOME ARGS...: runs quillstream-cli with that home; output in $out, status in $rc.
+# A new server in a home also turns unpacking off there: the corpus's .rar files are random
+# bytes, not archives (sets without par2 files are left as they are).
 cli() {
     local home=$1
     shift
     out=$("$CLI" --home "$home" --yes "$@" 2>&1)
     rc=$?
+    if [ "$rc" -eq 0 ] && [ "$1" = servers ] && [ "${2:-}" = add ]; then
+        "$CLI" --home "$home" config Advanced PostProcess 1 > /dev/null 2>&1
+    fi
 }
 # expect_ok WHAT: fails unless the last cli call exited 0.
 expect_ok() {

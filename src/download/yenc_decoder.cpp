@@ -4,12 +4,9 @@
 #include <cinttypes>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "app/debug_log.h"
 #include "download/crc32.h"
+#include "download/yenc_simd.h"
 
 namespace qs {
 
@@ -57,45 +54,8 @@ std::string_view NameAfter(std::string_view line) {
 }  // namespace
 
 size_t DecodeYencLine(std::string_view line, uint8_t* out) {
-    const char* in = line.data();
-    const size_t n = line.size();
-    size_t i = 0;
-    size_t o = 0;
-#if defined(__SSE2__)
-    const __m128i equals = _mm_set1_epi8('=');
-    const __m128i offset = _mm_set1_epi8(42);
-    while (i + 16 <= n) {
-        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
-        // Room: o <= i and i + 16 <= n, so 16 bytes at o stay inside the caller's buffer.
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + o), _mm_sub_epi8(v, offset));
-        unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, equals)));
-        if (mask == 0) {
-            i += 16;
-            o += 16;
-            continue;
-        }
-        unsigned skip = static_cast<unsigned>(__builtin_ctz(mask));
-        i += skip;
-        o += skip;
-        if (i + 1 < n) {
-            out[o++] = static_cast<uint8_t>(in[i + 1] - 106);
-            i += 2;
-        } else {
-            i += 1;
-        }
-    }
-#endif
-    while (i < n) {
-        char c = in[i++];
-        if (c == '=') {
-            if (i >= n)
-                break;
-            out[o++] = static_cast<uint8_t>(in[i++] - 106);
-        } else {
-            out[o++] = static_cast<uint8_t>(c - 42);
-        }
-    }
-    return o;
+    static const YencLineDecoder decode = FastestYencLineDecoder();
+    return decode(line, out);
 }
 
 YencDecoder::YencDecoder(std::string subject, OutputNamer namer)

@@ -287,6 +287,7 @@ note "AUTHINFO listener"
 H=$WORK/home-auth
 DL=$WORK/auth
 cli "$H" servers add 127.0.0.1 --port "$AUTH_PORT" --user "$AUTH_USER" --password "$AUTH_PASSWORD"
+cli "$H" config Advanced UseLog 1 # the debug log tells whether the connection was compressed
 cli "$H" subscribe alt.binaries.test --dir "$DL"
 cli "$H" scan alt.binaries.test
 expect_ok "scan with AUTHINFO"
@@ -306,6 +307,19 @@ if [ "$have_download" -eq 1 ]; then
         got=$(sha256sum "$DL/$name" 2> /dev/null | cut -d' ' -f1)
         [ "$got" = "$want" ] || fail "$DL/$name differs from the corpus (AUTHINFO grab)"
     done
+fi
+# INN offers COMPRESS DEFLATE once a reader has logged in; the scan and the grabs above then
+# ran compressed.
+capabilities=$( (
+    printf 'AUTHINFO USER %s\r\nAUTHINFO PASS %s\r\nCAPABILITIES\r\nQUIT\r\n' \
+        "$AUTH_USER" "$AUTH_PASSWORD"
+    sleep 1
+) | nc -q 2 127.0.0.1 "$AUTH_PORT" 2> /dev/null)
+if grep -qi "^COMPRESS.*DEFLATE" <<< "$capabilities"; then
+    grep -q "Compression on" "$H/log.txt" ||
+        fail "INN offers COMPRESS DEFLATE but the connections were not compressed"
+else
+    echo "INN offers no COMPRESS DEFLATE here; compression not checked"
 fi
 
 note "wrong password"

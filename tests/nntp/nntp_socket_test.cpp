@@ -242,6 +242,27 @@ TEST(NntpSocket, ShutdownFromAnotherThreadWakesABlockedRead) {
     EXPECT_FALSE(socket.is_open());
 }
 
+// The test server's model of a slow link: each reply leaves a round trip after its command
+// came, and commands sent together wait together, not one after the other.
+TEST(NntpSocket, PipelinedCommandsOverlapOnASlowLink) {
+    NewsServer server;
+    server.SetLatency(200ms);
+    NntpSocket socket;
+    socket.Open(server.host(), server.port());
+    ASSERT_TRUE(socket.is_open());
+    std::string line;
+    ASSERT_TRUE(socket.ReadLine(line));
+    const auto start = std::chrono::steady_clock::now();
+    socket << "DATE\r\nDATE\r\nDATE\r\n" << std::flush;
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(socket.ReadLine(line));
+        EXPECT_EQ(line.substr(0, 4), "111 ");
+    }
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(elapsed, 200ms);
+    EXPECT_LT(elapsed, 500ms);  // one after the other would take 600 ms
+}
+
 TEST(NntpSocket, ConnectsOverIpv6) {
     std::unique_ptr<NewsServer> server;
     try {

@@ -5,9 +5,11 @@
 #include <netinet/tcp.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
@@ -391,6 +393,14 @@ struct NewsServer::Connection {
     int64_t current = 0;  // current article number, 0: none
     std::string in;       // received, not yet read
     size_t in_pos = 0;
+    // When each whole line in `in` arrived, and when the line read last did.
+    std::deque<std::chrono::steady_clock::time_point> arrivals;
+    std::chrono::steady_clock::time_point arrival;
+
+    // Received bytes wait in TLS or the inflater, where poll cannot see them.
+    bool Buffered() const {
+        return (ssl && SSL_pending(ssl) > 0) || (deflate && !deflate->NeedsInput());
+    }
     std::string out;  // reply being built
 };
 
@@ -522,6 +532,11 @@ void NewsServer::ClearReplies() {
 void NewsServer::RequireLogin(std::string user, std::string password) {
     std::lock_guard lock(mutex_);
     login_.emplace(std::move(user), std::move(password));
+}
+
+void NewsServer::SetLatency(std::chrono::milliseconds latency) {
+    std::lock_guard lock(mutex_);
+    latency_ = latency;
 }
 
 void NewsServer::SetReplyDelay(std::chrono::milliseconds delay) {
@@ -671,6 +686,22 @@ void NewsServer::Serve(int fd) {
         }
         return false;
     };
+    // Reads what the client sent next, noting when each whole line came.
+    auto receive_more = [&] {
+        c.in.erase(0, c.in_pos);
+        c.in_pos = 0;
+        char buffer[65536];
+        ssize_t n = c.Receive(buffer, sizeof buffer);
+        if (n <= 0)
+            return false;
+        const auto now = std::chrono::steady_clock::now();
+        for (ssize_t i = 0; i < n; ++i) {
+            if (buffer[i] == '\n')
+                c.arrivals.push_back(now);
+        }
+        c.in.append(buffer, static_cast<size_t>(n));
+        return true;
+    };
     // The next line from the client without CR LF; false when the client is gone.
     auto read_line = [&](std::string& line) {
         for (;;) {
@@ -680,17 +711,35 @@ void NewsServer::Serve(int fd) {
                 if (!line.empty() && line.back() == '\r')
                     line.pop_back();
                 c.in_pos = lf + 1;
+                c.arrival =
+                    c.arrivals.empty() ? std::chrono::steady_clock::now() : c.arrivals.front();
+                if (!c.arrivals.empty())
+                    c.arrivals.pop_front();
                 return true;
             }
             if (c.in.size() - c.in_pos > 65536)
                 return false;  // no line is that long
-            c.in.erase(0, c.in_pos);
-            c.in_pos = 0;
-            char buffer[65536];
-            ssize_t n = c.Receive(buffer, sizeof buffer);
-            if (n <= 0)
+            if (!receive_more())
                 return false;
-            c.in.append(buffer, static_cast<size_t>(n));
+        }
+    };
+    // Waits until `until`, reading the commands that come meanwhile so that their arrival
+    // is known; false when the client is gone.
+    auto wait_reading = [&](std::chrono::steady_clock::time_point until) {
+        for (;;) {
+            auto now = std::chrono::steady_clock::now();
+            if (now >= until || stopping_.load())
+                return true;
+            if (c.Buffered()) {
+                if (!receive_more())
+                    return false;
+                continue;
+            }
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - now);
+            pollfd p{fd, POLLIN, 0};
+            int ready = ::poll(&p, 1, static_cast<int>(std::min<int64_t>(left.count() + 1, 20)));
+            if (ready > 0 && !receive_more())
+                return false;
         }
     };
 
@@ -698,6 +747,13 @@ void NewsServer::Serve(int fd) {
     std::string line;
     while (alive && !stopping_.load() && read_line(line)) {
         Record(line);
+        std::chrono::milliseconds latency;
+        {
+            std::lock_guard lock(mutex_);
+            latency = latency_;
+        }
+        if (latency.count() > 0 && !wait_reading(c.arrival + latency))
+            break;
         if (std::optional<Reply> scripted = ScriptedReply(line)) {
             alive = send_reply(*scripted);
             continue;

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -197,6 +198,9 @@ class NewsServer {
     void RequireLogin(std::string user, std::string password);
     // Before every reply.
     void SetReplyDelay(std::chrono::milliseconds delay);
+    // A link with this round trip: each reply leaves that long after its command arrived,
+    // while the commands behind it are already read (pipelined commands overlap).
+    void SetLatency(std::chrono::milliseconds latency);
     // Each connection closes after it has sent this many bytes (-1: never).
     void SetDropAfterBytes(int64_t bytes);
 
@@ -242,6 +246,7 @@ class NewsServer {
     std::map<std::string, std::vector<Reply>> queued_;
     std::optional<std::pair<std::string, std::string>> login_;
     std::chrono::milliseconds reply_delay_{0};
+    std::chrono::milliseconds latency_{0};
     int64_t drop_after_ = -1;
     std::vector<std::string> commands_;
     std::set<int> open_fds_;

@@ -33,7 +33,7 @@ int main(int argc, char** argv) {
     qs::test::CorpusOptions corpus_options;
     std::string user, password, nzb_path, sha_path;
     std::vector<std::string> tls_files;
-    int delay_ms = 0, body_error = 0, greeting_code = 0;
+    int delay_ms = 0, latency_ms = 0, body_error = 0, greeting_code = 0;
     int64_t drop_after = -1;
     bool endless_body = false, junk_body = false, no_serve = false, compress = false;
 
@@ -52,6 +52,9 @@ int main(int argc, char** argv) {
     app.add_option("--user", user, "require AUTHINFO with this user name");
     app.add_option("--password", password, "the password for --user");
     app.add_option("--delay-ms", delay_ms, "delay before every reply");
+    app.add_option("--latency-ms", latency_ms,
+                   "model a link with this round trip: each reply leaves this long after its "
+                   "command came, pipelined commands overlap");
     app.add_option("--drop-after", drop_after, "close each connection after sending N bytes");
     app.add_flag("--endless-body", endless_body, "answer BODY/ARTICLE with an endless line");
     app.add_flag("--junk-body", junk_body, "answer BODY/ARTICLE with junk bytes, then close");
@@ -100,6 +103,8 @@ int main(int argc, char** argv) {
         server->RequireLogin(user, password);
     if (delay_ms > 0)
         server->SetReplyDelay(std::chrono::milliseconds(delay_ms));
+    if (latency_ms > 0)
+        server->SetLatency(std::chrono::milliseconds(latency_ms));
     if (drop_after >= 0)
         server->SetDropAfterBytes(drop_after);
     if (greeting_code)

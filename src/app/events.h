@@ -59,10 +59,11 @@ struct FiledEntry {
 
 // What post-processing made of a set once its last entry was filed.
 struct ProcessedSet {
-    std::string name;     // the set's base name, as posted
-    std::string dir;      // where its files are
-    std::string outcome;  // "verified", "repaired (2 blocks), unpacked (1 file)", "failed: ..."
-    bool failed = false;  // the set is not whole (or could not be unpacked)
+    std::string name;      // the set's base name, as posted
+    std::string dir;       // where its files are
+    std::string outcome;   // "verified", "repaired (2 blocks), unpacked (1 file)", "failed: ..."
+    bool failed = false;   // not repaired, not unpacked, or encrypted
+    bool damaged = false;  // failed, and its files are not whole: par2 could not repair them
 };
 
 // One server's part of a group's scan.

@@ -31,7 +31,7 @@ int Enqueue(Engine& engine, const EnqueueArgs& args) {
 }
 
 // "N downloaded (k with missing parts), f failed, u left queued (no server reached), s sets
-// not repaired or unpacked", and the exit status the outcomes call for.
+// beyond repair", and the exit status the outcomes call for.
 int Summarise(Engine& engine, const CliEvents& events) {
     const int done = events.count(EntryOutcome::Done) + events.count(EntryOutcome::Incomplete);
     const int incomplete = events.count(EntryOutcome::Incomplete);
@@ -48,15 +48,15 @@ int Summarise(Engine& engine, const CliEvents& events) {
     if (unreached > 0)
         std::cerr << ", " << unreached << " left queued"
                   << (disk_full ? " (the disk took no more)" : " (no server reached)");
-    const int sets_failed = events.sets_failed();
-    if (sets_failed > 0)
-        std::cerr << ", " << sets_failed << (sets_failed == 1 ? " set" : " sets")
-                  << " not repaired or unpacked";
+    const int sets_damaged = events.sets_damaged();
+    if (sets_damaged > 0)
+        std::cerr << ", " << sets_damaged << (sets_damaged == 1 ? " set" : " sets")
+                  << " beyond repair";
     std::cerr << "\n";
     // A file with holes is no success for a script, even when the user let it be written;
     // a file of a set that par2 repaired has none left.
     const bool holes = events.incomplete_not_repaired() > 0;
-    return failed > 0 || unreached > 0 || holes || sets_failed > 0 || Interrupted()
+    return failed > 0 || unreached > 0 || holes || sets_damaged > 0 || Interrupted()
                ? kExitTaskFailed
                : kExitOk;
 }

@@ -106,17 +106,17 @@ void CliEvents::OnSetProcessed(const ProcessedSet& set) {
     std::lock_guard lock(mutex_);
     lines_.push_back("set " + set.name + ": " + set.outcome);
     auto incomplete = incomplete_in_sets_.find(set.name);
-    if (set.failed) {
-        ++sets_failed_;
-    } else if (incomplete != incomplete_in_sets_.end()) {
+    if (set.damaged) {
+        ++sets_damaged_;
+    } else if (!set.failed && incomplete != incomplete_in_sets_.end()) {
         incomplete_repaired_ += incomplete->second;
         incomplete_in_sets_.erase(incomplete);
     }
 }
 
-int CliEvents::sets_failed() const {
+int CliEvents::sets_damaged() const {
     std::lock_guard lock(mutex_);
-    return sets_failed_;
+    return sets_damaged_;
 }
 
 int CliEvents::incomplete_not_repaired() const {

@@ -20,9 +20,10 @@ class CliEvents : public EventListener {
     // The lines gathered since the last call.
     std::vector<std::string> TakeLines();
     int count(EntryOutcome outcome) const;
-    // Sets post-processing failed on, and files with missing parts that no repair made
-    // whole (a file of a set that was repaired does not count).
-    int sets_failed() const;
+    // Sets par2 could not make whole, and files with missing parts that no repair made
+    // whole (a file of a set that was repaired does not count). An archive that does not
+    // unpack is only told of: its files are as posted.
+    int sets_damaged() const;
     int incomplete_not_repaired() const;
     std::vector<ScanReport> scans() const;
 
@@ -31,7 +32,7 @@ class CliEvents : public EventListener {
     std::vector<std::string> lines_;
     std::map<EntryOutcome, int> counts_;
     std::vector<ScanReport> scans_;
-    int sets_failed_ = 0;
+    int sets_damaged_ = 0;
     // Files of sets filed with missing parts, by set, until the set's repair makes them
     // whole.
     std::map<std::string, int> incomplete_in_sets_;

@@ -121,7 +121,7 @@ void FinishSet(DownloadShared& shared, int slot_index, const SetKey& set, const 
         std::snprintf(percent, sizeof percent, " %.0f%%", progress.percent);
         slot.status.Set(name + ": " + progress.phase + percent);
     };
-    ProcessedSet processed{name, set.dir, "", false};
+    ProcessedSet processed{name, set.dir, "", false, false};
     const std::vector<std::string> files = SetFiles(set);
     LogLine("Set %s finished: %zu files, %zu recovery volumes held\n", name.c_str(), files.size(),
             held.size());
@@ -153,6 +153,7 @@ void FinishSet(DownloadShared& shared, int slot_index, const SetKey& set, const 
                 return;
             }
             outcome.kind = PostProcessOutcome::Kind::failed;
+            outcome.damaged = true;
             outcome.reason = "not repairable: " + std::to_string(verification.blocks_needed) +
                              " more recovery blocks needed, " + std::to_string(TotalBlocks(held)) +
                              " posted";
@@ -171,6 +172,7 @@ void FinishSet(DownloadShared& shared, int slot_index, const SetKey& set, const 
     processed.outcome = outcome.Describe();
     processed.failed = outcome.kind == PostProcessOutcome::Kind::failed ||
                        outcome.kind == PostProcessOutcome::Kind::encrypted;
+    processed.damaged = outcome.damaged;
     LogLine("Set %s: %s\n", name.c_str(), processed.outcome.c_str());
     if (!processed.outcome.empty())
         queue.FileSetOutcome(set, processed);

@@ -50,8 +50,11 @@ PostProcessOutcome Repair(const std::string& dir, const std::string& par2_main,
     par2.on_progress = hooks.on_progress;
     par2.should_stop = hooks.should_stop;
     const Par2Repair repair = RepairPar2Set((fs::path(dir) / par2_main).string(), dir, par2);
-    if (repair.verdict == Par2Repair::Verdict::failed)
-        return Failed(repair.reason);
+    if (repair.verdict == Par2Repair::Verdict::failed) {
+        PostProcessOutcome failed = Failed(repair.reason);
+        failed.damaged = true;
+        return failed;
+    }
     PostProcessOutcome outcome;
     outcome.kind =
         repair.verdict == Par2Repair::Verdict::repaired ? Kind::repaired : Kind::verified;

@@ -59,6 +59,7 @@ TEST_F(FinishedSet, UnrepairableSetIsNeitherUnpackedNorDeleted) {
     const PostProcessOutcome outcome =
         PostProcessSet(dir_.path(), files_, {PostProcessMode::repair_and_unpack, true});
     EXPECT_EQ(outcome.kind, Kind::failed);
+    EXPECT_TRUE(outcome.damaged);
     EXPECT_EQ(outcome.Describe().rfind("failed: not repairable", 0), 0u) << outcome.Describe();
     EXPECT_FALSE(fs::exists(dir_.File("Movie.mkv")));
     for (const std::string& name : files_)

@@ -150,6 +150,7 @@ TEST_F(PostedSet, DamageBeyondTheRecoveryVolumesFailsAndKeepsEveryFile) {
     const std::vector<ProcessedSet> sets = events_.sets();
     ASSERT_EQ(sets.size(), 1u);
     EXPECT_TRUE(sets[0].failed);
+    EXPECT_TRUE(sets[0].damaged);
     EXPECT_THAT(sets[0].outcome, StartsWith("failed: not repairable: "));
     EXPECT_THAT(sets[0].outcome, HasSubstr("8 posted"));
     EXPECT_THAT(LogReason(*engine, "Movie.par2"), HasSubstr(sets[0].outcome));

@@ -156,7 +156,7 @@ void FinishSet(DownloadShared& shared, int slot_index, const SetKey& set, const 
             outcome.damaged = true;
             outcome.reason = "not repairable: " + std::to_string(verification.blocks_needed) +
                              " more recovery blocks needed, " + std::to_string(TotalBlocks(held)) +
-                             " posted";
+                             " left to fetch";
         }
         verified = verification.verdict == Par2Verification::Verdict::complete;
         queue.DropHeld(set);
@@ -166,8 +166,11 @@ void FinishSet(DownloadShared& shared, int slot_index, const SetKey& set, const 
         slot.status.Set(name + ": " + (verified ? "unpacking..." : "repairing and unpacking..."));
         outcome = verified ? UnpackVerified(set, files, options, hooks)
                            : PostProcessSet(set.dir, files, options, hooks);
-        if (should_stop() && outcome.kind == PostProcessOutcome::Kind::failed)
+        if (should_stop() && outcome.kind == PostProcessOutcome::Kind::failed) {
+            // par2 was ended, not beaten: nothing says the files are damaged.
             outcome.reason = "stopped";
+            outcome.damaged = false;
+        }
     }
     processed.outcome = outcome.Describe();
     processed.failed = outcome.kind == PostProcessOutcome::Kind::failed ||

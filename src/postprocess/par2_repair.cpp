@@ -189,6 +189,7 @@ Par2Repair RepairPar2Set(const std::string& index_par2, const std::string& data_
         RemoveRepairBackups(Absolute(data_dir), before);
     } else if (code == kRepairNotPossible && report.repair_not_possible) {
         result.reason = NotRepairableReason(report);
+        result.beyond_repair = true;
     } else {
         result.reason = ExitReason(run);
     }

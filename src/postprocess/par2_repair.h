@@ -31,6 +31,7 @@ struct Par2Repair {
     Verdict verdict = Verdict::failed;
     int blocks = 0;  // recovery blocks used
     std::string reason;
+    bool beyond_repair = false;  // failed: par2 ran and found too few recovery blocks
 };
 
 // Checks the files named by index_par2 (a set's "name.par2") in data_dir, with every

@@ -18,8 +18,8 @@ struct PostProcessOutcome {
     int blocks = 0;      // repaired, unpacked: recovery blocks used
     int files = 0;       // unpacked: files written
     std::string reason;  // failed: why; encrypted: which archive
-    // failed: par2 found the set's files damaged and could not make them whole (an archive
-    // that would not unpack leaves it false: its files are as posted).
+    // failed: par2 found the set's files damaged and too few recovery blocks to make them
+    // whole (par2 failing to run, or an archive that would not unpack, leaves it false).
     bool damaged = false;
 
     // "verified", "repaired (12 blocks)", "unpacked (3 files)",

@@ -52,7 +52,7 @@ PostProcessOutcome Repair(const std::string& dir, const std::string& par2_main,
     const Par2Repair repair = RepairPar2Set((fs::path(dir) / par2_main).string(), dir, par2);
     if (repair.verdict == Par2Repair::Verdict::failed) {
         PostProcessOutcome failed = Failed(repair.reason);
-        failed.damaged = true;
+        failed.damaged = repair.beyond_repair;
         return failed;
     }
     PostProcessOutcome outcome;

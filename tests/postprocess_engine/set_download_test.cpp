@@ -152,7 +152,7 @@ TEST_F(PostedSet, DamageBeyondTheRecoveryVolumesFailsAndKeepsEveryFile) {
     EXPECT_TRUE(sets[0].failed);
     EXPECT_TRUE(sets[0].damaged);
     EXPECT_THAT(sets[0].outcome, StartsWith("failed: not repairable: "));
-    EXPECT_THAT(sets[0].outcome, HasSubstr("8 posted"));
+    EXPECT_THAT(sets[0].outcome, HasSubstr("8 left to fetch"));
     EXPECT_THAT(LogReason(*engine, "Movie.par2"), HasSubstr(sets[0].outcome));
     EXPECT_FALSE(fs::exists(Downloaded("Movie.mkv")));
     // Nothing fetched that could not help; every file with holes kept at its full size.

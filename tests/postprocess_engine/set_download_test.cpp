@@ -6,6 +6,7 @@
 #include <map>
 #include <set>
 
+#include "download/download_queue.h"
 #include "engine/engine_fixture.h"
 #include "postprocess/set_fixtures.h"
 #include "support/yenc_poster.h"
@@ -82,6 +83,21 @@ class PostedSet : public EngineTest {
                     std::find(ids.begin(), ids.end(), command.substr(5)) != ids.end())
                     fetched.insert(name);
         return fetched;
+    }
+
+    // The set as an NZB file lists it.
+    std::string Nzb() const {
+        std::string nzb = "<?xml version=\"1.0\"?>\n<nzb>\n";
+        for (const auto& [name, ids] : ids_) {
+            nzb += "<file poster=\"p\" date=\"1700000000\" subject=\"&quot;" + name +
+                   "&quot; yEnc (1/" + std::to_string(ids.size()) + ")\">\n<groups><group>" +
+                   kGroup + "</group></groups>\n<segments>\n";
+            for (size_t i = 0; i < ids.size(); ++i)
+                nzb += "<segment bytes=\"32768\" number=\"" + std::to_string(i + 1) + "\">" +
+                       ids[i].substr(1, ids[i].size() - 2) + "</segment>\n";
+            nzb += "</segments>\n</file>\n";
+        }
+        return nzb + "</nzb>\n";
     }
 
     std::string Downloaded(const std::string& name) const {
@@ -161,6 +177,34 @@ TEST_F(PostedSet, DamageBeyondTheRecoveryVolumesFailsAndKeepsEveryFile) {
         EXPECT_EQ(fs::file_size(Downloaded(volume)), 100u * 1024) << volume;
     EXPECT_TRUE(fs::exists(Downloaded("Movie.7z.005")));
     EXPECT_TRUE(fs::exists(Downloaded("Movie.par2")));
+}
+
+// Imported from an NZB file, the recovery volumes wait in the queue from the start; one lost
+// article (two blocks) fetches the one volume that brings two.
+TEST_F(PostedSet, AnImportedNzbHoldsTheRecoveryVolumesUntilARepairNeedsThem) {
+    Lose("Movie.7z.003", 1);
+    Configure(server_, {}, [&](Settings& s) {
+        s.ConnectionRetries = 0;
+        s.BaseDir = home_.File("downloads");
+    });
+    test::WriteFile(home_.File("Movie.nzb"), Nzb());
+    auto engine = OpenEngine();
+    ASSERT_EQ(engine->ImportNzb(home_.File("Movie.nzb")).count, 10);
+    int held = 0;
+    for (const Attachment& entry : Rows(*engine, "queue"))
+        held += entry.state == StateHeld;
+    EXPECT_EQ(held, 4);
+
+    ASSERT_TRUE(engine->StartDownloads().ok);
+    engine->WaitForWorkers();
+    const std::vector<ProcessedSet> sets = events_.sets();
+    ASSERT_EQ(sets.size(), 1u);
+    EXPECT_EQ(sets[0].outcome, "repaired (2 blocks), unpacked (1 file)");
+    EXPECT_TRUE(test::ReadFile(sets[0].dir + "/Movie.mkv") == original_);
+    const std::set<std::string> fetched = FilesFetched();
+    EXPECT_TRUE(fetched.count("Movie.vol1+2.par2"));
+    EXPECT_EQ(fetched.size(), 7u);
+    EXPECT_EQ(engine->Status().tasks, 0);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -191,6 +192,20 @@ inline int BodyCommands(const test::NewsServer& server) {
     for (const std::string& c : server.commands())
         n += c.rfind("BODY", 0) == 0;
     return n;
+}
+
+// Waits until the server has heard a command starting with `verb` (the count of commands
+// before it changes with what the client asks first, CAPABILITIES among them).
+inline bool WaitForVerb(const test::NewsServer& server, const std::string& verb,
+                        std::chrono::milliseconds bound) {
+    const auto end = std::chrono::steady_clock::now() + bound;
+    for (size_t seen = 1; std::chrono::steady_clock::now() < end; ++seen) {
+        for (const std::string& c : server.commands())
+            if (c.rfind(verb, 0) == 0)
+                return true;
+        server.WaitForCommands(seen, std::chrono::milliseconds(50));
+    }
+    return false;
 }
 
 // A one-part yEnc post of "abc" under the given file name.

@@ -248,7 +248,7 @@ TEST_F(EngineTest, StoppingAScanningSlotEndsOnlyItsServer) {
     });
     auto engine = OpenEngine();
     ASSERT_EQ(engine->StartScan("alt.binaries.one").count, 1);
-    ASSERT_TRUE(stuck.WaitForCommands(4, 5s));  // MODE READER, GROUP, STAT, XOVER
+    ASSERT_TRUE(WaitForVerb(stuck, "XOVER", 5s));
     engine->StopSlot(0);
     ASSERT_TRUE(engine->WaitIdle(10s));
 
@@ -275,7 +275,7 @@ TEST_F(EngineTest, PauseShowsOnTheSlotsAndStopUnpauses) {
     });
     auto engine = OpenEngine();
     ASSERT_EQ(engine->StartScan("alt.binaries.one").count, 1);
-    ASSERT_TRUE(server.WaitForCommands(4, 5s));
+    ASSERT_TRUE(WaitForVerb(server, "XOVER", 5s));
     const std::string before = engine->Status().slots[0].status;
     engine->TogglePause();
     EXPECT_TRUE(engine->Status().paused);

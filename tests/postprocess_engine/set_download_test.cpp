@@ -2,9 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <set>
+#include <thread>
 
 #include "download/download_queue.h"
 #include "engine/engine_fixture.h"
@@ -205,6 +208,38 @@ TEST_F(PostedSet, AnImportedNzbHoldsTheRecoveryVolumesUntilARepairNeedsThem) {
     EXPECT_TRUE(fetched.count("Movie.vol1+2.par2"));
     EXPECT_EQ(fetched.size(), 7u);
     EXPECT_EQ(engine->Status().tasks, 0);
+}
+
+// A par2 that never ends: Stop ends it at once, and the held volumes are queued again, so
+// the next run fetches them and verifies the set anew.
+TEST_F(PostedSet, StopEndsARunningPar2AndQueuesTheHeldVolumesAgain) {
+    test::TempDir bin;
+    test::WriteFile(bin.File("par2"), "#!/bin/sh\nexec sleep 60\n");
+    fs::permissions(bin.File("par2"), fs::perms::owner_all);
+    const std::string path = std::getenv("PATH");
+    ::setenv("PATH", (bin.path() + ":" + path).c_str(), 1);
+    Configure(server_, {kGroup});
+    auto engine = OpenEngine();
+    ScanToEnd(*engine, kGroup);
+    ASSERT_EQ(engine->Grab(kGroup, "", false).count, 10);
+    const auto verifying = [&] {
+        for (const SlotStatus& slot : engine->Status().slots)
+            if (slot.status == "Movie: verifying...")
+                return true;
+        return false;
+    };
+    for (int i = 0; i < 500 && !verifying(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_TRUE(verifying());
+
+    engine->StopAll();
+    EXPECT_TRUE(engine->WaitIdle(std::chrono::seconds(5)));
+    ::setenv("PATH", path.c_str(), 1);
+    EXPECT_TRUE(events_.sets().empty());
+    int queued = 0;
+    for (const Attachment& entry : Rows(*engine, "queue"))
+        queued += entry.state == StateQueued;
+    EXPECT_EQ(queued, 4);
 }
 
 }  // namespace

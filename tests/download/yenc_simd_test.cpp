@@ -51,8 +51,10 @@ TEST(YencSimd, EveryEscapePositionAndRunOfEveryLineLength) {
         ASSERT_TRUE(AllAgree(base));
         // A run of one "=" is an escape, two an escaped "=", three an escaped "=" and
         // an escape; at every position, so each lands on the first and last byte of a
-        // 16- and 32-byte block and of the line.
-        for (size_t run = 1; run <= 3; ++run)
+        // 16- and 32-byte block and of the line. Runs, which no encoder writes, on the
+        // shorter lines only: three blocks and a tail show every way they can fall.
+        const size_t longest_run = length <= 100 ? 3 : 1;
+        for (size_t run = 1; run <= longest_run; ++run)
             for (size_t at = 0; at < length; ++at) {
                 std::string line = base;
                 for (size_t k = at; k < at + run && k < length; ++k)

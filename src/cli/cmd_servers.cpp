@@ -15,6 +15,7 @@ struct AddArgs {
     bool disabled = false;
     bool tls = false;
     int verify = 2;
+    bool no_compress = false;
 };
 
 int ListServers(CliContext& context) {
@@ -35,6 +36,7 @@ int AddServer(CliContext& context, const AddArgs& args) {
     ServerEntry entry{args.host, args.user, args.password, args.disabled ? 1 : 0, args.port};
     entry.ssl = args.tls ? 1 : 0;
     entry.verify = args.verify;
+    entry.compress = args.no_compress ? 0 : 1;
     if (entry.port == 0)
         entry.port = args.tls ? kTlsNntpPort : kPlainNntpPort;
     CliContext::OrUsageError(context.engine().AddServer(std::move(entry)));
@@ -71,6 +73,8 @@ void AddServerCommands(CLI::App& app, CommandSlot chosen) {
                     "chain only, 0 not at all")
         ->check(CLI::Range(0, 2))
         ->needs("--tls");
+    add->add_flag("--no-compress", add_args->no_compress,
+                  "Never ask for COMPRESS DEFLATE (used by default when the server offers it)");
     add->callback([chosen, add_args] {
         *chosen = [add_args](CliContext& c) { return AddServer(c, *add_args); };
     });

@@ -48,6 +48,7 @@ COptionsPage1::COptionsPage1(wxWindow* parent, OptionsContext& context)
     port_ = new wxTextCtrl(this, wxID_ANY, "", wxDefaultPosition, wxSize(FromDIP(80), -1), enter,
                            wxTextValidator(wxFILTER_DIGITS));
     disabled_ = new wxCheckBox(this, wxID_ANY, "Disabled");
+    compress_ = new wxCheckBox(this, wxID_ANY, "Compress when the server offers it");
     tls_ = new wxCheckBox(this, wxID_ANY, "Use TLS (SSL)");
     const wxString checks[] = {"Check certificate and host name", "Check certificate only",
                                "Don't check certificate"};
@@ -86,7 +87,10 @@ COptionsPage1::COptionsPage1(wxWindow* parent, OptionsContext& context)
     fields->Add(new wxStaticText(this, wxID_ANY, "Certificate:"), 0, wxALIGN_CENTER_VERTICAL);
     fields->Add(verify_, 0);
     fields->AddSpacer(0);
-    fields->Add(disabled_, 0);
+    auto* checks_row = new wxBoxSizer(wxHORIZONTAL);
+    checks_row->Add(disabled_, 0, wxALIGN_CENTER_VERTICAL | wxRIGHT, gap * 4);
+    checks_row->Add(compress_, 0, wxALIGN_CENTER_VERTICAL);
+    fields->Add(checks_row, 0);
 
     auto* page = new wxBoxSizer(wxVERTICAL);
     page->Add(top, 1, wxEXPAND | wxALL, gap * 2);
@@ -106,7 +110,8 @@ COptionsPage1::COptionsPage1(wxWindow* parent, OptionsContext& context)
         box->Bind(wxEVT_TEXT_ENTER, [this](wxCommandEvent&) { Add(); });
     for (wxTextCtrl* box : {user_, password_, port_})
         box->Bind(wxEVT_TEXT, [this](wxCommandEvent&) { OnFieldEdited(); });
-    disabled_->Bind(wxEVT_CHECKBOX, [this](wxCommandEvent&) { OnFieldEdited(); });
+    for (wxCheckBox* box : {disabled_, compress_})
+        box->Bind(wxEVT_CHECKBOX, [this](wxCommandEvent&) { OnFieldEdited(); });
     tls_->Bind(wxEVT_CHECKBOX, [this](wxCommandEvent& event) { SetTls(event.IsChecked()); });
     verify_->Bind(wxEVT_CHOICE, [this](wxCommandEvent&) { OnFieldEdited(); });
     hosts_->Bind(wxEVT_LISTBOX,
@@ -137,6 +142,7 @@ void COptionsPage1::ClearFields() {
     password_->ChangeValue("");
     port_->ChangeValue(wxString::Format("%d", kPlainNntpPort));
     disabled_->SetValue(false);
+    compress_->SetValue(ServerEntry{}.compress != 0);
     ShowTls(false, ServerEntry{}.verify);
     filling_ = false;
 }
@@ -153,6 +159,7 @@ void COptionsPage1::SelectHost(int index) {
     password_->ChangeValue(wxString::FromUTF8(entry.password));
     port_->ChangeValue(wxString::Format("%d", entry.port));
     disabled_->SetValue(entry.disabled != 0);
+    compress_->SetValue(entry.compress != 0);
     ShowTls(entry.ssl != 0, entry.verify);
     filling_ = false;
 }
@@ -188,6 +195,7 @@ void COptionsPage1::Add() {
     entry.disabled = 0;
     entry.ssl = tls_->GetValue() ? 1 : 0;
     entry.verify = kStrictestVerify - verify_->GetSelection();
+    entry.compress = compress_->GetValue() ? 1 : 0;
     servers_.push_back(entry);
     Refill(static_cast<int>(servers_.size()) - 1);
     disabled_->SetValue(false);
@@ -238,6 +246,7 @@ void COptionsPage1::OnFieldEdited() {
     entry->disabled = disabled_->GetValue() ? 1 : 0;
     entry->ssl = tls_->GetValue() ? 1 : 0;
     entry->verify = kStrictestVerify - verify_->GetSelection();
+    entry->compress = compress_->GetValue() ? 1 : 0;
 }
 
 }  // namespace qs::ui

@@ -34,6 +34,7 @@ class COptionsPage1 : public COptionsPage {
     wxTextCtrl* port_box() { return port_; }
     wxCheckBox* disabled_box() { return disabled_; }
     wxCheckBox* tls_box() { return tls_; }
+    wxCheckBox* compress_box() { return compress_; }
     // The certificate check: its selection is 2 minus ServerEntry::verify.
     wxChoice* verify_choice() { return verify_; }
     // A click on "Use TLS (SSL)": moves a port still on the other protocol's default.
@@ -55,6 +56,7 @@ class COptionsPage1 : public COptionsPage {
     wxTextCtrl* port_ = nullptr;
     wxCheckBox* disabled_ = nullptr;
     wxCheckBox* tls_ = nullptr;
+    wxCheckBox* compress_ = nullptr;
     wxChoice* verify_ = nullptr;
     bool filling_ = false;  // boxes being set by the page, not edited by the user
 };

@@ -195,16 +195,20 @@ TEST_F(OptionsDialogTest, EditServersTickAFetchedGroupAndApply) {
     EXPECT_FALSE(servers->tls_box()->GetValue());
     EXPECT_FALSE(servers->verify_choice()->IsEnabled());
     EXPECT_EQ(servers->verify_choice()->GetSelection(), 0);
+    EXPECT_TRUE(servers->compress_box()->GetValue()) << "compression is on by default";
     servers->SelectHost(1);
     EXPECT_TRUE(servers->tls_box()->GetValue());
     EXPECT_TRUE(servers->verify_choice()->IsEnabled());
     EXPECT_EQ(servers->verify_choice()->GetSelection(), 1);
-    // Add takes TLS and its check as the boxes show them.
+    Click(servers->compress_box());
+    EXPECT_EQ(servers->servers()[1].compress, 0);
+    // Add takes TLS, its check and compression as the boxes show them.
     servers->host_box()->SetValue("secure.example.com");
     servers->Add();
     ASSERT_EQ(servers->servers().size(), 4u);
     EXPECT_EQ(servers->servers()[3].ssl, 1);
     EXPECT_EQ(servers->servers()[3].verify, 1);
+    EXPECT_EQ(servers->servers()[3].compress, 0);
 
     // Groups: the subscribed group is shown ticked before anything was read.
     dialog->GetBookCtrl()->SetSelection(1);

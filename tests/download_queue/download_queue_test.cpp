@@ -275,7 +275,7 @@ TEST_P(StopDuringDownload, EntryIsFiledFailedAndQueuedAgainOnlyWhenAsked) {
     Queue(Entry("stop.bin", 2));
     Queue(Entry("next.bin", 1));
     StartWorkers();
-    ASSERT_TRUE(a.WaitForCommands(2, 5s));  // MODE READER, BODY
+    ASSERT_TRUE(a.WaitForCommands(3, 5s));  // MODE READER, CAPABILITIES, BODY
     for (int i = 0; i < 100 && Rows(*queue_db_).at(0).state != StateDownloading; ++i)
         std::this_thread::sleep_for(10ms);
     EXPECT_EQ(Rows(*queue_db_).at(0).state, StateDownloading);
@@ -315,7 +315,7 @@ TEST_F(DownloadQueue, StopOfOneSlotEndsItsEntryAndTheWorkerGoesOnWithTheNext) {
     Queue(Entry("stop.bin", 2));
     Queue(Entry("next.bin", 1));
     StartWorkers();
-    ASSERT_TRUE(a.WaitForCommands(2, 5s));  // MODE READER, BODY
+    ASSERT_TRUE(a.WaitForCommands(3, 5s));  // MODE READER, CAPABILITIES, BODY
     state_->RequestStop(0);
     state_->JoinAll();
 

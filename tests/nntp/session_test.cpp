@@ -314,7 +314,7 @@ TEST(ConnectToServer, StopWakesAWorkerBlockedOnItsConnection) {
         EXPECT_FALSE(connection->ReadLine(line));
         done = true;
     });
-    ASSERT_TRUE(server.WaitForCommands(2, 5s));
+    ASSERT_TRUE(server.WaitForCommands(3, 5s));
     std::this_thread::sleep_for(50ms);
     state.StopAll();
     worker.join();

@@ -404,8 +404,8 @@ TEST_F(ScanFixture, StopEndsTheScanAndLeavesServersUnscanned) {
     StartWorkerState({&slow, &other}, [](Settings& s) { s.SocketTimeout = 30; });
     std::shared_ptr<ScanJob> job = StartScan();
     ASSERT_EQ(started_, 1);
-    ASSERT_TRUE(
-        slow.WaitForCommands(4, std::chrono::seconds(5)));  // MODE READER, GROUP, STAT, XOVER
+    ASSERT_TRUE(slow.WaitForCommands(
+        5, std::chrono::seconds(5)));  // MODE READER, CAPABILITIES, GROUP, STAT, XOVER
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     auto stopped = std::chrono::steady_clock::now();
     state_->StopAll();

@@ -54,6 +54,9 @@ std::string TlsChannel::Handshake(int fd, const std::string& host, TlsVerify ver
     if (!context_)
         return "TLS: cannot create a context";
     SSL_CTX_set_min_proto_version(context_, TLS1_2_VERSION);
+    // Several records per receive: fewer system calls on a fast download.
+    SSL_CTX_set_read_ahead(context_, 1);
+    SSL_CTX_set_default_read_buffer_len(context_, 64 * 1024);
     // AES-128 first: as safe for this use and cheaper per byte than the default AES-256.
     SSL_CTX_set_ciphersuites(context_,
                              "TLS_AES_128_GCM_SHA256:TLS_AES_256_GCM_SHA384:"

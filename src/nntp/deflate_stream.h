@@ -26,16 +26,31 @@ class DeflateStream {
     // far can be inflated by the peer from what `out` holds. False on a zlib failure.
     bool Compress(const char* data, size_t size, bool flush, std::string& out);
 
-    // Received bytes go into input_buffer(), then Received(n) says how many.
-    bool NeedsInput() const { return inflater_.avail_in == 0; }
-    char* input_buffer() { return input_.get(); }
-    void Received(size_t size);
-    // Inflates into `out`: the bytes made (0: more input is needed), -1 when the stream is
-    // damaged or has ended.
-    ssize_t Inflate(char* out, size_t size);
+    // Inflates into `out`, calling `receive` (as recv: > 0 bytes read, <= 0 failed) whenever
+    // the compressed input runs dry, until some text comes out. Returns the bytes made, or
+    // what receive returned when it failed, or -1 when the stream is damaged or has ended.
+    template <typename Receive>
+    ssize_t Read(char* out, size_t size, Receive&& receive) {
+        for (;;) {
+            if (inflater_.avail_in == 0) {
+                ssize_t got = receive(input_.get(), kInputSize);
+                if (got <= 0)
+                    return got;
+                Received(static_cast<size_t>(got));
+            }
+            ssize_t made = Inflate(out, size);
+            if (made != 0)
+                return made;
+        }
+    }
+    // Received bytes are waiting to be inflated.
+    bool HasInput() const { return inflater_.avail_in != 0; }
 
   private:
     DeflateStream() = default;
+    void Received(size_t size);
+    // The bytes made (0: more input is needed), -1 when the stream is damaged or has ended.
+    ssize_t Inflate(char* out, size_t size);
 
     z_stream deflater_{};
     z_stream inflater_{};

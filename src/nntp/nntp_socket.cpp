@@ -98,20 +98,11 @@ SocketStreamBuffer::int_type SocketStreamBuffer::underflow() {
         return traits_type::to_int_type(*gptr());
     char* get = block_.get() + kPutSize;
     ssize_t n;
-    if (!deflate_) {
+    if (!deflate_)
         n = WireReceive(get, kGetSize);
-    } else {
-        // Compressed input may hold no whole byte of text yet: read until some comes out.
-        do {
-            if (deflate_->NeedsInput()) {
-                ssize_t got = WireReceive(deflate_->input_buffer(), DeflateStream::kInputSize);
-                if (got <= 0)
-                    return traits_type::eof();
-                deflate_->Received(static_cast<size_t>(got));
-            }
-            n = deflate_->Inflate(get, kGetSize);
-        } while (n == 0);
-    }
+    else
+        n = deflate_->Read(get, kGetSize,
+                           [this](char* data, size_t size) { return WireReceive(data, size); });
     if (n <= 0)
         return traits_type::eof();
     setg(get, get, get + n);

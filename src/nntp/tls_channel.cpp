@@ -11,13 +11,13 @@
 
 namespace qs {
 
-namespace {
-
 bool IsIpAddress(const std::string& host) {
     unsigned char address[sizeof(in6_addr)];
     return ::inet_pton(AF_INET, host.c_str(), address) == 1 ||
            ::inet_pton(AF_INET6, host.c_str(), address) == 1;
 }
+
+namespace {
 
 int ClampedSize(size_t size) {
     return size > static_cast<size_t>(INT_MAX) ? INT_MAX : static_cast<int>(size);

@@ -14,6 +14,9 @@ enum class TlsVerify : int {
     Strict = 2,  // that, and issued for the host name (or IP address) connected to
 };
 
+// An IPv4 or IPv6 address rather than a host name: certificates name it another way.
+bool IsIpAddress(const std::string& host);
+
 // Whether a connection speaks TLS, and how it verifies the server.
 struct TlsOptions {
     bool enabled = false;

@@ -373,17 +373,8 @@ struct NewsServer::Connection {
     ssize_t Receive(char* data, size_t size) {
         if (!deflate)
             return WireReceive(data, size);
-        for (;;) {
-            if (deflate->NeedsInput()) {
-                ssize_t got = WireReceive(deflate->input_buffer(), DeflateStream::kInputSize);
-                if (got <= 0)
-                    return got;
-                deflate->Received(static_cast<size_t>(got));
-            }
-            ssize_t made = deflate->Inflate(data, size);
-            if (made != 0)
-                return made;
-        }
+        return deflate->Read(data, size,
+                             [this](char* in, size_t room) { return WireReceive(in, room); });
     }
     int64_t sent = 0;
     int64_t drop_after = -1;
@@ -399,7 +390,7 @@ struct NewsServer::Connection {
 
     // Received bytes wait in TLS or the inflater, where poll cannot see them.
     bool Buffered() const {
-        return (ssl && SSL_pending(ssl) > 0) || (deflate && !deflate->NeedsInput());
+        return (ssl && SSL_pending(ssl) > 0) || (deflate && deflate->HasInput());
     }
     std::string out;  // reply being built
 };

@@ -1,6 +1,5 @@
 #include "support/test_certificates.h"
 
-#include <arpa/inet.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
@@ -9,6 +8,8 @@
 #include <cstdio>
 #include <memory>
 #include <stdexcept>
+
+#include "nntp/tls_channel.h"
 
 namespace qs::test {
 
@@ -22,12 +23,6 @@ KeyPtr NewKey() {
     if (!key)
         throw std::runtime_error("cannot make a test key");
     return key;
-}
-
-bool IsIpAddress(const std::string& name) {
-    unsigned char address[16];
-    return inet_pton(AF_INET, name.c_str(), address) == 1 ||
-           inet_pton(AF_INET6, name.c_str(), address) == 1;
 }
 
 void AddExtension(X509* cert, X509* issuer, int nid, const std::string& value) {

@@ -31,7 +31,7 @@ NNRPD_PID=$NEWS_RUN/quillstream-nnrpd.pid
 # A directory per TLS port holds its inn.conf, cert.pem and key.pem; PID files beside innd's.
 TLS_ETC=$NEWS_ETC/quillstream-tls
 TLS_PID_PREFIX=$NEWS_RUN/quillstream-nnrpd-tls-
-GROUPS_CREATED=(alt.binaries.test alt.binaries.big alt.test.text alt.binaries.empty)
+GROUPS_CREATED=(alt.binaries.test alt.binaries.big alt.test.text alt.binaries.empty alt.binaries.sets)
 
 die() {
     echo "inn2-setup: $*" >&2

@@ -2,7 +2,8 @@
 # End to end against Debian's INN 2: installs and starts it on loopback, posts the generated
 # corpus with quillstream-post, then drives quillstream-cli as a user would and checks every
 # downloaded file byte for byte (SHA-256) against the corpus; then reads through nnrpd over
-# TLS with certificates made here; last it posts text articles and reads them back.
+# TLS with certificates made here; it posts a par2 set with one article missing and gets
+# it back repaired and unpacked; last it posts text articles and reads them back.
 #
 #   inn2_e2e.sh CLI POST SETUP WORKDIR
 #
@@ -256,6 +257,54 @@ else
                 fail "SkipMissing 1: no word of the missing part: $download_out"
         fi
     done
+fi
+
+# ---- a par2 set with one article missing -------------------------------------------------
+# A 7z archive in three volumes with par2 recovery files, made here by Debian's 7z and par2,
+# posted to alt.binaries.sets without the second article of the second volume. Both grab
+# (after a scan) and nzb + download must repair the volume and unpack the original file.
+if [ "$have_download" -eq 1 ] && command -v 7z > /dev/null && command -v par2 > /dev/null; then
+    note "a par2 set with one article missing: grab, then nzb + download"
+    SET=$WORK/set-source
+    mkdir -p "$SET"
+    head -c 3000000 /dev/urandom > "$SET/payload.bin"
+    (cd "$SET" && 7z a -v1m -mx0 set.7z payload.bin > /dev/null &&
+        par2 create -q -r15 set.par2 set.7z.* > /dev/null) || fail "making the par2 set"
+    want=$(sha256sum "$SET/payload.bin" | cut -d' ' -f1)
+    "$POST" --port "$PORT" --group alt.binaries.sets --part-size 256000 \
+        --files "$SET"/set.7z.* "$SET"/set*.par2 --omit set.7z.002:2 \
+        --write-nzb "$WORK/set.nzb" || fail "posting the par2 set"
+    # check_set WHAT DIR: the set was repaired and unpacked into DIR, the exit status is 0.
+    check_set() {
+        local found
+        [ "$rc" -eq 0 ] || fail "$1: exit $rc: $out"
+        grep -q "set set: repaired ([0-9]* blocks), unpacked (1 file)" <<< "$out" ||
+            fail "$1: the set was not repaired and unpacked: $out"
+        found=$(find "$2" -type f -name payload.bin)
+        [ -n "$found" ] && [ "$(sha256sum "$found" | cut -d' ' -f1)" = "$want" ] ||
+            fail "$1: payload.bin is missing or differs from the one posted"
+        echo "$1: $(grep "^set set:" <<< "$out")"
+    }
+    H=$WORK/home-set-grab
+    cli "$H" servers add 127.0.0.1 --port "$PORT"
+    cli "$H" config Advanced PostProcess 2
+    cli "$H" subscribe alt.binaries.sets --dir "$WORK/set-grab"
+    cli "$H" scan alt.binaries.sets
+    expect_ok "scan alt.binaries.sets"
+    cli "$H" grab alt.binaries.sets
+    check_set "grab of the set" "$WORK/set-grab"
+
+    H=$WORK/home-set-nzb
+    cli "$H" servers add 127.0.0.1 --port "$PORT"
+    cli "$H" config Advanced PostProcess 2
+    cli "$H" config Advanced BaseDir "$WORK/set-nzb"
+    cli "$H" config Advanced AutoCreateDirs 1
+    cli "$H" nzb "$WORK/set.nzb"
+    expect_ok "nzb set.nzb"
+    cli "$H" download
+    check_set "nzb + download of the set" "$WORK/set-nzb"
+else
+    echo "skipped: the par2 set (no grab command, 7z or par2)"
 fi
 
 # ---- INN's stock set-up: localhost is a feeding peer -------------------------------------

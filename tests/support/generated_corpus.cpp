@@ -74,29 +74,6 @@ std::string Date(int64_t when) {
     return text;
 }
 
-std::string XmlEscape(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        switch (c) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            default:
-                out += c;
-        }
-    }
-    return out;
-}
-
 constexpr uint64_t kYEncPart = 384000;
 constexpr uint64_t kYEncBigPart = 768000;
 constexpr int kYEncLine = 128;
@@ -212,6 +189,29 @@ class YEncWriter {
 };
 
 }  // namespace
+
+std::string XmlEscape(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        switch (c) {
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            default:
+                out += c;
+        }
+    }
+    return out;
+}
 
 GeneratedCorpus::GeneratedCorpus(CorpusOptions options) : options_(options) {
     Rng rng(Mix(options_.seed) ^ 0x5eed);

@@ -19,6 +19,9 @@ struct CorpusOptions {
     int64_t big_file_megabytes = 100;  // the largest file in alt.binaries.big
 };
 
+// Text escaped for an XML attribute or element (&, <, > and ").
+std::string XmlEscape(const std::string& text);
+
 enum class CorpusEncoding { YEnc, UU, Base64, Text };
 
 // One file (or text article) of the corpus.

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <map>
+#include <set>
 
 #include "app/debug_log.h"
 #include "app/output_files.h"
@@ -96,8 +97,10 @@ NzbImportResult ImportNzbFile(const std::string& path, DownloadQueue* queue,
     }
 
     // Two files of one NZB with the same subject are two entries, never one entry with the
-    // parts of both: the later ones get a numbered Id.
+    // parts of both: the later ones get a numbered Id, one no file of this NZB has yet (a
+    // subject may itself end in " [2]").
     std::map<std::string, int> subjects_seen;
+    std::set<std::string> ids_used;
     const tinyxml2::XMLElement* root = doc.FirstChildElement("nzb");
     for (const tinyxml2::XMLElement* file = root ? root->FirstChildElement("file") : nullptr; file;
          file = file->NextSiblingElement("file")) {
@@ -105,8 +108,8 @@ NzbImportResult ImportNzbFile(const std::string& path, DownloadQueue* queue,
         const char* subject = file->Attribute("subject");
         const char* poster = file->Attribute("poster");
         entry.Id = entry.filename = subject ? subject : "";
-        if (const int seen = subjects_seen[entry.Id]++; seen > 0)
-            entry.Id += " [" + std::to_string(seen + 1) + "]";
+        for (int& seen = subjects_seen[entry.filename]; !ids_used.insert(entry.Id).second;)
+            entry.Id = entry.filename + " [" + std::to_string(++seen + 1) + "]";
         entry.email = poster ? poster : "";
         entry.date = Int64Attribute(*file, "date");
         entry.state = StateQueued;
@@ -131,6 +134,8 @@ NzbImportResult ImportNzbFile(const std::string& path, DownloadQueue* queue,
         entry.dir += base + "/";
         EnsureDirectory(entry.dir, settings, host);
 
+        // A segment listed twice is one article: the entry counts and stores it once.
+        std::set<std::string> segments_seen;
         const tinyxml2::XMLElement* segments = file->FirstChildElement("segments");
         for (const tinyxml2::XMLElement* segment = segments ? segments->FirstChildElement("segment")
                                                             : nullptr;
@@ -143,6 +148,10 @@ NzbImportResult ImportNzbFile(const std::string& path, DownloadQueue* queue,
                 LogLine("NZB segment without a usable message-id in %s\n", entry.Id.c_str());
                 result.error = true;
                 break;
+            }
+            if (!segments_seen.insert(id).second) {
+                LogLine("NZB segment <%s> listed twice in %s\n", id.c_str(), entry.Id.c_str());
+                continue;
             }
             MessageVars part;
             part.MessageId = "<" + id + ">";

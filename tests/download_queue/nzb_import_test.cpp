@@ -150,6 +150,35 @@ TEST_F(NzbImport, DuplicateSubjectsRefusedSegmentsAndHugeSizesAreHandled) {
     EXPECT_EQ(host_.Messages().back(), "NZB file too large.");
 }
 
+// A subject that itself ends in " [2]" does not take the parts of a later file whose
+// repeated subject would be numbered so; a segment listed twice is one part, counted once.
+TEST_F(NzbImport, NumberedSubjectsStayApartAndRepeatedSegmentsCountOnce) {
+    auto file = [](const std::string& subject, const std::string& segments) {
+        return "<file subject=\"" + subject + "\"><groups><group>g.x</group></groups><segments>" +
+               segments + "</segments></file>";
+    };
+    NzbImportResult r =
+        Import("n.nzb", "<nzb>" + file("s [2]", "<segment number=\"1\">a@x</segment>") +
+                            file("s", "<segment number=\"1\">b@x</segment>") +
+                            file("s",
+                                 "<segment number=\"1\" bytes=\"5\">c@x</segment>"
+                                 "<segment number=\"1\" bytes=\"5\">c@x</segment>") +
+                            "</nzb>");
+    EXPECT_FALSE(r.error);
+    EXPECT_EQ(r.files, 3);
+    auto rows = Rows(*queue_db_);
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[0].Id, "s [2]");
+    EXPECT_EQ(rows[1].Id, "s");
+    EXPECT_EQ(rows[2].Id, "s [3]");
+    for (Attachment& row : rows) {
+        ASSERT_TRUE(queue_db_->LoadParts(row));
+        EXPECT_EQ(row.partlist.size(), 1u) << row.Id;
+        EXPECT_EQ(row.partcount, 1) << row.Id;
+    }
+    EXPECT_EQ(rows[2].bytes, 5);
+}
+
 TEST_F(NzbImport, ImportingTwiceMergesIntoTheSameEntries) {
     std::string one =
         OneFile("alt.binaries.test", "<segment bytes=\"5\" number=\"1\">a@b</segment>");

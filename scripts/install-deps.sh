@@ -15,6 +15,8 @@ packages=(
   libwxgtk3.2-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
+  # fuzz targets: clang with libFuzzer and the sanitizer runtimes
+  clang libclang-rt-14-dev
   # test tools: fixtures from real encoders, a display for GUI tests, loopback checks
   sharutils mpack xvfb xauth x11-apps imagemagick xdotool netcat-openbsd sqlite3 openssl
   # archives made at test time

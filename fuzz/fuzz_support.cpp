@@ -1,0 +1,90 @@
+#include "fuzz_support.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+
+namespace qs::fuzz {
+
+namespace fs = std::filesystem;
+
+void Broken(const char* what, const char* file, int line) {
+    std::fprintf(stderr, "invariant broken at %s:%d: %s\n", file, line, what);
+    std::fflush(stderr);
+    __builtin_trap();
+}
+
+namespace {
+
+struct Scratch {
+    std::string root;
+    Scratch() {
+        // Memory-backed when there is one: the databases commit on every input.
+        const char* tmp = std::getenv("TMPDIR");
+        std::error_code ec;
+        std::string base = tmp && *tmp                        ? tmp
+                           : fs::is_directory("/dev/shm", ec) ? "/dev/shm"
+                                                              : "/tmp";
+        std::string pattern = base + "/qs-fuzz.XXXXXX";
+        if (mkdtemp(pattern.data()) == nullptr) {
+            std::perror("mkdtemp");
+            std::abort();
+        }
+        root = pattern + "/";
+    }
+    ~Scratch() {
+        std::error_code ec;
+        fs::remove_all(root, ec);
+    }
+};
+
+}  // namespace
+
+const std::string& ScratchRoot() {
+    static Scratch scratch;
+    return scratch.root;
+}
+
+void EmptyDirectory(const std::string& dir) {
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(dir, ec))
+        fs::remove_all(entry.path(), ec);
+}
+
+std::string NotPlainFilesIn(const std::string& dir) {
+    std::string odd;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(dir, ec)) {
+        if (!entry.is_regular_file(ec) || entry.is_symlink(ec))
+            odd += entry.path().string() + "\n";
+    }
+    return odd;
+}
+
+size_t CountEntries(const std::string& dir) {
+    size_t count = 0;
+    std::error_code ec;
+    for (auto it = fs::directory_iterator(dir, ec); !ec && it != fs::directory_iterator();
+         it.increment(ec))
+        ++count;
+    return count;
+}
+
+uint64_t AllocatedBytes(const std::string& path) {
+    struct stat st {};
+    if (lstat(path.c_str(), &st) != 0)
+        return 0;
+    const uint64_t allocated = static_cast<uint64_t>(st.st_blocks) * 512;
+    const uint64_t size = static_cast<uint64_t>(st.st_size);
+    return allocated < size ? allocated : size;
+}
+
+std::string_view AsText(const uint8_t* data, size_t size) {
+    return {reinterpret_cast<const char*>(data), size};
+}
+
+}  // namespace qs::fuzz

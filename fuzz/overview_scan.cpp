@@ -1,0 +1,125 @@
+// Overview lines as a scan takes them: the header filter, the field split, subject and date
+// parsing and the merge into a scratch header database. Input: a first line choosing the
+// filter ("<mode byte><words or expression>"), then overview lines.
+//
+// Invariants: every stored part names a stored attachment (by Id and part key); an
+// attachment's partcount is the number of its stored parts and its state follows from
+// partcount and parts as the merge rule says; no field holds a tab or a line end; the name is the
+// subject's start.
+
+#include <sqlite3.h>
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "app/host.h"
+#include "db/header_db.h"
+#include "fuzz_support.h"
+#include "scan/date_parser.h"
+#include "scan/header_filter.h"
+#include "scan/overview_line.h"
+#include "scan/subject_parser.h"
+
+namespace {
+
+using namespace qs;
+
+struct Scratch {
+    SilentHost host;
+    Group group;
+    sqlite3* check = nullptr;  // a second connection that looks at what was stored
+
+    Scratch() {
+        group.name = "alt.binaries.fuzz";
+        group.downloaddir = fuzz::ScratchRoot() + "dl/";
+        DbEnv env{fuzz::ScratchRoot(), &host};
+        if (!OpenHeaderDatabase(group, env))
+            fuzz::Broken("the scratch database does not open", __FILE__, __LINE__);
+        if (sqlite3_open_v2(group.db->path().c_str(), &check, SQLITE_OPEN_READONLY, nullptr) !=
+            SQLITE_OK)
+            fuzz::Broken("the checking connection does not open", __FILE__, __LINE__);
+    }
+};
+
+int64_t Count(sqlite3* db, const char* sql) {
+    sqlite3_stmt* s = nullptr;
+    QS_FUZZ_CHECK(sqlite3_prepare_v2(db, sql, -1, &s, nullptr) == SQLITE_OK);
+    QS_FUZZ_CHECK(sqlite3_step(s) == SQLITE_ROW);
+    const int64_t n = sqlite3_column_int64(s, 0);
+    sqlite3_finalize(s);
+    return n;
+}
+
+void CheckStored(sqlite3* db) {
+    // Parts whose attachment field or key names no stored attachment.
+    QS_FUZZ_CHECK(Count(db,
+                        "SELECT count(*) FROM MessageVars m WHERE NOT EXISTS (SELECT 1 FROM "
+                        "Attachment a WHERE a.Id=m.attachment AND a.partkey=m.partkey)") == 0);
+    // Attachments whose partcount disagrees with their stored parts.
+    QS_FUZZ_CHECK(Count(db,
+                        "SELECT count(*) FROM Attachment a WHERE partcount != (SELECT count(*) "
+                        "FROM MessageVars m WHERE m.partkey=a.partkey)") == 0);
+    // Two attachments with one Id, or one part key.
+    QS_FUZZ_CHECK(Count(db, "SELECT count(*) - count(DISTINCT Id) FROM Attachment") == 0);
+    QS_FUZZ_CHECK(Count(db, "SELECT count(*) - count(DISTINCT partkey) FROM Attachment") == 0);
+    // A scanned attachment is complete when it has every announced part; a first part of a
+    // counter other than "/1" ("(1/0)" too) leaves it incomplete until a second one comes.
+    QS_FUZZ_CHECK(Count(db,
+                        "SELECT count(*) FROM Attachment WHERE state != CASE WHEN parts=1 THEN 1 "
+                        "WHEN partcount<parts OR partcount=1 THEN 2 ELSE 1 END") == 0);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static Scratch scratch;
+    std::string_view input = fuzz::AsText(data, size);
+
+    const size_t first_end = input.find('\n');
+    std::string_view spec = input.substr(0, first_end);
+    input = first_end == std::string_view::npos ? std::string_view() : input.substr(first_end + 1);
+    HeaderFilter::Options options;
+    if (!spec.empty()) {
+        const auto mode = static_cast<unsigned char>(spec.front());
+        options.on = mode & 1;
+        options.exclude = mode & 2;
+        options.regex = mode & 4;
+        options.text = std::string(spec.substr(1));
+    }
+    HeaderFilter filter;
+    filter.Prepare(options, scratch.host);
+    for (const std::string& word : filter.words())
+        QS_FUZZ_CHECK(word.find(',') == std::string::npos);
+
+    QS_FUZZ_CHECK(scratch.group.db->Empty());
+    OverviewRecord record;
+    ScanRecords records;
+    {
+        DbBatch batch(scratch.group.db);
+        while (!input.empty()) {
+            const size_t end = input.find('\n');
+            std::string_view line = input.substr(0, end);
+            input = end == std::string_view::npos ? std::string_view() : input.substr(end + 1);
+            if (!IsOverviewDataLine(line))
+                continue;
+            const OverviewFields fields = SplitOverviewLine(line);
+            for (std::string_view f :
+                 {fields.number, fields.subject, fields.from, fields.date, fields.message_id,
+                  fields.references, fields.bytes, fields.lines}) {
+                QS_FUZZ_CHECK(f.find('\t') == std::string_view::npos);
+                QS_FUZZ_CHECK(f.find('\n') == std::string_view::npos);
+            }
+            if (!filter.Accepts(fields.subject, fields.from))
+                continue;
+            ParseOverviewFields(fields, record);
+            const SubjectCounter counter = ParseSubjectCounter(fields.subject);
+            QS_FUZZ_CHECK(fields.subject.substr(0, counter.name.size()) == counter.name);
+            if (BuildScanRecords(record, scratch.group, records))
+                QS_FUZZ_CHECK(scratch.group.db->StoreAttachment(&records.part, records.attachment));
+        }
+    }
+    scratch.group.db->Flush();
+    CheckStored(scratch.check);
+    return 0;
+}

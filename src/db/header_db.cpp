@@ -282,6 +282,15 @@ std::string OrderClause(const std::string& canonical) {
     return " ORDER BY \"" + col + "\"" + (space == std::string::npos ? "" : " DESC");
 }
 
+// Overview sizes are whatever a server says (saturated 64-bit numbers, negative too): their
+// sums saturate rather than overflow.
+int64_t SaturatingAdd(int64_t a, int64_t b) {
+    int64_t sum = 0;
+    if (__builtin_add_overflow(a, b, &sum))
+        return b > 0 ? INT64_MAX : INT64_MIN;
+    return sum;
+}
+
 void Say(const DbEnv& env, const std::string& text, Host::Icon icon) {
     LogLine("%s\n", text.c_str());
     if (env.host)
@@ -713,8 +722,8 @@ bool HeaderDatabase::MergeLocked(const MessageVars* part, const Attachment& atta
             if (!InsertPart(*part, partkey, attachment.Id, &inserted))
                 return false;
             if (inserted) {
-                rec.bytes += part->bytes;
-                rec.lines += part->lines;
+                rec.bytes = SaturatingAdd(rec.bytes, part->bytes);
+                rec.lines = SaturatingAdd(rec.lines, part->lines);
                 kb_total_ += part->bytes / 1024;
                 rec.partcount += 1;
             } else {

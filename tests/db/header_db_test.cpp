@@ -165,6 +165,26 @@ TEST_F(HeaderDbTest, AnArticleStoredAlreadyIsNotCountedAgain) {
     EXPECT_EQ(a.partlist.size(), 1u);
 }
 
+// Sizes come from the server's overview, saturated at the 64-bit limits: the totals of an
+// attachment stop at the limit instead of overflowing.
+TEST_F(HeaderDbTest, HugeOverviewSizesSaturateTheTotals) {
+    Group g = Open("alt.test");
+    HeaderView view(g.db);
+    auto big1 = Part("<b1@x>", 1, INT64_MAX, 1), big2 = Part("<b2@x>", 2, INT64_MAX, 2);
+    auto low1 = Part("<l1@x>", 3, INT64_MIN, 1), low2 = Part("<l2@x>", 4, INT64_MIN, 2);
+    big1.lines = big2.lines = INT64_MAX;
+    for (const MessageVars* p : {&big1, &big2})
+        ASSERT_TRUE(g.db->StoreAttachment(p, Att("big.rar", 3)));
+    for (const MessageVars* p : {&low1, &low2})
+        ASSERT_TRUE(g.db->StoreAttachment(p, Att("low.rar", 3)));
+    Attachment big = Row(view, 0), low = Row(view, 1);
+    EXPECT_EQ(big.bytes, INT64_MAX);
+    EXPECT_EQ(big.lines, INT64_MAX);
+    EXPECT_EQ(big.partcount, 2);
+    EXPECT_EQ(low.bytes, INT64_MIN);
+    EXPECT_EQ(low.partcount, 2);
+}
+
 TEST_F(HeaderDbTest, QueuedOrFinishedAttachmentsKeepTheirStateAgainstAScan) {
     Group g = Open("alt.test");
     HeaderView view(g.db);

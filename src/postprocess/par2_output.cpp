@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <charconv>
+#include <climits>
 
 #include "app/text_util.h"
 
@@ -75,8 +76,10 @@ void AddPar2Line(std::string_view raw, Par2Report& report) {
     else if (StartsWith(line, "Loaded ") && line.find(" including ") != line.npos) {
         const int blocks =
             NumberBetween(line.substr(line.find(" including ")), " including ", " recovery blocks");
+        // Summed over every volume's line: saturates, whatever numbers the lines hold.
         if (blocks > 0)
-            report.blocks_loaded += blocks;
+            report.blocks_loaded =
+                blocks > INT_MAX - report.blocks_loaded ? INT_MAX : report.blocks_loaded + blocks;
     } else if (StartsWith(line, "You have ") && line.find(" data blocks available.") != line.npos) {
         // "You have 1960 out of 2000 data blocks available."
         const std::string_view rest = line.substr(9);

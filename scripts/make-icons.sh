@@ -149,6 +149,10 @@ render state_scan.png 16 16 "
   fill $blue_light stroke $blue_dark stroke-width 1.5 circle 6.5,6.5 6.5,2
   fill none stroke $grey_dark stroke-width 2.6 stroke-linecap round line 10,10 13.8,13.8"
 
+render state_held.png 16 16 "
+  fill $amber_light stroke $amber_dark stroke-width 1.1 circle 8,8 8,1.5
+  fill $amber_dark stroke none roundrectangle 5,4.5 7,11.5 0.5,0.5 roundrectangle 9,4.5 11,11.5 0.5,0.5"
+
 # ---- sort arrows 9 x 5 and the stop glyph 7 x 7 ---------------------------------------------
 
 arrow='#5f6368'

@@ -18,6 +18,10 @@ inline constexpr int StateDownloading = 4;  // a worker is downloading it
 inline constexpr int StateDone = 5;         // downloaded (or read)
 inline constexpr int StateFailed = 6;       // download failed or was stopped
 inline constexpr int StateScanJob = 8;      // queue entry that scans a group
+// A queue entry held back: a par2 recovery volume of a set whose index may show that it is
+// not needed. No worker takes it until it is released (queued again) or dropped. Stored
+// like any other state; a version that does not know it leaves the entry alone.
+inline constexpr int StateHeld = 9;
 
 // One article: one part of an attachment.
 struct MessageVars {

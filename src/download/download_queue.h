@@ -17,11 +17,6 @@
 
 namespace qs {
 
-// A queue entry held back: a par2 recovery volume of a set whose index may show that it is
-// not needed. No worker takes it until it is released (queued again) or dropped. Stored
-// like any other state; a version that does not know it leaves the entry alone.
-inline constexpr int StateHeld = 9;
-
 // The download queue and the log behind it: every way an entry comes in (a group's rows,
 // an NZB file, a scan request), the hand-over to workers, the filing of what they did, and
 // the user's edits. Any thread may call it.

@@ -27,9 +27,10 @@ constexpr std::array<const char*, 11> kToolFiles = {
 
 // Index = attachment state - 1; the state with no value of its own (7) shows the multigroup
 // head.
-constexpr std::array<const char*, 8> kStateFiles = {
-    "state_complete.png", "state_incomplete.png", "state_queued.png",     "state_downloading.png",
-    "state_done.png",     "state_failed.png",     "state_multigroup.png", "state_scan.png",
+constexpr std::array<const char*, 9> kStateFiles = {
+    "state_complete.png",    "state_incomplete.png", "state_queued.png",
+    "state_downloading.png", "state_done.png",       "state_failed.png",
+    "state_multigroup.png",  "state_scan.png",       "state_held.png",
 };
 
 // A picture built into the program, at the size the caller promises. A picture that is

@@ -89,4 +89,14 @@ std::string DisplayUtf8(std::string_view text) {
     return out;
 }
 
+std::string ResultText(std::string_view reason, bool held) {
+    if (reason.empty())
+        return held ? "Held until a repair needs it" : "";
+    const size_t set = reason.rfind("; set: ");
+    if (set == std::string_view::npos)
+        return DisplayUtf8(reason);
+    return DisplayUtf8(std::string(reason.substr(set + 2)) + "; " +
+                       std::string(reason.substr(0, set)));
+}
+
 }  // namespace qs::ui

@@ -19,4 +19,9 @@ std::string LastScannedText(int64_t seconds);
 // byte is taken as Latin-1 (a subject in an 8-bit code page still shows, never as "").
 std::string DisplayUtf8(std::string_view text);
 
+// The Result column of the Queue and Log tabs: a filed entry's reason, with what became of
+// its set ("set: repaired (2 blocks)", noted last) moved to the front; a held recovery
+// volume that has no reason says it is held.
+std::string ResultText(std::string_view reason, bool held);
+
 }  // namespace qs::ui

@@ -54,6 +54,9 @@ class FrameEvents : public EventListener {
     void OnEntryFiled(const FiledEntry& entry) override {
         frame_.CallAfter([this, entry] { frame_.EntryFiled(entry); });
     }
+    void OnSetProcessed(const ProcessedSet& set) override {
+        frame_.CallAfter([this, set] { frame_.SetProcessed(set); });
+    }
     void OnScanEnded(const ScanReport& report) override {
         frame_.CallAfter([this, group = report.group] {
             frame_.GroupListChanged();
@@ -368,6 +371,16 @@ void CMainFrame::EntryFiled(const FiledEntry& entry) {
         ++failures_since_idle_;
         ShowNotification("Download failed",
                          entry.filename + (entry.reason.empty() ? "" : ": " + entry.reason));
+    }
+}
+
+void CMainFrame::SetProcessed(const ProcessedSet& set) {
+    // The outcome is noted on the set's log records: the Log tab's Result column shows it.
+    if (list_->tab() == kTabLog)
+        list_->Reload();
+    if (set.failed) {
+        ++failures_since_idle_;
+        ShowNotification("Post-processing failed", set.name + ": " + set.outcome);
     }
 }
 

@@ -144,6 +144,7 @@ class CMainFrame : public wxFrame, public ViewHost {
     // Engine events, on this thread.
     void RowsChanged(const std::string& database);
     void EntryFiled(const FiledEntry& entry);
+    void SetProcessed(const ProcessedSet& set);
     void GroupListChanged();
 
     StartupContext startup_;

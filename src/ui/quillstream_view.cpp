@@ -36,7 +36,11 @@ constexpr ViewColumnSpec kViewColumns[kColumns] = {
     {"Date", "date", wxLIST_FORMAT_RIGHT, 150, "Wed May 30 20:08:08 2000"},
 };
 
-constexpr int kStateImages = 8;
+// The Queue and Log tabs add a column: why an entry failed, or what became of its set.
+constexpr const char* kResultCaption = "Result";
+constexpr int kResultWidth = 320;
+
+constexpr int kStateImages = 9;
 // The generic list draws its header images from the rows' image list, so the two sort
 // arrows follow the eight state images there.
 constexpr int kFirstArrowImage = kStateImages;
@@ -202,7 +206,16 @@ void CQuillstreamView::SelectTab(int tab) {
     Refresh();
 }
 
+void CQuillstreamView::SyncResultColumn() {
+    const bool wanted = tab_ != kTabList;
+    if (wanted && GetColumnCount() == kColumns)
+        AppendColumn(kResultCaption, wxLIST_FORMAT_LEFT, FromDIP(kResultWidth));
+    else if (!wanted && GetColumnCount() > kColumns)
+        DeleteColumn(kColumns);
+}
+
 void CQuillstreamView::SetSource(std::unique_ptr<HeaderView> view) {
+    SyncResultColumn();
     view_ = std::move(view);
     if (view_)
         view_->Invalidate();
@@ -307,6 +320,8 @@ wxString CQuillstreamView::OnGetItemText(long item, long column) const {
             return std::to_string(a.parts);
         case 5:
             return TimeText(a.date);
+        case 6:
+            return wxString::FromUTF8(ResultText(a.reason, a.state == StateHeld));
         default:
             return wxString();
     }

@@ -110,6 +110,8 @@ class CQuillstreamView : public wxListCtrl {
     wxItemAttr* OnGetItemAttr(long item) const override;
     bool RowAt(long item, Attachment& out) const;
     void SetSource(std::unique_ptr<HeaderView> view);
+    // The Result column shows on the Queue and Log tabs only.
+    void SyncResultColumn();
     void ApplyHeaderArrows();
     // The source's row count; 0 with no source or when it cannot be counted.
     long SourceRowCount() const;

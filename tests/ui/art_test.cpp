@@ -58,8 +58,8 @@ TEST(Art, EveryPictureLoadsAtItsSizeOnATransparentGround) {
     }
 
     const auto states = StateImageList();
-    ASSERT_EQ(states->GetImageCount(), 8);
-    for (int i = 0; i < 8; ++i) {
+    ASSERT_EQ(states->GetImageCount(), 9);  // states 1 to 9
+    for (int i = 0; i < 9; ++i) {
         const wxImage image = states->GetBitmap(i).ConvertToImage();
         EXPECT_EQ(image.GetSize(), wxSize(16, 16)) << i;
         EXPECT_TRUE(Transparent(image, 0, 0)) << i;

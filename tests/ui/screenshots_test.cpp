@@ -31,6 +31,7 @@
 #include "ui/post_dialog.h"
 #include "ui/quillstream_view.h"
 #include "ui/read_dialog.h"
+#include "ui/screenshot.h"
 #include "ui/speed_bar.h"
 #include "ui/wizard.h"
 #include "ui/wizard_pages.h"
@@ -42,16 +43,6 @@ using namespace std::chrono_literals;
 
 void Settle() {
     PumpFor(700ms);
-}
-
-// The window's area of the screen into dir/name.png.
-void Shoot(wxWindow* window, const std::string& dir, const std::string& name) {
-    Settle();
-    const wxRect r = window->GetScreenRect();
-    const std::string command = "import -window root -crop " + std::to_string(r.width) + "x" +
-                                std::to_string(r.height) + "+" + std::to_string(r.x) + "+" +
-                                std::to_string(r.y) + " +repage '" + dir + "/" + name + ".png'";
-    ASSERT_EQ(std::system(command.c_str()), 0) << command;
 }
 
 TEST(Screenshots, DISABLED_MainWindowQueueFindAndParts) {

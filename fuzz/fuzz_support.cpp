@@ -1,6 +1,5 @@
 #include "fuzz_support.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -55,16 +54,6 @@ void EmptyDirectory(const std::string& dir) {
         fs::remove_all(entry.path(), ec);
 }
 
-std::string NotPlainFilesIn(const std::string& dir) {
-    std::string odd;
-    std::error_code ec;
-    for (const auto& entry : fs::directory_iterator(dir, ec)) {
-        if (!entry.is_regular_file(ec) || entry.is_symlink(ec))
-            odd += entry.path().string() + "\n";
-    }
-    return odd;
-}
-
 size_t CountEntries(const std::string& dir) {
     size_t count = 0;
     std::error_code ec;
@@ -72,15 +61,6 @@ size_t CountEntries(const std::string& dir) {
          it.increment(ec))
         ++count;
     return count;
-}
-
-uint64_t AllocatedBytes(const std::string& path) {
-    struct stat st {};
-    if (lstat(path.c_str(), &st) != 0)
-        return 0;
-    const uint64_t allocated = static_cast<uint64_t>(st.st_blocks) * 512;
-    const uint64_t size = static_cast<uint64_t>(st.st_size);
-    return allocated < size ? allocated : size;
 }
 
 std::string_view AsText(const uint8_t* data, size_t size) {

@@ -76,6 +76,7 @@ constexpr IntKey kAdvancedTail[] = {
     {"MultiGroupTolerance", &Settings::MultiGroupTolerance},
     {"PostProcess", &Settings::PostProcess},
     {"DeleteAfterUnpack", &Settings::DeleteAfterUnpack},
+    {"PipelineDepth", &Settings::PipelineDepth},
 };
 
 template <size_t N>

@@ -88,6 +88,8 @@ struct Settings {
     // After a set's last file: 0 nothing, 1 par2 verify and repair, 2 and unpack.
     int PostProcess = 2;
     int DeleteAfterUnpack = 0;  // the archive volumes and par2 files, once unpacked
+    // BODY commands a download keeps in flight on its connection (1: one at a time).
+    int PipelineDepth = 4;
     // Run through /bin/sh -c when "Shutdown when finished" is on and the work has ended.
     std::string PowerOffCommand = "systemctl poweroff";
 

@@ -45,64 +45,58 @@ PartOutcome RefusalOutcome(int code) {
 
 }  // namespace
 
-PartOutcome FetchPart(DownloadShared& shared, int slot_index, ServerRotation& rotation,
-                      const Attachment& entry, const MessageVars& part, SlotConnection& connection,
-                      LineList& lines, std::string& reply) {
+namespace {
+
+// Connects the slot (the rotation's current server first) and selects the entry's group
+// when SetGroup asks for it. Written when the connection is ready.
+PartOutcome OpenConnection(DownloadShared& shared, int slot_index, ServerRotation& rotation,
+                           const Attachment& entry, SlotConnection& connection,
+                           std::string& reply) {
     WorkerState& state = shared.state();
     ThreadSlot& slot = state.slot(slot_index);
-    // Each part takes the settings anew: a changed speed limit applies from the next part.
-    const std::shared_ptr<const Settings> settings = state.settings();
-    lines.clear();
-    reply.clear();
-
+    LogLine("Connecting...\n");
+    connection = ConnectToServer(state, slot_index, rotation, &slot.status, false);
     if (!connection) {
-        LogLine("Connecting...\n");
-        connection = ConnectToServer(state, slot_index, rotation, &slot.status, false);
-        if (!connection) {
-            LogLine("Connect FAILED!\n");
-            return state.ShouldContinue(slot_index) ? PartOutcome::Unreachable
-                                                    : PartOutcome::Stopped;
-        }
-        if (settings->SetGroup) {
-            std::string host = rotation.host();
-            slot.status.Set(host + ":Setting Group...");
-            LogLine("Setting group\n");
-            if (!SelectGroup(*connection, entry.newsgroup)) {
-                slot.status.Set(host + ":Error Setting Group...Retrying...");
-                reply = "GROUP " + entry.newsgroup + " refused";
-                connection.reset();
-                return PartOutcome::Refused;
-            }
+        LogLine("Connect FAILED!\n");
+        return state.ShouldContinue(slot_index) ? PartOutcome::Unreachable : PartOutcome::Stopped;
+    }
+    if (state.settings()->SetGroup) {
+        std::string host = rotation.host();
+        slot.status.Set(host + ":Setting Group...");
+        LogLine("Setting group\n");
+        if (!SelectGroup(*connection, entry.newsgroup)) {
+            slot.status.Set(host + ":Error Setting Group...Retrying...");
+            reply = "GROUP " + entry.newsgroup + " refused";
+            connection.reset();
+            return PartOutcome::Refused;
         }
     }
-    if (connection->fail() || connection->eof())
-        return PartOutcome::ConnectionLost;
+    return PartOutcome::Written;
+}
 
-    LogLine("Connect OK!\n");
-    char counter[64];
-    std::snprintf(counter, sizeof counter, " (%d/%d)", part.partnum, entry.parts);
-    slot.status.Set(rotation.host() + ":" + entry.filename + counter);
-
-    std::string command = "BODY ";
-    if (settings->UseArticleId) {
+// The BODY command for a part; empty, with the reason in `why`, when it has none.
+std::string BodyCommand(const Settings& settings, const MessageVars& part, std::string& why) {
+    if (settings.UseArticleId) {
         if (part.ArticleId == 0) {
-            AppendStatus(slot, " No article number known");
-            reply = "no article number known";
-            return PartOutcome::NotFound;
+            why = "no article number known";
+            return {};
         }
-        command += std::to_string(part.ArticleId);
-    } else {
-        if (!FitsInCommand(part.MessageId)) {
-            AppendStatus(slot, " Invalid message-id");
-            reply = "invalid message-id";
-            return PartOutcome::NotFound;
-        }
-        command += part.MessageId;
+        return "BODY " + std::to_string(part.ArticleId);
     }
-    connection->SendCommand(command);
+    if (!FitsInCommand(part.MessageId)) {
+        why = "invalid message-id";
+        return {};
+    }
+    return "BODY " + part.MessageId;
+}
 
+// Reads one BODY reply and, when the server sends the body, its lines up to the closing dot.
+PartOutcome ReadBody(DownloadShared& shared, int slot_index, NntpSocket& connection,
+                     const Settings& settings, LineList& lines, std::string& reply) {
+    WorkerState& state = shared.state();
+    ThreadSlot& slot = state.slot(slot_index);
     std::string line;
-    connection->ReadLine(line);
+    connection.ReadLine(line);
     int code = ReplyCode(line);
     LogLine("Body requested\n");
     if (code / 10 * 10 != 220) {
@@ -118,14 +112,14 @@ PartOutcome FetchPart(DownloadShared& shared, int slot_index, ServerRotation& ro
     }
 
     // The line strings are reused from part to part, so a steady download allocates little.
-    const int limit_kbps = settings->SpeedUse ? settings->SpeedVal : 0;
+    const int limit_kbps = settings.SpeedUse ? settings.SpeedVal : 0;
     size_t count = 0;
     bool complete = false;
     for (;;) {
         if (count == lines.size())
             lines.emplace_back();
         std::string& body_line = lines[count];
-        if (!connection->ReadLine(body_line, kReplyBufferSize, LineMode::Whole))
+        if (!connection.ReadLine(body_line, kReplyBufferSize, LineMode::Whole))
             break;  // the connection ended or failed; a piece of a line is not kept
         if ((body_line.size() == 2 && body_line[0] == '.' && body_line[1] == '\r') ||
             (body_line.size() == 1 && body_line[0] == '.')) {
@@ -152,8 +146,75 @@ PartOutcome FetchPart(DownloadShared& shared, int slot_index, ServerRotation& ro
         return PartOutcome::ConnectionLost;
     }
     LogLine("Download part complete.\n");
-    LogLine("Returning OK from part retrieval function!\n");
     return PartOutcome::Written;
+}
+
+}  // namespace
+
+int PipelineDepthOf(const Settings& settings) {
+    return std::clamp(settings.PipelineDepth, 1, kMaxPipelineDepth);
+}
+
+PartOutcome FetchPart(DownloadShared& shared, int slot_index, ServerRotation& rotation,
+                      const Attachment& entry, int index, SlotConnection& connection,
+                      BodyPipeline& pipeline, LineList& lines, std::string& reply) {
+    WorkerState& state = shared.state();
+    ThreadSlot& slot = state.slot(slot_index);
+    // Each part takes the settings anew: a changed speed limit applies from the next part.
+    const std::shared_ptr<const Settings> settings = state.settings();
+    const MessageVars& part = entry.partlist[static_cast<size_t>(index)];
+    lines.clear();
+    reply.clear();
+
+    // Replies waiting for other parts than this one cannot be skipped: start afresh.
+    if (connection && !pipeline.in_flight.empty() && pipeline.in_flight.front() != index)
+        connection.reset();
+    if (!connection) {
+        pipeline.in_flight.clear();
+        const PartOutcome opened =
+            OpenConnection(shared, slot_index, rotation, entry, connection, reply);
+        if (opened != PartOutcome::Written)
+            return opened;
+    }
+    if (connection->fail() || connection->eof())
+        return PartOutcome::ConnectionLost;
+
+    LogLine("Connect OK!\n");
+    char counter[64];
+    std::snprintf(counter, sizeof counter, " (%d/%d)", part.partnum, entry.parts);
+    slot.status.Set(rotation.host() + ":" + entry.filename + counter);
+
+    std::string why;
+    if (BodyCommand(*settings, part, why).empty()) {
+        AppendStatus(slot,
+                     " " + std::string(why == "invalid message-id" ? "Invalid message-id"
+                                                                   : "No article number known"));
+        reply = why;
+        return PartOutcome::NotFound;
+    }
+
+    // This part's command and those of the parts after it, up to the depth, go out before
+    // the first reply is read: on a distant server the bodies then follow each other
+    // without a round trip between them.
+    if (pipeline.in_flight.empty())
+        pipeline.next_to_send = index;
+    const int depth = PipelineDepthOf(*settings);
+    const int count = static_cast<int>(entry.partlist.size());
+    while (static_cast<int>(pipeline.in_flight.size()) < depth && pipeline.next_to_send < count) {
+        const int next = pipeline.next_to_send++;
+        const std::string command =
+            BodyCommand(*settings, entry.partlist[static_cast<size_t>(next)], why);
+        if (command.empty())
+            continue;  // fails on its own turn, without a command
+        // The first command of a pipeline drops whatever an earlier exchange left unread.
+        if (pipeline.in_flight.empty())
+            connection->SendCommand(command);
+        else
+            connection->SendPipelinedCommand(command);
+        pipeline.in_flight.push_back(next);
+    }
+    pipeline.in_flight.pop_front();  // this part's, first in line
+    return ReadBody(shared, slot_index, *connection, *settings, lines, reply);
 }
 
 namespace {
@@ -193,6 +254,7 @@ EntryResult DownloadAttachment(DownloadShared& shared, int slot_index, const Att
     const bool skip_missing = settings->SkipMissing || in_set;
     LineList lines;
     std::string reply;
+    BodyPipeline pipeline;
 
     const int count = static_cast<int>(entry.partlist.size());
     for (int p = 0; p < count; ++p) {
@@ -203,7 +265,7 @@ EntryResult DownloadAttachment(DownloadShared& shared, int slot_index, const Att
         const MessageVars& part = entry.partlist[static_cast<size_t>(p)];
         LogLine("Download message id: %s\n", part.MessageId.c_str());
         PartOutcome outcome =
-            FetchPart(shared, slot_index, rotation, entry, part, connection, lines, reply);
+            FetchPart(shared, slot_index, rotation, entry, p, connection, pipeline, lines, reply);
         LogLine("Download part really complete\n");
         if (outcome == PartOutcome::Unreachable) {
             result.outcome = EntryOutcome::Unreachable;
@@ -273,6 +335,10 @@ EntryResult DownloadAttachment(DownloadShared& shared, int slot_index, const Att
             connection.reset();
     }
 
+    // Replies still on their way belong to parts this entry no longer wants; the next entry
+    // cannot read past them.
+    if (!pipeline.in_flight.empty())
+        connection.reset();
     decoder.Finish();
     result.output_path = decoder.output_path();
     if (stopped || !state.downloading()) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <deque>
 #include <string>
 
 #include "app/events.h"
@@ -10,15 +11,30 @@
 
 namespace qs {
 
-// One BODY exchange for `part` on the slot's connection, connecting first when there is
-// none (and selecting the entry's group on a fresh connection with SetGroup). `lines`
-// receives the body lines, line ends as LineList describes; lines longer than a reply
-// buffer are read whole. Written means the body arrived up to its closing line; a body
-// cut short keeps the lines read and is ConnectionLost. `reply` gets the server's reply
-// line when it refused.
+// The most BODY commands a connection has in flight.
+inline constexpr int kMaxPipelineDepth = 16;
+// The setting PipelineDepth, within 1 and kMaxPipelineDepth.
+int PipelineDepthOf(const Settings& settings);
+
+// The parts of one entry whose BODY commands went out on the slot's connection and whose
+// replies have not been read yet, oldest first, and the next part to send.
+struct BodyPipeline {
+    std::deque<int> in_flight;
+    int next_to_send = 0;
+};
+
+// One BODY exchange for part `index` of the entry on the slot's connection, connecting
+// first when there is none (and selecting the entry's group on a fresh connection with
+// SetGroup). Up to PipelineDepth commands are kept in flight: this part's and those of the
+// parts after it, whose replies the next calls read in order. `lines` receives the body
+// lines, line ends as LineList describes; lines longer than a reply buffer are read whole.
+// Written means the body arrived up to its closing line; a body cut short keeps the lines
+// read and is ConnectionLost. `reply` gets the server's reply line when it refused. A
+// caller that drops the connection leaves `pipeline` to the next call, which starts it
+// again from `index`.
 PartOutcome FetchPart(DownloadShared& shared, int slot, ServerRotation& rotation,
-                      const Attachment& entry, const MessageVars& part, SlotConnection& connection,
-                      LineList& lines, std::string& reply);
+                      const Attachment& entry, int index, SlotConnection& connection,
+                      BodyPipeline& pipeline, LineList& lines, std::string& reply);
 
 // What DownloadAttachment reports.
 struct EntryResult {

@@ -87,9 +87,13 @@ SocketStreamBuffer::int_type SocketStreamBuffer::overflow(int_type c) {
 
 int SocketStreamBuffer::sync() {
     bool sent = SendPending(true);
-    // Writing a command ends whatever reply was being read: unread input is dropped.
-    char* get_end = block_.get() + kPutSize + kGetSize;
-    setg(get_end, get_end, get_end);
+    // Writing a command ends whatever reply was being read: unread input is dropped, unless
+    // the command was sent ahead of replies still to be read.
+    if (!keep_input_) {
+        char* get_end = block_.get() + kPutSize + kGetSize;
+        setg(get_end, get_end, get_end);
+    }
+    keep_input_ = false;
     return sent ? 0 : -1;
 }
 
@@ -296,6 +300,11 @@ void NntpSocket::SendCommand(std::string_view command) {
         return;
     write(command.data(), static_cast<std::streamsize>(command.size()));
     *this << '\r' << std::endl;
+}
+
+void NntpSocket::SendPipelinedCommand(std::string_view command) {
+    buffer_.KeepInputAtNextSync();
+    SendCommand(command);
 }
 
 }  // namespace qs

@@ -50,6 +50,8 @@ class SocketStreamBuffer : public std::streambuf {
     // cannot start.
     bool StartCompression();
     bool compressing() const { return deflate_ != nullptr; }
+    // The next flush keeps the input not read yet (replies to commands sent before).
+    void KeepInputAtNextSync() { keep_input_ = true; }
 
     enum class LineResult { Line, TooLong, End };
     // Cuts the next line out of the input: the "\n" is consumed and not stored, a "\r"
@@ -79,6 +81,7 @@ class SocketStreamBuffer : public std::streambuf {
     std::unique_ptr<DeflateStream> deflate_;
     std::string compressed_;  // reused for each send
     std::unique_ptr<char[]> block_;
+    bool keep_input_ = false;
 };
 
 // A blocking TCP connection to a news server, plain or TLS, read and written as a text
@@ -113,8 +116,12 @@ class NntpSocket : public std::iostream {
     // The same into a caller's buffer, zero-terminated.
     bool ReadLine(char* buffer, size_t size);
 
-    // Writes the text followed by CR LF and flushes: one send per command.
+    // Writes the text followed by CR LF and flushes: one send per command. Input not read
+    // yet is dropped: a command starts a new exchange.
     void SendCommand(std::string_view command);
+    // The same, but replies still unread are kept: for a command sent while the replies
+    // to earlier ones are on their way (pipelining).
+    void SendPipelinedCommand(std::string_view command);
 
     // After the server's 206 to "COMPRESS DEFLATE": both directions are deflated from here.
     bool StartCompression() { return buffer_.StartCompression(); }

@@ -53,6 +53,7 @@ TEST_F(DownloadQueue, PartMissingOnTheFirstServerIsFetchedFromTheSecond) {
     std::string data = PostYenc({&b}, "x.bin", 3000, 3);
     PostYenc({&a}, "x.bin", 3000, 3);
     a.SetReply("BODY", Reply::Line("430 no such article"));  // A has none of them
+    settings_.PipelineDepth = 1;  // one command at a time: each server sees only its own
     Queue(Entry("x.bin", 3));
     RunWorkers();
 
@@ -72,6 +73,7 @@ TEST_F(DownloadQueue, PartMissingEverywhereIsFetchedFourTimesThenTheEntryFails) 
     AddServer(b);
     settings_.ConnectionRetries = 1;
     settings_.SkipMissing = 0;
+    settings_.PipelineDepth = 1;  // one command at a time: part 3 is never asked for
     // Only a stop puts an entry back: one that cannot be had would come round for ever.
     settings_.CancelledBackInQueue = 1;
     PostYenc({&a, &b}, "m.bin", 3000, 3);

@@ -337,6 +337,7 @@ TEST_F(EngineTest, ANewSpeedLimitTakesHoldAtTheNextPart) {
     Configure(server, {"alt.binaries.one"}, [](Settings& s) {
         for (int i = 1; i < kThreadSlots; ++i)
             s.Thread[i] = 0;
+        s.PipelineDepth = 1;  // a BODY command is a part begun
     });
     auto engine = OpenEngine();
     ScanToEnd(*engine, "alt.binaries.one");

@@ -12,18 +12,27 @@ namespace qs::ui {
 
 namespace {
 
-// One line of the tree: a heading (no setting), a check box, a number (with spin buttons or
-// without) or the radio group of the first server to try.
-struct Entry {
-    enum Kind { Heading, Check, Number, Spin, FirstServer } kind;
-    const char* caption;
-    int Settings::*setting;
-};
-
 const char* const kFirstServerChoices[] = {
     "Always go to next server",
     "Go to first server for each part",
     "Go to first server for each attachment",
+    nullptr,
+};
+
+const char* const kPostProcessChoices[] = {
+    "Leave the files as they are",
+    "Verify and repair with par2",
+    "Verify, repair and unpack",
+    nullptr,
+};
+
+// One line of the tree: a heading (no setting), a check box, a number (with spin buttons or
+// without) or a radio group whose choice's index is the setting.
+struct Entry {
+    enum Kind { Heading, Check, Number, Spin, Radio } kind;
+    const char* caption;
+    int Settings::*setting;
+    const char* const* choices = nullptr;  // a radio group's, up to a null
 };
 
 // The tree in display order.
@@ -37,10 +46,12 @@ const Entry kEntries[] = {
     {Entry::Check, "Set newsgroup before download", &Settings::SetGroup},
     {Entry::Check, "Use article number instead of Message-Id", &Settings::UseArticleId},
     {Entry::Check, "Continue after missing part", &Settings::SkipMissing},
-    {Entry::FirstServer, "Newsserver to try download first", &Settings::UseFirstServer},
+    {Entry::Radio, "Newsserver to try download first", &Settings::UseFirstServer,
+     kFirstServerChoices},
     {Entry::Number, "Socket timeout (Seconds)", &Settings::SocketTimeout},
     {Entry::Spin, "Retries to connect to a newsserver", &Settings::ConnectionRetries},
     {Entry::Check, "Place cancelled download back in queue", &Settings::CancelledBackInQueue},
+    {Entry::Spin, "Requests sent ahead on a connection (1 to 16)", &Settings::PipelineDepth},
     {Entry::Heading, "Scanning", nullptr},
     {Entry::Check, "Find expired articles", &Settings::FindExpired},
     {Entry::Number, "Scan maximum amount of headers", &Settings::MaxHeaders},
@@ -50,6 +61,10 @@ const Entry kEntries[] = {
     {Entry::Check, "Smart-rename when decoded file already exists", &Settings::RenameExisting},
     {Entry::Check, "Delete erroneously decoded files", &Settings::DeleteIncomplete},
     {Entry::Check, "Use subject as filename", &Settings::FilenameIsSubject},
+    {Entry::Heading, "Sets of archives with par2 files", nullptr},
+    {Entry::Radio, "When a set has arrived", &Settings::PostProcess, kPostProcessChoices},
+    {Entry::Check, "Delete the archives and par2 files once unpacked",
+     &Settings::DeleteAfterUnpack},
     {Entry::Heading, "Misc", nullptr},
     {Entry::Check, "Do not ask to create download directories", &Settings::AutoCreateDirs},
     {Entry::Check, "Do not create subdirs for auto download directories", &Settings::NoAutoSubdir},
@@ -96,10 +111,10 @@ COptionsPage5::COptionsPage5(wxWindow* parent, OptionsContext& context)
                 item =
                     tree_->AddNumber(heading, caption, s.*entry.setting, entry.kind == Entry::Spin);
                 break;
-            case Entry::FirstServer:
-                item = first_server_ = tree_->AddRadioGroup(heading, caption);
-                for (int i = 0; i < static_cast<int>(std::size(kFirstServerChoices)); ++i)
-                    tree_->AddRadio(item, kFirstServerChoices[i], s.*entry.setting == i);
+            case Entry::Radio:
+                item = tree_->AddRadioGroup(heading, caption);
+                for (int i = 0; entry.choices[i]; ++i)
+                    tree_->AddRadio(item, entry.choices[i], s.*entry.setting == i);
                 break;
         }
         items_.push_back(item);
@@ -170,7 +185,7 @@ void COptionsPage5::Store(Settings& settings) {
                 if (tree_->GetNumber(item, value))
                     settings.*entry->setting = value;
                 break;
-            case Entry::FirstServer:
+            case Entry::Radio:
                 if (const int index = tree_->SelectedRadio(item); index >= 0)
                     settings.*entry->setting = index;
                 break;

@@ -32,7 +32,6 @@ class COptionsPage5 : public COptionsPage {
     CTreeOptionsCtrl* tree_ = nullptr;
     wxTextCtrl* base_dir_ = nullptr;
     std::vector<wxTreeItemId> items_;  // one per line of the tree, in display order
-    wxTreeItemId first_server_;        // the radio group of UseFirstServer
     wxTreeItemId set_group_;
     wxTreeItemId use_article_id_;
 };

@@ -404,6 +404,10 @@ TEST_F(OptionsDialogTest, OptionTreeLinksItsPairAndChecksNumbers) {
     EXPECT_EQ(tree->SelectedRadio(first_server), 2);
     tree->ClickItem(radio);
     EXPECT_EQ(tree->SelectedRadio(first_server), 2);
+    // What becomes of a finished set: unpacking (the third choice) is the default.
+    const wxTreeItemId sets = advanced->ItemOf("When a set has arrived");
+    EXPECT_EQ(tree->SelectedRadio(sets), 2);
+    tree->ClickItem(tree->GetFirstChild(sets, cookie));
 
     // Numbers are edited in place: a spin control for the retention, text for the timeout.
     const wxTreeItemId days = advanced->ItemOf("Days to keep headers");
@@ -429,6 +433,7 @@ TEST_F(OptionsDialogTest, OptionTreeLinksItsPairAndChecksNumbers) {
     EXPECT_EQ(now->SocketTimeout, 30);
     EXPECT_EQ(now->RetentionDays, 21);
     EXPECT_EQ(now->UseFirstServer, 2);
+    EXPECT_EQ(now->PostProcess, 0);
     EXPECT_EQ(now->SetGroup, 1);
     EXPECT_EQ(now->UseArticleId, 0);
 }

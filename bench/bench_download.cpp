@@ -2,12 +2,14 @@
 // yEnc decoding with part checks, and writing the file, with 1 and 6 slots, plain and over
 // TLS (the second argument; strict certificate checks against a throw-away CA). The server
 // runs in this process, so the figures include its cost, its TLS encryption too. Set
-// QS_BENCH_MB for the corpus size (default 256 MiB).
+// QS_BENCH_MB for the corpus size (default 256 MiB). Also: a server 50 ms away, with and
+// without pipelined requests.
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <ctime>
 #include <memory>
@@ -48,11 +50,21 @@ double CpuSeconds() {
            static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-void BM_DownloadCorpus(benchmark::State& state) {
-    const int slots = static_cast<int>(state.range(0));
-    const bool tls = state.range(1) != 0;
+struct DownloadSetup {
+    int slots = 6;
+    bool tls = false;
+    int pipeline_depth = 4;
+    std::chrono::milliseconds latency{0};  // the link's round trip
+    int64_t megabytes = 256;
+    int64_t file_megabytes = 100;  // the largest file
+};
+
+void DownloadCorpus(benchmark::State& state, const DownloadSetup& setup) {
+    const int slots = setup.slots;
+    const bool tls = setup.tls;
     qs::test::CorpusOptions options;
-    options.big_megabytes = CorpusMegabytes();
+    options.big_megabytes = setup.megabytes;
+    options.big_file_megabytes = setup.file_megabytes;
     auto corpus = std::make_shared<qs::test::GeneratedCorpus>(options);
     qs::test::TempDir certificate_dir;
     qs::test::ServerOptions server_options;
@@ -65,6 +77,7 @@ void BM_DownloadCorpus(benchmark::State& state) {
     }
     qs::test::NewsServer server(server_options);
     server.SetCorpus(corpus);
+    server.SetLatency(setup.latency);
 
     uint64_t bytes = 0;
     double cpu = 0;
@@ -78,6 +91,7 @@ void BM_DownloadCorpus(benchmark::State& state) {
         settings.AutoCreateDirs = 1;
         settings.NoAutoSubdir = 1;
         settings.BaseDir = dir.File("dl");
+        settings.PipelineDepth = setup.pipeline_depth;
         qs::ServerEntry entry;
         entry.host = "127.0.0.1";
         entry.port = server.port();
@@ -146,6 +160,33 @@ void BM_DownloadCorpus(benchmark::State& state) {
     ::getrusage(RUSAGE_SELF, &usage);
     state.counters["peak_rss_MB"] = static_cast<double>(usage.ru_maxrss) / 1024.0;
 }
+
+void BM_DownloadCorpus(benchmark::State& state) {
+    DownloadSetup setup;
+    setup.slots = static_cast<int>(state.range(0));
+    setup.tls = state.range(1) != 0;
+    setup.megabytes = CorpusMegabytes();
+    DownloadCorpus(state, setup);
+}
+
+// A distant server: every reply leaves 50 ms after its command came, as over a link with
+// that round trip (bandwidth unlimited). 192 MiB in files of 16 MiB (44 parts each) on 6
+// slots, with 1 and 4 BODY commands in flight per connection.
+void BM_DownloadOverSlowLink(benchmark::State& state) {
+    DownloadSetup setup;
+    setup.pipeline_depth = static_cast<int>(state.range(0));
+    setup.latency = std::chrono::milliseconds(50);
+    setup.megabytes = 192;
+    setup.file_megabytes = 16;
+    DownloadCorpus(state, setup);
+}
+
+BENCHMARK(BM_DownloadOverSlowLink)
+    ->ArgNames({"depth"})
+    ->Arg(1)
+    ->Arg(4)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 BENCHMARK(BM_DownloadCorpus)
     ->ArgNames({"slots", "tls"})

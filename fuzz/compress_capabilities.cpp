@@ -114,7 +114,8 @@ void Serve(int listener, std::string_view capabilities, std::string_view payload
 // What the client should conclude from the capabilities text.
 bool OffersDeflate(std::string_view text) {
     size_t lf = text.find('\n');
-    if (lf == std::string_view::npos || lf > kReplyBufferSize - 1 || ReplyCode(text) != 101)
+    if (lf == std::string_view::npos || lf > kReplyBufferSize - 1 ||
+        ReplyCode(text.substr(0, lf)) != 101)
         return false;
     text.remove_prefix(lf + 1);
     bool offered = false;

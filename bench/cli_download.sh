@@ -3,11 +3,13 @@
 # serves a generated corpus of MB MiB in alt.binaries.big on loopback, `quillstream-cli nzb`
 # queues it and `download` fetches it on SLOTS thread slots. Prints time, throughput, the
 # client's CPU and peak memory and the server's CPU; every file is checked by SHA-256.
-#   bench/cli_download.sh BIN_DIR [MB] [SLOTS]      (make build first; BIN_DIR build-release/bin)
+#   bench/cli_download.sh BIN_DIR [MB] [SLOTS] [DEPTH]   (make build first; BIN_DIR
+#   build-release/bin; DEPTH: BODY commands in flight per connection, default the setting's)
 set -euo pipefail
 bin=${1:?usage: cli_download.sh BIN_DIR [MB] [SLOTS]}
 mb=${2:-1024}
 slots=${3:-6}
+depth=${4:-}
 work=$(mktemp -d /tmp/qs-bench-dl.XXXXXX)
 server_pid=
 cleanup() {
@@ -36,6 +38,7 @@ PY
 cli="$bin/quillstream-cli --home $work/home"
 $cli servers add 127.0.0.1 --port "$port" >/dev/null
 $cli config Advanced BaseDir "$work/dl" >/dev/null
+[ -z "$depth" ] || $cli config Advanced PipelineDepth "$depth" >/dev/null
 for i in 0 1 2 3 4 5; do
     $cli config UseThreads "Thread$i" "$([ "$i" -lt "$slots" ] && echo 1 || echo 0)" >/dev/null
 done
@@ -44,7 +47,7 @@ $cli --yes nzb "$work/big.nzb" >/dev/null 2>&1
 server_cpu() { awk '{print $14 + $15}' "/proc/$server_pid/stat"; }
 ticks=$(getconf CLK_TCK)
 before=$(server_cpu)
-/usr/bin/time -f "%e %U %S %M" -o "$work/time" $cli --yes download 2>"$work/download.err" ||
+${QS_BENCH_WRAP:-} /usr/bin/time -f "%e %U %S %M" -o "$work/time" $cli --yes download 2>"$work/download.err" ||
     { cat "$work/download.err" >&2; exit 1; }
 after=$(server_cpu)
 read -r wall user sys rss_kb <"$work/time"

@@ -100,6 +100,7 @@ PartOutcome ReadBody(DownloadShared& shared, int slot_index, NntpSocket& connect
     int code = ReplyCode(line);
     LogLine("Body requested\n");
     if (code / 10 * 10 != 220) {
+        lines.clear();
         if (code < 0) {
             reply = "no reply";
             return PartOutcome::ConnectionLost;
@@ -163,8 +164,13 @@ PartOutcome FetchPart(DownloadShared& shared, int slot_index, ServerRotation& ro
     // Each part takes the settings anew: a changed speed limit applies from the next part.
     const std::shared_ptr<const Settings> settings = state.settings();
     const MessageVars& part = entry.partlist[static_cast<size_t>(index)];
-    lines.clear();
     reply.clear();
+    // The strings of `lines` are reused for the next body: a steady download allocates
+    // little. Only a failure before the body empties the list.
+    auto failed_before_body = [&lines](PartOutcome outcome) {
+        lines.clear();
+        return outcome;
+    };
 
     // Replies waiting for other parts than this one cannot be skipped: start afresh.
     if (connection && !pipeline.in_flight.empty() && pipeline.in_flight.front() != index)
@@ -174,10 +180,10 @@ PartOutcome FetchPart(DownloadShared& shared, int slot_index, ServerRotation& ro
         const PartOutcome opened =
             OpenConnection(shared, slot_index, rotation, entry, connection, reply);
         if (opened != PartOutcome::Written)
-            return opened;
+            return failed_before_body(opened);
     }
     if (connection->fail() || connection->eof())
-        return PartOutcome::ConnectionLost;
+        return failed_before_body(PartOutcome::ConnectionLost);
 
     LogLine("Connect OK!\n");
     char counter[64];
@@ -190,7 +196,7 @@ PartOutcome FetchPart(DownloadShared& shared, int slot_index, ServerRotation& ro
                      " " + std::string(why == "invalid message-id" ? "Invalid message-id"
                                                                    : "No article number known"));
         reply = why;
-        return PartOutcome::NotFound;
+        return failed_before_body(PartOutcome::NotFound);
     }
 
     // This part's command and those of the parts after it, up to the depth, go out before

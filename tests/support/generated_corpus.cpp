@@ -708,3 +708,127 @@ void GeneratedCorpus::AppendText(size_t file, std::string& out) const {
 }
 
 }  // namespace qs::test
+
+namespace qs::test {
+
+namespace {
+
+// `size` letters and digits drawn from `seed`.
+void AppendRandomText(uint64_t seed, size_t size, std::string& out) {
+    static const char kAlphabet[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    for (size_t i = 0; i < size; ++i)
+        out += kAlphabet[Mix(seed * 131 + i) % (sizeof kAlphabet - 1)];
+}
+
+}  // namespace
+
+ScanGroupCorpus::ScanGroupCorpus(std::shared_ptr<const NewsCorpus> base, int64_t articles)
+    : base_(std::move(base)), articles_(articles > 0 ? articles : 0), date_(RecentDate()) {
+    if (base_)
+        base_groups_ = base_->Groups().size();
+}
+
+bool ScanGroupCorpus::Ours(const ArticleKey& key) const {
+    return key.group == base_groups_ && key.number >= 1 && key.number <= articles_;
+}
+
+std::vector<GroupInfo> ScanGroupCorpus::Groups() const {
+    std::vector<GroupInfo> groups = base_ ? base_->Groups() : std::vector<GroupInfo>{};
+    groups.push_back(GroupInfo{kGroupName, 1, articles_, articles_});
+    return groups;
+}
+
+std::optional<size_t> ScanGroupCorpus::FindGroup(std::string_view name) const {
+    if (name == kGroupName)
+        return base_groups_;
+    return base_ ? base_->FindGroup(name) : std::nullopt;
+}
+
+bool ScanGroupCorpus::Find(size_t group, int64_t number, ArticleKey& key) const {
+    if (group != base_groups_)
+        return base_ && base_->Find(group, number, key);
+    key = ArticleKey{group, number};
+    return Ours(key);
+}
+
+// "<random-number@news.example.com>": the number after the last '-' names the article.
+bool ScanGroupCorpus::FindId(std::string_view message_id, ArticleKey& key) const {
+    size_t dash = message_id.rfind('-');
+    size_t at = message_id.rfind('@');
+    if (dash != std::string_view::npos && at != std::string_view::npos && dash < at) {
+        int64_t number = 0;
+        for (char c : message_id.substr(dash + 1, at - dash - 1))
+            number = c >= '0' && c <= '9' && number < articles_ ? number * 10 + (c - '0') : -1;
+        ArticleKey ours{base_groups_, number};
+        if (Ours(ours) && MessageId(ours) == message_id) {
+            key = ours;
+            return true;
+        }
+    }
+    return base_ && base_->FindId(message_id, key);
+}
+
+std::string ScanGroupCorpus::MessageId(const ArticleKey& key) const {
+    if (!Ours(key))
+        return base_ && key.group != base_groups_ ? base_->MessageId(key) : std::string();
+    std::string id = "<";
+    AppendRandomText(static_cast<uint64_t>(key.number) * 2 + 1, 24, id);
+    id += "-" + std::to_string(key.number) + "@news.example.com>";
+    return id;
+}
+
+// "[k/300] - "name.partNN.rar" yEnc (p/50)": a set of kSetParts articles per name.
+void ScanGroupCorpus::AppendSubject(int64_t number, std::string& out) const {
+    const int64_t index = number - 1;
+    const int part = static_cast<int>(index % kSetParts) + 1;
+    out += "[" + std::to_string(index / kSetParts % 300 + 1) + "/300] - \"";
+    AppendRandomText(static_cast<uint64_t>(index / kSetParts) * 2, 24, out);
+    out += ".part" + std::to_string(part / 10) + std::to_string(part % 10) + ".rar\" yEnc (" +
+           std::to_string(part) + "/" + std::to_string(kSetParts) + ")";
+}
+
+void ScanGroupCorpus::AppendHead(const ArticleKey& key, std::string& out) const {
+    if (!Ours(key)) {
+        if (base_ && key.group != base_groups_)
+            base_->AppendHead(key, out);
+        return;
+    }
+    out += "From: Poster " + std::to_string(key.number / 5000) +
+           " <poster@example.com>\r\nNewsgroups: " + std::string(kGroupName) + "\r\nSubject: ";
+    AppendSubject(key.number, out);
+    out += "\r\nDate: " + date_ + "\r\nMessage-ID: " + MessageId(key) + "\r\n";
+}
+
+void ScanGroupCorpus::AppendBody(const ArticleKey& key, std::string& out) const {
+    if (Ours(key))
+        out += "x\r\n";
+    else if (base_ && key.group != base_groups_)
+        base_->AppendBody(key, out);
+}
+
+bool ScanGroupCorpus::AppendBodyStreaming(const ArticleKey& key, std::string& out,
+                                          const std::function<bool(std::string&)>& flush) const {
+    if (!Ours(key) && base_ && key.group != base_groups_)
+        return base_->AppendBodyStreaming(key, out, flush);
+    AppendBody(key, out);
+    return true;
+}
+
+void ScanGroupCorpus::AppendOverview(const ArticleKey& key, std::string& out) const {
+    if (!Ours(key)) {
+        if (base_ && key.group != base_groups_)
+            base_->AppendOverview(key, out);
+        return;
+    }
+    out += std::to_string(key.number);
+    out += '\t';
+    AppendSubject(key.number, out);
+    out += "\tPoster " + std::to_string(key.number / 5000) + " <poster@example.com>\t";
+    out += date_;
+    out += '\t';
+    out += MessageId(key);
+    out += "\t\t384200\t3000";
+}
+
+}  // namespace qs::test

@@ -98,4 +98,40 @@ class GeneratedCorpus : public NewsCorpus {
     mutable std::vector<std::optional<uint32_t>> crcs_;
 };
 
+// A base corpus with one large group on top, listed after the base's groups: `articles`
+// overview lines in the style of today's binary posts (50-part sets with random names, long
+// random message-ids), each made from its article number when asked for, so a group of
+// millions of headers costs no memory. Every article's body is one short line. For
+// benchmarks of the scan.
+class ScanGroupCorpus : public NewsCorpus {
+  public:
+    static constexpr const char* kGroupName = "alt.binaries.scan";
+    static constexpr int kSetParts = 50;
+
+    // `base` may be null: the scan group is then the only one.
+    ScanGroupCorpus(std::shared_ptr<const NewsCorpus> base, int64_t articles);
+
+    size_t scan_group() const { return base_groups_; }
+
+    std::vector<GroupInfo> Groups() const override;
+    std::optional<size_t> FindGroup(std::string_view name) const override;
+    bool Find(size_t group, int64_t number, ArticleKey& key) const override;
+    bool FindId(std::string_view message_id, ArticleKey& key) const override;
+    std::string MessageId(const ArticleKey& key) const override;
+    void AppendHead(const ArticleKey& key, std::string& out) const override;
+    void AppendBody(const ArticleKey& key, std::string& out) const override;
+    bool AppendBodyStreaming(const ArticleKey& key, std::string& out,
+                             const std::function<bool(std::string&)>& flush) const override;
+    void AppendOverview(const ArticleKey& key, std::string& out) const override;
+
+  private:
+    bool Ours(const ArticleKey& key) const;
+    void AppendSubject(int64_t number, std::string& out) const;
+
+    std::shared_ptr<const NewsCorpus> base_;
+    size_t base_groups_ = 0;
+    int64_t articles_ = 0;
+    std::string date_;
+};
+
 }  // namespace qs::test

@@ -34,7 +34,7 @@ int main(int argc, char** argv) {
     std::string user, password, nzb_path, sha_path;
     std::vector<std::string> tls_files;
     int delay_ms = 0, latency_ms = 0, body_error = 0, greeting_code = 0;
-    int64_t drop_after = -1;
+    int64_t drop_after = -1, scan_group = 0;
     bool endless_body = false, junk_body = false, no_serve = false, compress = false;
 
     app.add_option("--address", address, "address to listen on")->capture_default_str();
@@ -45,6 +45,10 @@ int main(int argc, char** argv) {
     app.add_option("--missing-percent", corpus_options.missing_percent,
                    "share of parts answered 430 although the NZB lists them")
         ->check(CLI::Range(0, 100));
+    app.add_option("--scan-group", scan_group,
+                   "also serve alt.binaries.scan with N overview lines made on the fly (scan "
+                   "benchmarks)")
+        ->check(CLI::NonNegativeNumber);
     app.add_option("--tls", tls_files, "speak TLS with this certificate and key (PEM files)")
         ->expected(2)
         ->type_name("CERT KEY");
@@ -98,7 +102,10 @@ int main(int argc, char** argv) {
         return 1;
     }
     // Posted articles are kept, so that a post can be read back.
-    server->SetCorpus(std::make_shared<qs::test::PostingCorpus>(corpus));
+    std::shared_ptr<const qs::test::NewsCorpus> served = corpus;
+    if (scan_group > 0)
+        served = std::make_shared<qs::test::ScanGroupCorpus>(corpus, scan_group);
+    server->SetCorpus(std::make_shared<qs::test::PostingCorpus>(served));
     if (!user.empty())
         server->RequireLogin(user, password);
     if (delay_ms > 0)
@@ -125,7 +132,7 @@ int main(int argc, char** argv) {
 
     std::cout << "quillstream-testserver listening on " << address << ":" << server->port()
               << (tls_files.empty() ? "" : " (TLS)") << std::endl;
-    for (const auto& g : corpus->Groups())
+    for (const auto& g : served->Groups())
         std::cout << "  " << g.name << " " << g.count << " articles (" << g.first << "-" << g.last
                   << ")" << std::endl;
 

@@ -83,16 +83,24 @@ bool BuildScanRecords(const OverviewRecord& record, const Group& group, ScanReco
     part.bytes = record.bytes;
     part.partnum = record.part_number;
 
+    // Field by field rather than from a fresh Attachment: the strings keep their buffers,
+    // so a scan loop that reuses `out` does not allocate per line.
     Attachment& a = out.attachment;
-    a = Attachment{};
+    a.state = 0;
     a.email = record.from;
     a.parts = record.part_total;
+    a.partcount = 0;
+    a.bytes = 0;
+    a.lines = 0;
     a.date = record.date;
     a.Id = record.part_total == 1 ? record.message_id : record.subject;
     a.filename = record.subject;
     a.dir = group.downloaddir;
     a.newsgroup = group.name;
     a.isnew = 1;
+    a.reason.clear();
+    a.flags[0] = a.flags[1] = a.flags[2] = 0;
+    a.partlist.clear();
     return true;
 }
 

@@ -12,6 +12,7 @@
 #include "scan/header_expiry.h"
 #include "scan/header_filter.h"
 #include "scan/overview_line.h"
+#include "scan/scan_merger.h"
 
 namespace qs {
 
@@ -123,9 +124,14 @@ ServerResult ScanServerOnce(WorkerState& state, const ScanTarget& target, int sl
     // lines stored already has made no progress, however many it read.
     const int64_t stored_before = target.db->HighestArticleId();
     const bool last_known = reply.fields >= 4;
-    OverviewRecord record;
-    ScanRecords records;
     DbBatch batch(target.db);
+    // Declared after the batch: every line handed on is stored before the batch commits.
+    ScanMerger merger(target.db, group);
+    auto store_failed = [&] {
+        error = "the header database refused a write: " + target.db->path();
+        slot.status.Set(host + ":" + error);
+        return ServerResult::Failed;
+    };
     for (;;) {
         // Read whole (up to the stream's limit), so an over-long line can be skipped alone.
         bool whole = connection->ReadLine(line, kScanLineBuffer, LineMode::Whole);
@@ -140,11 +146,13 @@ ServerResult ScanServerOnce(WorkerState& state, const ScanTarget& target, int sl
             slot.status.Set(host + ":Socket error...retrying...");
             connection->Close();
             LogLine("Socket error: lastid=%" PRId64 "\n", last_seen);
+            if (!merger.Finish())
+                return store_failed();
             if (state.downloading())
                 state.SleepUnlessStopped(slot_index, kRetryPause);
             return ServerResult::Retry;
         }
-        if (!state.WaitWhilePaused(slot_index))
+        if (state.paused() && !state.WaitWhilePaused(slot_index))
             break;
         if (!IsOverviewDataLine(line))
             continue;
@@ -172,19 +180,19 @@ ServerResult ScanServerOnce(WorkerState& state, const ScanTarget& target, int sl
             ++new_lines;
         if (!filter.Accepts(fields.subject, fields.from))
             continue;
+        OverviewRecord& record = merger.Next();
         ParseOverviewFields(fields, record);
         if (record.date > 0 && record.date < expiry_cutoff)
             continue;  // older than the headers kept
         state.ThrottleIfOverLimit(slot_index, limit_kbps);
-        if (BuildScanRecords(record, group, records) &&
-            !target.db->StoreAttachment(&records.part, records.attachment)) {
-            error = "the header database refused a write: " + target.db->path();
-            slot.status.Set(host + ":" + error);
-            return ServerResult::Failed;
-        }
+        merger.Add();
+        if (merger.failed())
+            return store_failed();
     }
     LogLine("Message retrieval complete...\n");
     connection.reset();
+    if (!merger.Finish())
+        return store_failed();
     if (last_seen > start && !target.db->NoteScannedThrough(last_seen)) {
         error = "the header database refused a write: " + target.db->path();
         return ServerResult::Failed;

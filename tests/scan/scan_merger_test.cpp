@@ -1,0 +1,139 @@
+// The merge thread of a scan stores what storing each line at once stores, in the same
+// order, and after a refused write stores nothing more.
+
+#include "scan/scan_merger.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <string>
+#include <vector>
+
+#include "support/temp_dir.h"
+
+namespace qs {
+namespace {
+
+// Several batches of lines: multi-part posts whose parts interleave, articles read twice,
+// single posts, and lines without a Message-ID.
+std::vector<std::string> Lines() {
+    std::vector<std::string> lines;
+    for (int n = 1; n <= 3 * static_cast<int>(ScanMerger::kBatchLines) + 17; ++n) {
+        const std::string number = std::to_string(n);
+        const int post = n % 7;
+        std::string subject, id = "<m" + number + "@x>";
+        if (post < 3) {
+            subject =
+                "set" + std::to_string(post) + ".rar yEnc (" + std::to_string(n / 7 + 1) + "/400)";
+        } else if (post < 5) {
+            subject = "single " + number;
+        } else if (post == 5) {  // the article of line n - 5 once more
+            subject = "set0.rar yEnc (" + std::to_string((n - 5) / 7 + 1) + "/400)";
+            id = "<m" + std::to_string(n - 5) + "@x>";
+        } else {
+            id.clear();
+        }
+        lines.push_back(number + "\t" + subject + "\tme <m@x>\t07 Dec 2026 06:52:44 GMT\t" + id +
+                        "\t\t" + std::to_string(1000 + n) + "\t" + std::to_string(n % 13));
+    }
+    return lines;
+}
+
+struct Store {
+    test::TempDir dir;
+    Group group;
+    Store() {
+        group.name = "alt.binaries.test";
+        group.downloaddir = dir.File("dl");
+        DbEnv env;
+        env.data_dir = dir.path();
+        EXPECT_TRUE(OpenHeaderDatabase(group, env));
+    }
+    // The write of the article numbered `number` is refused; later ones would go through.
+    void Refuse(int number) {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(group.db->path().c_str(), &db), SQLITE_OK);
+        const std::string sql =
+            "CREATE TRIGGER refuse BEFORE INSERT ON MessageVars WHEN "
+            "NEW.ArticleId = " +
+            std::to_string(number) + " BEGIN SELECT RAISE(ABORT,'no'); END";
+        EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(db);
+    }
+    // Every stored row with its parts, in stored order.
+    std::vector<std::string> Contents() {
+        std::vector<Attachment> rows;
+        EXPECT_TRUE(group.db->StoredRows(0, -1, rows));
+        std::vector<std::string> out;
+        for (Attachment& a : rows) {
+            EXPECT_TRUE(group.db->LoadParts(a));
+            std::string row = a.Id + "|" + a.filename + "|" + std::to_string(a.state) + "|" +
+                              std::to_string(a.parts) + "|" + std::to_string(a.partcount) + "|" +
+                              std::to_string(a.bytes) + "|" + std::to_string(a.lines) + "|" +
+                              std::to_string(a.date) + "|" + std::to_string(a.isnew);
+            for (const MessageVars& p : a.partlist)
+                row += "|" + p.MessageId + ":" + std::to_string(p.ArticleId);
+            out.push_back(row);
+        }
+        return out;
+    }
+};
+
+// Stores the lines one at a time, as a scan without a merge thread would; stops at the
+// first refused write.
+void StoreEachAtOnce(Store& store, const std::vector<std::string>& lines) {
+    OverviewRecord record;
+    ScanRecords records;
+    for (const std::string& line : lines) {
+        ParseOverviewFields(SplitOverviewLine(line), record);
+        if (BuildScanRecords(record, store.group, records) &&
+            !store.group.db->StoreAttachment(&records.part, records.attachment))
+            return;
+    }
+}
+
+// Hands every line to a merger, as the scan loop does; the result of Finish.
+bool StoreThroughMerger(Store& store, const std::vector<std::string>& lines) {
+    ScanMerger merger(store.group.db, store.group);
+    for (const std::string& line : lines) {
+        ParseOverviewFields(SplitOverviewLine(line), merger.Next());
+        merger.Add();
+    }
+    return merger.Finish();
+}
+
+TEST(ScanMerger, StoresWhatStoringEachLineAtOnceStores) {
+    const std::vector<std::string> lines = Lines();
+    Store sequential, merged;
+    {
+        DbBatch batch(sequential.group.db);
+        StoreEachAtOnce(sequential, lines);
+    }
+    {
+        DbBatch batch(merged.group.db);
+        ASSERT_TRUE(StoreThroughMerger(merged, lines));
+    }
+    const std::vector<std::string> expected = sequential.Contents();
+    EXPECT_GT(expected.size(), 800u);
+    EXPECT_EQ(merged.Contents(), expected);
+    EXPECT_EQ(merged.group.db->HighestArticleId(), sequential.group.db->HighestArticleId());
+}
+
+// Each write commits at once here, so the lines before the refused one stay stored.
+TEST(ScanMerger, ARefusedWriteStoresNothingBehindIt) {
+    const std::vector<std::string> lines = Lines();
+    const int refused = static_cast<int>(ScanMerger::kBatchLines) + 100;
+    Store sequential, merged;
+    sequential.Refuse(refused);
+    merged.Refuse(refused);
+    StoreEachAtOnce(sequential, lines);
+    EXPECT_FALSE(StoreThroughMerger(merged, lines));
+
+    const std::vector<std::string> expected = sequential.Contents();
+    EXPECT_GT(expected.size(), 300u);
+    EXPECT_EQ(merged.Contents(), expected);
+    EXPECT_EQ(merged.group.db->HighestArticleId(), refused - 1);
+}
+
+}  // namespace
+}  // namespace qs

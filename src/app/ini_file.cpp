@@ -87,7 +87,14 @@ std::string IniFile::GetString(std::string_view section, std::string_view key,
                                std::string_view fallback) const {
     const Entry* e = Find(section, key);
     std::string_view value = e ? std::string_view(e->value) : fallback;
-    return std::string(value.substr(0, kMaxStringLength));
+    if (value.size() > kMaxStringLength) {
+        // Blanks the cut leaves at the end would not come back from the file once saved: the
+        // value read is without them already, so a save and a load change nothing.
+        value = value.substr(0, kMaxStringLength);
+        while (!value.empty() && Trim(value.substr(value.size() - 1)).empty())
+            value.remove_suffix(1);
+    }
+    return std::string(value);
 }
 
 int IniFile::GetInt(std::string_view section, std::string_view key, int fallback) const {

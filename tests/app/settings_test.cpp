@@ -35,10 +35,17 @@ TEST(IniFile, ReadsNamesWithoutCaseAndLeadingNumbers) {
     EXPECT_EQ(ini.GetString("Other", "Missing"), "");
 }
 
+// A cut that ends in blanks drops them, so the value survives a save and a load unchanged.
 TEST(IniFile, StringsAreCutAt4095Characters) {
     IniFile ini;
     ini.SetString("S", "K", std::string(5000, 'x'));
     EXPECT_EQ(ini.GetString("S", "K").size(), 4095u);
+    const std::string blank_at_cut = std::string(4093, 'x') + " \ty";
+    ini.SetString("S", "K", blank_at_cut);
+    const std::string read = ini.GetString("S", "K");
+    EXPECT_EQ(read, std::string(4093, 'x'));
+    ini.SetString("S", "K", read);
+    EXPECT_EQ(IniFile::Parse(ini.Serialize()).GetString("S", "K"), read);
 }
 
 TEST(IniFile, KeyWrittenIntoExistingSectionGoesToItsEnd) {

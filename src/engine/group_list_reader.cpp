@@ -1,6 +1,7 @@
 #include "engine/group_list_reader.h"
 
 #include <chrono>
+#include <cstdint>
 #include <unordered_map>
 
 #include "app/debug_log.h"
@@ -31,7 +32,9 @@ bool ParseActiveLine(std::string_view line, Group& out) {
     out.name = std::string(name);
     out.first = first;
     out.last = last;
-    out.amount = last - first;
+    // A server may send any numbers: the difference saturates rather than overflow.
+    if (__builtin_sub_overflow(last, first, &out.amount))
+        out.amount = last < first ? INT64_MIN : INT64_MAX;
     out.state = 0;
     return true;
 }

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "engine/engine_fixture.h"
+#include "engine/group_list_reader.h"
 
 namespace qs {
 namespace {
@@ -295,6 +296,16 @@ TEST_F(GroupListTest, AutoDownloadDirectoriesFollowBaseDir) {
         engine.reset();
         EXPECT_EQ(OpenEngine()->settings()->groups[1].downloaddir, b);
     }
+}
+
+TEST(ActiveLine, NumbersAServerMaySendDoNotOverflow) {
+    Group g;
+    ASSERT_TRUE(ParseActiveLine("alt.test 120 100 y", g));
+    EXPECT_EQ(g.amount, 20);
+    ASSERT_TRUE(ParseActiveLine("a 9223372036854775807 -1", g));
+    EXPECT_EQ(g.amount, INT64_MAX);
+    ASSERT_TRUE(ParseActiveLine("a -9223372036854775807 2", g));
+    EXPECT_EQ(g.amount, INT64_MIN);
 }
 
 }  // namespace

@@ -131,8 +131,16 @@ SlotConnection ConnectToServer(WorkerState& state, int slot_index, ServerRotatio
             status->Set(server.host + ":Connecting...");
 
         std::optional<std::string> error = Attempt(*connection, server);
-        if (!error)
+        if (!error) {
+            // A stop that came while the socket was not open yet had nothing to shut down:
+            // it is seen here, before the connection is used.
+            if (slot.stop_requested()) {
+                if (status)
+                    status->Set("Stopped.");
+                return nullptr;
+            }
             return connection;
+        }
 
         rotation.SetLastError(server.host, WithoutLineEnd(*error));
         rotation.Next();

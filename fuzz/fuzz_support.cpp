@@ -1,5 +1,7 @@
 #include "fuzz_support.h"
 
+#include <sqlite3.h>
+
 #include <unistd.h>
 
 #include <cstdio>
@@ -65,6 +67,22 @@ size_t CountEntries(const std::string& dir) {
 
 std::string_view AsText(const uint8_t* data, size_t size) {
     return {reinterpret_cast<const char*>(data), size};
+}
+
+sqlite3* OpenForChecking(const std::string& path) {
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK)
+        Broken("the checking connection does not open", __FILE__, __LINE__);
+    return db;
+}
+
+int64_t Count(sqlite3* db, const char* sql) {
+    sqlite3_stmt* s = nullptr;
+    QS_FUZZ_CHECK(sqlite3_prepare_v2(db, sql, -1, &s, nullptr) == SQLITE_OK);
+    QS_FUZZ_CHECK(sqlite3_step(s) == SQLITE_ROW);
+    const int64_t n = sqlite3_column_int64(s, 0);
+    sqlite3_finalize(s);
+    return n;
 }
 
 }  // namespace qs::fuzz

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+struct sqlite3;
+
 namespace qs::fuzz {
 
 // Stops the run with a crash libFuzzer records when an invariant does not hold.
@@ -28,5 +30,10 @@ void EmptyDirectory(const std::string& dir);
 size_t CountEntries(const std::string& dir);
 
 std::string_view AsText(const uint8_t* data, size_t size);
+
+// A read-only connection to a scratch database, to check what the code under test stored.
+sqlite3* OpenForChecking(const std::string& path);
+// The one integer a query gives.
+int64_t Count(sqlite3* db, const char* sql);
 
 }  // namespace qs::fuzz

@@ -22,6 +22,7 @@
 namespace {
 
 using namespace qs;
+using fuzz::Count;
 namespace fs = std::filesystem;
 
 struct Scratch {
@@ -46,20 +47,9 @@ struct Scratch {
         queue = std::make_unique<DownloadQueue>(queue_db, log_db, nullptr);
         settings.BaseDir = dl;
         settings.AutoCreateDirs = 1;
-        if (sqlite3_open_v2(queue_db->path().c_str(), &check, SQLITE_OPEN_READONLY, nullptr) !=
-            SQLITE_OK)
-            fuzz::Broken("the checking connection does not open", __FILE__, __LINE__);
+        check = fuzz::OpenForChecking(queue_db->path());
     }
 };
-
-int64_t Count(sqlite3* db, const char* sql) {
-    sqlite3_stmt* s = nullptr;
-    QS_FUZZ_CHECK(sqlite3_prepare_v2(db, sql, -1, &s, nullptr) == SQLITE_OK);
-    QS_FUZZ_CHECK(sqlite3_step(s) == SQLITE_ROW);
-    const int64_t n = sqlite3_column_int64(s, 0);
-    sqlite3_finalize(s);
-    return n;
-}
 
 bool IsCommandWord(std::string_view text) {
     if (text.empty())

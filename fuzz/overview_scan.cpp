@@ -24,6 +24,7 @@
 namespace {
 
 using namespace qs;
+using fuzz::Count;
 
 struct Scratch {
     SilentHost host;
@@ -36,20 +37,9 @@ struct Scratch {
         DbEnv env{fuzz::ScratchRoot(), &host};
         if (!OpenHeaderDatabase(group, env))
             fuzz::Broken("the scratch database does not open", __FILE__, __LINE__);
-        if (sqlite3_open_v2(group.db->path().c_str(), &check, SQLITE_OPEN_READONLY, nullptr) !=
-            SQLITE_OK)
-            fuzz::Broken("the checking connection does not open", __FILE__, __LINE__);
+        check = fuzz::OpenForChecking(group.db->path());
     }
 };
-
-int64_t Count(sqlite3* db, const char* sql) {
-    sqlite3_stmt* s = nullptr;
-    QS_FUZZ_CHECK(sqlite3_prepare_v2(db, sql, -1, &s, nullptr) == SQLITE_OK);
-    QS_FUZZ_CHECK(sqlite3_step(s) == SQLITE_ROW);
-    const int64_t n = sqlite3_column_int64(s, 0);
-    sqlite3_finalize(s);
-    return n;
-}
 
 void CheckStored(sqlite3* db) {
     // Parts whose attachment field or key names no stored attachment.

@@ -77,6 +77,7 @@ constexpr IntKey kAdvancedTail[] = {
     {"PostProcess", &Settings::PostProcess},
     {"DeleteAfterUnpack", &Settings::DeleteAfterUnpack},
     {"PipelineDepth", &Settings::PipelineDepth},
+    {"ScanChunks", &Settings::ScanChunks},
 };
 
 template <size_t N>

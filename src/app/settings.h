@@ -16,8 +16,8 @@ struct ServerEntry {
     std::string password;  // in clear while in memory
     int disabled = 0;
     int port = 119;
-    int ssl = 0;     // 1: NNTP over TLS
-    int verify = 2;  // the server's certificate: 2 chain and host name, 1 chain only, 0 none
+    int ssl = 0;       // 1: NNTP over TLS
+    int verify = 2;    // the server's certificate: 2 chain and host name, 1 chain only, 0 none
     int compress = 1;  // 1: "COMPRESS DEFLATE" when the server offers it
 };
 
@@ -90,6 +90,9 @@ struct Settings {
     int DeleteAfterUnpack = 0;  // the archive volumes and par2 files, once unpacked
     // BODY commands a download keeps in flight on its connection (1: one at a time).
     int PipelineDepth = 4;
+    // A server's scan over more than 100,000 articles is read as this many chunks at once
+    // by the free slots (1: one XOVER from the resume point).
+    int ScanChunks = 4;
     // Run through /bin/sh -c when "Shutdown when finished" is on and the work has ended.
     std::string PowerOffCommand = "systemctl poweroff";
 

@@ -78,6 +78,11 @@ CREATE INDEX IF NOT EXISTS Group_lastscanned ON "Group"(lastscanned);
 CREATE TABLE IF NOT EXISTS ScanResume(
   id INTEGER PRIMARY KEY CHECK(id=1),
   highest INTEGER NOT NULL);
+CREATE TABLE IF NOT EXISTS ScanChunk(
+  server TEXT NOT NULL,
+  "first" INTEGER NOT NULL,
+  "last" INTEGER NOT NULL,
+  PRIMARY KEY(server, "first")) WITHOUT ROWID;
 )sql";
 constexpr int64_t kSchemaVersion = 2;  // PRAGMA user_version of the layout above
 
@@ -893,7 +898,7 @@ bool HeaderDatabase::Empty() {
         pending_.clear();
         pending_index_.clear();
         if (!Exec("DELETE FROM MessageVars; DELETE FROM Attachment; DELETE FROM \"Group\"; "
-                  "DELETE FROM ScanResume;"))
+                  "DELETE FROM ScanResume; DELETE FROM ScanChunk;"))
             return false;
         // A failed commit rolls back and recounts these.
         next_partkey_ = 0;
@@ -1254,6 +1259,77 @@ bool HeaderDatabase::NoteScannedThrough(int64_t number) {
         if (number > highest_seen_.load(std::memory_order_relaxed))
             highest_seen_.store(number, std::memory_order_relaxed);
         return true;
+    });
+}
+
+bool HeaderDatabase::RecordScanChunks(const std::string& server,
+                                      const std::vector<ArticleRange>& chunks) {
+    return Run(Access::Write, "scan chunks", [&] {
+        sqlite3_stmt* del = Stmt("DELETE FROM ScanChunk WHERE server=?");
+        if (!del)
+            return false;
+        {
+            StmtScope scope{del};
+            BindText(del, 1, server);
+            if (sqlite3_step(del) != SQLITE_DONE)
+                return false;
+        }
+        sqlite3_stmt* s =
+            Stmt("INSERT OR REPLACE INTO ScanChunk(server,\"first\",\"last\") VALUES(?,?,?)");
+        if (!s)
+            return false;
+        for (const ArticleRange& chunk : chunks) {
+            StmtScope scope{s};
+            BindText(s, 1, server);
+            sqlite3_bind_int64(s, 2, chunk.first);
+            sqlite3_bind_int64(s, 3, chunk.last);
+            if (sqlite3_step(s) != SQLITE_DONE)
+                return false;
+        }
+        return true;
+    });
+}
+
+bool HeaderDatabase::UnreadScanChunks(const std::string& server, std::vector<ArticleRange>& out) {
+    out.clear();
+    return Run(Access::Read, "scan chunks", [&] {
+        sqlite3_stmt* s =
+            Stmt("SELECT \"first\",\"last\" FROM ScanChunk WHERE server=? ORDER BY \"first\"");
+        if (!s)
+            return false;
+        StmtScope scope{s};
+        BindText(s, 1, server);
+        int rc;
+        while ((rc = sqlite3_step(s)) == SQLITE_ROW)
+            out.push_back({sqlite3_column_int64(s, 0), sqlite3_column_int64(s, 1)});
+        return rc == SQLITE_DONE;
+    });
+}
+
+bool HeaderDatabase::ScanChunkReadThrough(const std::string& server, const ArticleRange& chunk,
+                                          int64_t number) {
+    return Run(Access::Merge, "scan chunks", [&] {
+        sqlite3_stmt* del = Stmt("DELETE FROM ScanChunk WHERE server=? AND \"first\"=?");
+        if (!del)
+            return false;
+        {
+            StmtScope scope{del};
+            BindText(del, 1, server);
+            sqlite3_bind_int64(del, 2, chunk.first);
+            if (sqlite3_step(del) != SQLITE_DONE)
+                return false;
+        }
+        if (number >= chunk.last)
+            return true;
+        sqlite3_stmt* put =
+            Stmt("INSERT OR REPLACE INTO ScanChunk(server,\"first\",\"last\") VALUES(?,?,?)");
+        if (!put)
+            return false;
+        StmtScope scope{put};
+        BindText(put, 1, server);
+        sqlite3_bind_int64(put, 2, std::max(chunk.first, number + 1));
+        sqlite3_bind_int64(put, 3, chunk.last);
+        return sqlite3_step(put) == SQLITE_DONE;
     });
 }
 

@@ -49,6 +49,13 @@ struct ViewQuery {
 
 enum class DbKind { Newsgroup, Queue, Log, Groups };
 
+// Article numbers first .. last of one server, both included.
+struct ArticleRange {
+    int64_t first = 0;
+    int64_t last = 0;
+    bool operator==(const ArticleRange&) const = default;
+};
+
 class HeaderDatabase {
   public:
     static constexpr int kBatchMaxParts = 50000;
@@ -132,6 +139,17 @@ class HeaderDatabase {
     // A scan read the overview through `number`: later scans start there even when no
     // row carries it (its lines were filtered out or too old).
     [[nodiscard]] bool NoteScannedThrough(int64_t number);
+    // The chunks of a server's overview (`server` names it, "host:port") that a scan has
+    // planned and not yet read to their end: recorded before any of them is read, so that a
+    // scan cut short anywhere leaves no gap behind the resume point. Recording replaces
+    // what the server had.
+    [[nodiscard]] bool RecordScanChunks(const std::string& server,
+                                        const std::vector<ArticleRange>& chunks);
+    [[nodiscard]] bool UnreadScanChunks(const std::string& server, std::vector<ArticleRange>& out);
+    // The lines of `chunk` up to `number` are stored (merged before this call): the chunk
+    // shrinks to what is left, or goes. Commits with the lines' batch.
+    [[nodiscard]] bool ScanChunkReadThrough(const std::string& server, const ArticleRange& chunk,
+                                            int64_t number);
     // Removes the attachments posted before `cutoff` (a known date only) with their
     // parts; `removed` gets how many. The resume point stays where it was.
     [[nodiscard]] bool ExpireBefore(int64_t cutoff, int64_t& removed);

@@ -1,5 +1,6 @@
 #include "scan/scan_task.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cinttypes>
 #include <ctime>
@@ -12,6 +13,7 @@
 #include "scan/header_expiry.h"
 #include "scan/header_filter.h"
 #include "scan/overview_line.h"
+#include "scan/scan_chunks.h"
 #include "scan/scan_merger.h"
 
 namespace qs {
@@ -44,11 +46,42 @@ GroupReply ReadNumbers(std::string_view line) {
 
 enum class ServerResult { Done, Failed, Retry };
 
-// One pass over a server: connect, GROUP, STAT, XOVER and the line loop. `lines_read` counts
-// the overview lines of this pass, so the caller can tell a retry that made progress.
+// A whole-server pass plans once it knows where it starts: a large range is recorded as
+// chunks, of which this pass reads the first; the rest, and what earlier scans left
+// unread below the start, go to the other workers. False when the record was refused.
+bool PlanChunks(HeaderDatabase& db, const std::string& server, int64_t start,
+                const GroupReply& reply, const Settings& settings, ScanPass& pass) {
+    std::vector<ArticleRange> unread;
+    if (!db.UnreadScanChunks(server, unread))
+        LogLine("Reading the unread chunks of %s failed\n", server.c_str());
+    std::vector<ArticleRange> others = UnreadBelow(unread, start);
+    std::vector<ArticleRange> fresh;
+    if (reply.fields >= 4)
+        fresh = SplitScanRange(start, reply.last, settings.ScanChunks);
+    // What this pass reads from `start` up need not stay recorded: the record keeps the
+    // gaps below it and the fresh chunks.
+    std::vector<ArticleRange> record = others;
+    record.insert(record.end(), fresh.begin(), fresh.end());
+    if (record != unread && !db.RecordScanChunks(server, record))
+        return false;
+    if (!fresh.empty()) {
+        LogLine("Overview %" PRId64 "-%" PRId64 " read in %zu chunks\n", start, reply.last,
+                fresh.size());
+        pass.chunk = fresh.front();
+        others.insert(others.begin(), fresh.begin() + 1, fresh.end());
+    }
+    auto hand_over = std::move(pass.hand_over);
+    pass.hand_over = nullptr;
+    hand_over(others);
+    return true;
+}
+
+// One pass over a server: connect, GROUP, STAT, XOVER and the line loop (again for each
+// further chunk the pass takes). `lines_read` counts the overview lines of this pass, so
+// the caller can tell a retry that made progress.
 ServerResult ScanServerOnce(WorkerState& state, const ScanTarget& target, int slot_index,
-                            int64_t expiry_cutoff, int64_t& lines_read, int64_t& new_lines,
-                            std::string& error) {
+                            int64_t expiry_cutoff, ScanPass& pass, int64_t& lines_read,
+                            int64_t& new_lines, std::string& error) {
     ThreadSlot& slot = state.slot(slot_index);
     const Group& group = target.group;
     // One snapshot for the pass: a changed setting applies from the next pass.
@@ -80,125 +113,164 @@ ServerResult ScanServerOnce(WorkerState& state, const ScanTarget& target, int sl
         return ServerResult::Failed;
     }
 
-    connection->SendCommand("STAT");
-    connection->ReadLine(line, kScanLineBuffer);
-    GroupReply stat = ReadNumbers(line);
-    if (stat.fields >= 2)
-        reply.first = stat.count;  // the group's current article
-
-    const int64_t start =
-        ScanStartNumber(target.start_article, reply.first, reply.last, settings->MaxHeaders);
-    LogLine("First: %" PRId64 "\n", start);
-    uint64_t span = static_cast<uint64_t>(reply.last - start);
-    uint64_t count = static_cast<uint64_t>(reply.count);
-    uint64_t steps = (span < count ? span : count) / 100;
-    slot.ResetProgress(static_cast<int>(steps > INT32_MAX ? INT32_MAX : steps));
-
-    slot.status.Set(host + ":Scanning " + group.name + "...");
-    LogLine("Group info: %d %" PRId64 " %" PRId64 " %" PRId64 "\n", reply.code, reply.count,
-            reply.first, reply.last);
-    connection->SendCommand("XOVER " + std::to_string(start) + "-");
-    connection->ReadLine(line, kScanLineBuffer);
-    LogLine("line after xover: %s\n", line.c_str());
-    if (ReplyCode(line) != 224) {
-        // No overview follows an error reply: waiting for the time-out would only repeat it.
-        std::string text = host + ":Error Scanning..." + line;
-        error = "XOVER refused: " + WithoutLineEnd(line);
-        slot.status.Set(text);
-        LogLine("ERROR: %s\n", text.c_str());
-        connection->Close();
-        return ServerResult::Failed;
-    }
-
-    HeaderFilter filter;
-    SilentHost no_host;
-    if (!filter.Prepare(*settings, state.host() ? *state.host() : no_host)) {
-        error = "the header filter does not compile";
-        return ServerResult::Failed;
-    }
-
-    const int limit_kbps = settings->SpeedUse ? settings->SpeedVal : 0;
-    int64_t last_seen = start;
-    int64_t counted = 0;
-    // What this pass adds beyond what the store held when it began: a pass that reads only
-    // lines stored already has made no progress, however many it read.
-    const int64_t stored_before = target.db->HighestArticleId();
-    const bool last_known = reply.fields >= 4;
-    DbBatch batch(target.db);
-    // Declared after the batch: every line handed on is stored before the batch commits.
-    ScanMerger merger(target.db, group);
     auto store_failed = [&] {
         error = "the header database refused a write: " + target.db->path();
         slot.status.Set(host + ":" + error);
         return ServerResult::Failed;
     };
-    for (;;) {
-        // Read whole (up to the stream's limit), so an over-long line can be skipped alone.
-        bool whole = connection->ReadLine(line, kScanLineBuffer, LineMode::Whole);
-        LogLine("line: %s\n", line.c_str());
-        if (++counted % 100 == 0)
-            slot.StepProgress();
-        if (line == ".\r")
-            break;
-        if (!state.downloading() || slot.stop_requested())
-            break;
-        if (!whole || !connection->is_open() || connection->fail()) {
-            slot.status.Set(host + ":Socket error...retrying...");
-            connection->Close();
-            LogLine("Socket error: lastid=%" PRId64 "\n", last_seen);
-            if (!merger.Finish())
-                return store_failed();
-            if (state.downloading())
-                state.SleepUnlessStopped(slot_index, kRetryPause);
-            return ServerResult::Retry;
-        }
-        if (state.paused() && !state.WaitWhilePaused(slot_index))
-            break;
-        if (!IsOverviewDataLine(line))
-            continue;
-        slot.received_bytes.fetch_add(static_cast<int64_t>(line.size()));
-        if (line.size() >= kScanLineBuffer) {
-            LogLine("Overview line of %zu bytes skipped\n", line.size());
-            continue;
-        }
-
-        OverviewFields fields = SplitOverviewLine(line);
-        const int64_t number = ReadOverviewNumber(fields.number);
-        if (last_known && number > reply.last) {
-            // Past what the server announced: a broken number, or an overview that never
-            // ends. It never becomes the resume point, and the pass ends here.
-            LogLine("Overview line %" PRId64 " past the group's last article %" PRId64
-                    ": the pass ends\n",
-                    number, reply.last);
-            break;
-        }
-        if (number < start)
-            continue;  // not asked for
-        last_seen = number;
-        ++lines_read;
-        if (number > stored_before)
-            ++new_lines;
-        if (!filter.Accepts(fields.subject, fields.from))
-            continue;
-        OverviewRecord& record = merger.Next();
-        ParseOverviewFields(fields, record);
-        if (record.date > 0 && record.date < expiry_cutoff)
-            continue;  // older than the headers kept
-        state.ThrottleIfOverLimit(slot_index, limit_kbps);
-        merger.Add();
-        if (merger.failed())
+    const std::string chunk_server = ScanChunkServer(*rotation.current());
+    int64_t start = 0;
+    if (pass.chunk) {
+        start = pass.chunk->first;
+    } else {
+        connection->SendCommand("STAT");
+        connection->ReadLine(line, kScanLineBuffer);
+        GroupReply stat = ReadNumbers(line);
+        if (stat.fields >= 2)
+            reply.first = stat.count;  // the group's current article
+        start =
+            ScanStartNumber(target.start_article, reply.first, reply.last, settings->MaxHeaders);
+        if (pass.hand_over && !PlanChunks(*target.db, chunk_server, start, reply, *settings, pass))
             return store_failed();
     }
-    LogLine("Message retrieval complete...\n");
-    connection.reset();
-    if (!merger.Finish())
-        return store_failed();
-    if (last_seen > start && !target.db->NoteScannedThrough(last_seen)) {
-        error = "the header database refused a write: " + target.db->path();
-        return ServerResult::Failed;
+    for (;;) {
+        // A chunk's last number bounds its lines, as the group's last bounds an open range.
+        const int64_t end = pass.chunk ? pass.chunk->last : reply.last;
+        bool saw_end_line = false;
+        const bool end_known = pass.chunk || reply.fields >= 4;
+        LogLine("First: %" PRId64 "\n", start);
+        uint64_t span = static_cast<uint64_t>(end - start);
+        uint64_t count = static_cast<uint64_t>(reply.count);
+        uint64_t steps = (span < count ? span : count) / 100;
+        slot.ResetProgress(static_cast<int>(steps > INT32_MAX ? INT32_MAX : steps));
+
+        slot.status.Set(host + ":Scanning " + group.name + "...");
+        LogLine("Group info: %d %" PRId64 " %" PRId64 " %" PRId64 "\n", reply.code, reply.count,
+                reply.first, reply.last);
+        connection->SendCommand("XOVER " + std::to_string(start) + "-" +
+                                (pass.chunk ? std::to_string(end) : std::string()));
+        connection->ReadLine(line, kScanLineBuffer);
+        LogLine("line after xover: %s\n", line.c_str());
+        if (ReplyCode(line) != 224) {
+            // No overview follows an error reply: waiting for the time-out would only repeat it.
+            std::string text = host + ":Error Scanning..." + line;
+            error = "XOVER refused: " + WithoutLineEnd(line);
+            slot.status.Set(text);
+            LogLine("ERROR: %s\n", text.c_str());
+            connection->Close();
+            return ServerResult::Failed;
+        }
+
+        HeaderFilter filter;
+        SilentHost no_host;
+        if (!filter.Prepare(*settings, state.host() ? *state.host() : no_host)) {
+            error = "the header filter does not compile";
+            return ServerResult::Failed;
+        }
+
+        const int limit_kbps = settings->SpeedUse ? settings->SpeedVal : 0;
+        // A whole pass reads its start number again (it is the highest stored); a chunk's
+        // first number is new.
+        int64_t last_seen = pass.chunk ? start - 1 : start;
+        int64_t counted = 0;
+        // What this pass adds beyond what the store held when it began: a pass that reads only
+        // lines stored already has made no progress, however many it read. (A chunk lies below
+        // the highest stored number: every line of it counts.)
+        const int64_t stored_before = pass.chunk ? start - 1 : target.db->HighestArticleId();
+        // Declared in this order: every line handed on is stored before the batch commits.
+        DbBatch batch(target.db);
+        ScanMerger merger(target.db, group);
+        // The chunk's record keeps only what is not stored yet; called once its lines are.
+        auto chunk_read_through = [&](int64_t number) {
+            if (!pass.chunk || number < pass.chunk->first)
+                return true;
+            if (!target.db->ScanChunkReadThrough(chunk_server, *pass.chunk, number))
+                return false;
+            pass.chunk->first = number + 1;
+            return true;
+        };
+        bool read_to_end = false;
+        for (;;) {
+            // Read whole (up to the stream's limit), so an over-long line can be skipped alone.
+            bool whole = connection->ReadLine(line, kScanLineBuffer, LineMode::Whole);
+            LogLine("line: %s\n", line.c_str());
+            if (++counted % 100 == 0)
+                slot.StepProgress();
+            if (line == ".\r") {
+                read_to_end = saw_end_line = true;
+                break;
+            }
+            if (!state.downloading() || slot.stop_requested())
+                break;
+            if (!whole || !connection->is_open() || connection->fail()) {
+                slot.status.Set(host + ":Socket error...retrying...");
+                connection->Close();
+                LogLine("Socket error: lastid=%" PRId64 "\n", last_seen);
+                if (!merger.Finish() || !chunk_read_through(last_seen))
+                    return store_failed();
+                if (state.downloading())
+                    state.SleepUnlessStopped(slot_index, kRetryPause);
+                return ServerResult::Retry;
+            }
+            if (state.paused() && !state.WaitWhilePaused(slot_index))
+                break;
+            if (!IsOverviewDataLine(line))
+                continue;
+            slot.received_bytes.fetch_add(static_cast<int64_t>(line.size()));
+            if (line.size() >= kScanLineBuffer) {
+                LogLine("Overview line of %zu bytes skipped\n", line.size());
+                continue;
+            }
+
+            OverviewFields fields = SplitOverviewLine(line);
+            const int64_t number = ReadOverviewNumber(fields.number);
+            if (end_known && number > end) {
+                // Past what the server announced: a broken number, or an overview that never
+                // ends. It never becomes the resume point, and the pass ends here.
+                LogLine("Overview line %" PRId64 " past the last article asked for %" PRId64
+                        ": the pass ends\n",
+                        number, end);
+                read_to_end = true;
+                break;
+            }
+            if (number < start)
+                continue;  // not asked for
+            last_seen = number;
+            ++lines_read;
+            if (number > stored_before)
+                ++new_lines;
+            if (!filter.Accepts(fields.subject, fields.from))
+                continue;
+            OverviewRecord& record = merger.Next();
+            ParseOverviewFields(fields, record);
+            if (record.date > 0 && record.date < expiry_cutoff)
+                continue;  // older than the headers kept
+            state.ThrottleIfOverLimit(slot_index, limit_kbps);
+            merger.Add();
+            if (merger.failed())
+                return store_failed();
+        }
+        LogLine("Message retrieval complete...\n");
+        // After a chunk's closing dot the connection is ready for the next chunk of the server:
+        // no new connection (which a server's limit might refuse), no GROUP again.
+        const bool reuse =
+            saw_end_line && pass.next_chunk && state.downloading() && !slot.stop_requested();
+        if (!reuse)
+            connection.reset();
+        if (!merger.Finish() || !chunk_read_through(read_to_end ? end : last_seen))
+            return store_failed();
+        const int64_t through = read_to_end && pass.chunk ? end : last_seen;
+        if (through > start && !target.db->NoteScannedThrough(through)) {
+            error = "the header database refused a write: " + target.db->path();
+            return ServerResult::Failed;
+        }
+        slot.ResetProgress(0);
+        std::optional<ArticleRange> next = reuse ? pass.next_chunk() : std::nullopt;
+        if (!next)
+            return ServerResult::Done;
+        pass.chunk = next;
+        start = next->first;
     }
-    slot.ResetProgress(0);
-    return ServerResult::Done;
 }
 
 }  // namespace
@@ -211,16 +283,17 @@ int64_t ScanStartNumber(int64_t highest_stored, int64_t first, int64_t last, int
 }
 
 bool ScanServer(WorkerState& state, const ScanTarget& target, int slot, ServerScan& result,
-                int64_t expiry_cutoff) {
+                int64_t expiry_cutoff, ScanPass pass) {
     // A server that keeps dropping the connection without delivering a new line is given up
     // after ConnectionRetries restarts in a row.
     int fruitless_restarts = 0;
     for (;;) {
         int64_t lines_read = 0, new_lines = 0;
-        ServerResult pass =
-            ScanServerOnce(state, target, slot, expiry_cutoff, lines_read, new_lines, result.error);
+        // A retry goes on with the chunk this pass planned or took, from where it broke off.
+        ServerResult outcome = ScanServerOnce(state, target, slot, expiry_cutoff, pass, lines_read,
+                                              new_lines, result.error);
         result.headers += lines_read;
-        if (pass == ServerResult::Done) {
+        if (outcome == ServerResult::Done) {
             result.complete = true;
             result.error.clear();
             return true;
@@ -231,7 +304,7 @@ bool ScanServer(WorkerState& state, const ScanTarget& target, int slot, ServerSc
             result.error.clear();
             return true;
         }
-        if (pass == ServerResult::Failed)
+        if (outcome == ServerResult::Failed)
             return false;
         fruitless_restarts = new_lines > 0 ? 0 : fruitless_restarts + 1;
         if (fruitless_restarts > state.settings()->ConnectionRetries ||
@@ -247,9 +320,10 @@ ScanJob::ScanJob(ScanTarget target, std::vector<std::string> hosts, EventListene
     : target_(std::move(target)), events_(events) {
     report_.group = target_.group.name;
     for (size_t i = 0; i < hosts.size(); ++i) {
-        servers_.push_back(static_cast<int>(i));
+        work_.push_back(ScanWork{static_cast<int>(i), std::nullopt});
         report_.servers.push_back(ServerScan{hosts[i], false, 0, "not scanned"});
     }
+    passes_.assign(hosts.size(), 0);
 }
 
 void ScanJob::AddWorker() {
@@ -257,23 +331,93 @@ void ScanJob::AddWorker() {
     ++workers_;
 }
 
-bool ScanJob::TakeServer(int& index) {
+bool ScanJob::TakeWork(ScanWork& work, const std::set<int>& skip,
+                       const std::function<bool()>& keep_waiting) {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        auto it = std::find_if(work_.begin(), work_.end(),
+                               [&](const ScanWork& w) { return !skip.contains(w.server); });
+        if (it != work_.end()) {
+            work = *it;
+            work_.erase(it);
+            if (work.chunk)
+                ++chunks_begun_;
+            else
+                ++planning_;
+            return true;
+        }
+        if ((planning_ == 0 && chunks_begun_ == 0) || !keep_waiting())
+            return false;
+        // A pass that plans chunks hands them over within its first replies, and a chunk
+        // begun may yet come back from a slot the server refused.
+        work_added_.wait_for(lock, std::chrono::milliseconds(100));
+    }
+}
+
+void ScanJob::HandOver(int server, const std::vector<ArticleRange>& chunks) {
+    {
+        std::lock_guard lock(mutex_);
+        --planning_;
+        for (auto it = chunks.rbegin(); it != chunks.rend(); ++it)
+            work_.push_front(ScanWork{server, *it});
+    }
+    work_added_.notify_all();
+}
+
+void ScanJob::GiveBack(const ScanWork& work) {
+    {
+        std::lock_guard lock(mutex_);
+        work_.push_back(work);
+        --chunks_begun_;
+    }
+    work_added_.notify_all();
+}
+
+void ScanJob::Finished(const ScanWork& work) {
+    if (!work.chunk)
+        return;
+    {
+        std::lock_guard lock(mutex_);
+        --chunks_begun_;
+    }
+    work_added_.notify_all();
+}
+
+std::optional<ArticleRange> ScanJob::TakeChunkOf(int server) {
     std::lock_guard lock(mutex_);
-    if (servers_.empty())
-        return false;
-    index = servers_.front();
-    servers_.pop_front();
-    return true;
+    auto it = std::find_if(work_.begin(), work_.end(),
+                           [&](const ScanWork& w) { return w.server == server && w.chunk; });
+    if (it == work_.end())
+        return std::nullopt;
+    std::optional<ArticleRange> chunk = it->chunk;
+    work_.erase(it);
+    return chunk;
 }
 
 void ScanJob::Report(int index, const ServerScan& result) {
     {
         std::lock_guard lock(mutex_);
-        if (index >= 0 && index < static_cast<int>(report_.servers.size()))
-            report_.servers[static_cast<size_t>(index)] = result;
+        if (index >= 0 && index < static_cast<int>(report_.servers.size())) {
+            ServerScan& stored = report_.servers[static_cast<size_t>(index)];
+            if (passes_[static_cast<size_t>(index)]++ == 0) {
+                stored = result;
+            } else {
+                stored.headers += result.headers;
+                stored.complete = stored.complete && result.complete;
+                if (stored.error.empty())
+                    stored.error = result.error;
+            }
+        }
     }
     if (events_)
         events_->OnRowsChanged(target_.group.name, {});
+}
+
+std::string ScanJob::host(int index) const {
+    std::lock_guard lock(mutex_);
+    return index >= 0 && index < static_cast<int>(report_.servers.size())
+               ? report_.servers[static_cast<size_t>(index)].host
+               : std::string();
 }
 
 void ScanJob::NoteExpiryCutoff(std::optional<int64_t> cutoff) {
@@ -307,6 +451,15 @@ void ScanJob::Leave(bool worker) {
         if (workers_ > 0 || !sealed_ || ended_)
             return;
         ended_ = true;
+        // Chunks no worker could take stay recorded for the next scan.
+        for (const ScanWork& left : work_) {
+            if (!left.chunk || left.server >= static_cast<int>(report_.servers.size()))
+                continue;
+            ServerScan& server = report_.servers[static_cast<size_t>(left.server)];
+            server.complete = false;
+            if (server.error.empty())
+                server.error = "a chunk of the overview was not read";
+        }
         ended = report_;
     }
     if (target_.db) {
@@ -345,16 +498,38 @@ ScanReport ScanJob::report() const {
 
 void Scanproc(WorkerState& state, int slot_index, ScanJob& job) {
     ThreadSlot& slot = state.slot(slot_index);
-    int index = 0;
-    while (state.downloading() && slot.enabled.load() && job.TakeServer(index)) {
-        slot.server_index.store(index);
+    std::set<int> refused;  // servers this slot could not connect to for a chunk
+    auto keep_waiting = [&] { return state.downloading() && slot.enabled.load(); };
+    ScanWork work;
+    while (keep_waiting() && job.TakeWork(work, refused, keep_waiting)) {
+        slot.server_index.store(work.server);
         // A slot's stop ends only the server it is reading: the next one starts afresh.
         state.TakeStopRequest(slot_index);
-        ServerScan result = job.report().servers[static_cast<size_t>(index)];
-        result.error.clear();
+        ServerScan result{job.host(work.server), false, 0, ""};
         job.NoteExpiryCutoff(ExpiryCutoff(*state.settings(), static_cast<int64_t>(time(nullptr))));
-        ScanServer(state, job.target(), slot_index, result, job.expiry_cutoff().value_or(0));
-        job.Report(index, result);
+        ScanPass pass{work.chunk, nullptr, [&] { return job.TakeChunkOf(work.server); }};
+        bool planning = !work.chunk;
+        if (planning) {
+            pass.hand_over = [&](const std::vector<ArticleRange>& chunks) {
+                job.HandOver(work.server, chunks);
+                planning = false;
+            };
+        }
+        bool read = ScanServer(state, job.target(), slot_index, result,
+                               job.expiry_cutoff().value_or(0), std::move(pass));
+        if (planning)
+            job.HandOver(work.server, {});
+        if (!read && work.chunk && result.headers == 0 && state.downloading()) {
+            // Most likely the server's limit of connections: the slots already reading it
+            // take this chunk when they are done.
+            refused.insert(work.server);
+            job.GiveBack(work);
+            LogLine("Chunk %" PRId64 "-%" PRId64 " left to the other slots\n", work.chunk->first,
+                    work.chunk->last);
+        } else {
+            job.Report(work.server, result);
+            job.Finished(work);
+        }
         LogLine("Current newsserver scanned\n");
     }
     slot.status.Set("Ready...");

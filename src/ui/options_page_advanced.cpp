@@ -56,6 +56,7 @@ const Entry kEntries[] = {
     {Entry::Check, "Find expired articles", &Settings::FindExpired},
     {Entry::Number, "Scan maximum amount of headers", &Settings::MaxHeaders},
     {Entry::Spin, "Days to keep headers", &Settings::RetentionDays},
+    {Entry::Spin, "Parts a large group is scanned in at once (1 to 16)", &Settings::ScanChunks},
     {Entry::Check, "Only scan all newsgroups with the Autograb feature", &Settings::AutoScanOnly},
     {Entry::Heading, "Decoding", nullptr},
     {Entry::Check, "Smart-rename when decoded file already exists", &Settings::RenameExisting},

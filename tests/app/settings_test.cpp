@@ -101,11 +101,11 @@ TEST(Settings, SaveWritesTheKeysInTableOrder) {
         // written after the Toolbars keys, but into the existing [Advanced] section
         "Advanced/FindExpired", "Advanced/RetentionDays", "Advanced/MultiGroupTolerance",
         "Advanced/PostProcess", "Advanced/DeleteAfterUnpack", "Advanced/PipelineDepth",
-        "Advanced/PowerOffCommand", "Speed/Use", "Speed/Val", "Toolbars/Toolbar",
-        "Toolbars/Statusbar", "Toolbars/Speedbar", "Toolbars/Threadbar", "Toolbars/Groupsbar",
-        "Window/ViewColumn0", "Window/ViewColumn1", "Window/ViewColumn2", "Window/ViewColumn3",
-        "Window/ViewColumn4", "Window/ViewColumn5", "Window/GroupsColumn0", "Window/GroupsColumn1",
-        "Window/GroupsColumn2", "Window/GroupsHeight"};
+        "Advanced/ScanChunks", "Advanced/PowerOffCommand", "Speed/Use", "Speed/Val",
+        "Toolbars/Toolbar", "Toolbars/Statusbar", "Toolbars/Speedbar", "Toolbars/Threadbar",
+        "Toolbars/Groupsbar", "Window/ViewColumn0", "Window/ViewColumn1", "Window/ViewColumn2",
+        "Window/ViewColumn3", "Window/ViewColumn4", "Window/ViewColumn5", "Window/GroupsColumn0",
+        "Window/GroupsColumn1", "Window/GroupsColumn2", "Window/GroupsHeight"};
     EXPECT_EQ(keys, expected);
 }
 

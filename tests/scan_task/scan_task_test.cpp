@@ -12,6 +12,7 @@
 #include "engine/engine.h"
 #include "nntp/nntp_test_util.h"
 #include "nntp/worker_state.h"
+#include "support/generated_corpus.h"
 #include "support/news_server.h"
 #include "support/temp_dir.h"
 
@@ -52,7 +53,7 @@ class ScanFixture : public ::testing::Test, public EventListener {
             statuses_[slot].push_back(text);
         });
         Group group;
-        group.name = kGroup;
+        group.name = group_;
         ASSERT_TRUE(OpenHeaderDatabase(group, DbEnv{home_.path(), &host_}));
         db_ = group.db;
     }
@@ -60,7 +61,7 @@ class ScanFixture : public ::testing::Test, public EventListener {
     // A scan of the group from its highest stored article, on every enabled free slot.
     std::shared_ptr<ScanJob> StartScan() {
         ScanTarget target;
-        target.group.name = kGroup;
+        target.group.name = group_;
         target.group.downloaddir = home_.File("dl") + "/";
         target.group.state = 1;
         target.db = db_;
@@ -146,6 +147,7 @@ class ScanFixture : public ::testing::Test, public EventListener {
         corpus.Add(kGroup, single);
     }
 
+    std::string group_ = kGroup;
     test::TempDir home_;
     test::RecordingHost host_;
     std::shared_ptr<const Settings> settings_;
@@ -421,6 +423,68 @@ TEST_F(ScanFixture, StopEndsTheScanAndLeavesServersUnscanned) {
     EXPECT_FALSE(report.servers[1].complete);
     EXPECT_EQ(report.servers[1].error, "not scanned");
     EXPECT_TRUE(Xovers(other).empty());
+}
+
+// A range of 200,000 numbers on a server that takes three connections: four slots, four
+// chunks. The slot refused a connection leaves its chunk to the others, and a Stop midway
+// leaves the unread rest recorded, so that the next scan fills the gaps below the resume
+// point and the result is the whole group, each article once.
+TEST_F(ScanFixture, ALargeRangeIsReadInChunksAndAStopLeavesNoGap) {
+    constexpr int64_t kArticles = 2000, kStep = 100;  // numbers 1 .. 199901
+    NewsServer server;
+    server.SetCorpus(std::make_shared<test::ScanGroupCorpus>(nullptr, kArticles, kStep));
+    server.SetConnectionLimit(3);
+    server.SetOverviewPace(25, std::chrono::milliseconds(40));  // 0.8 s a chunk
+    group_ = test::ScanGroupCorpus::kGroupName;
+    StartWorkerState({&server}, [](Settings& s) {
+        s.Thread[1] = s.Thread[2] = s.Thread[3] = 1;
+        s.ScanChunks = 4;
+    });
+    const std::string chunks_of = server.host() + ":" + std::to_string(server.port());
+
+    std::shared_ptr<ScanJob> job = StartScan();
+    ASSERT_EQ(started_, 4);
+    auto stored = [&] {
+        std::vector<Attachment> rows = Rows();
+        int64_t parts = 0;
+        for (const Attachment& a : rows)
+            parts += a.partcount;
+        return parts;
+    };
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (Xovers(server).size() < 3 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    state_->StopAll();
+    state_->JoinAll();
+    ASSERT_TRUE(job->ended());
+    std::vector<std::string> xovers = Xovers(server);
+    EXPECT_EQ(xovers.size(), 3u);  // the fourth connection was refused
+    EXPECT_TRUE(Contains(xovers, "XOVER 1-49976"));
+    std::vector<ArticleRange> unread;
+    ASSERT_TRUE(db_->UnreadScanChunks(chunks_of, unread));
+    ASSERT_EQ(unread.size(), 4u) << "stopped before any chunk was read through";
+    EXPECT_GT(unread[0].first, 1);  // what was stored of a chunk is not recorded as unread
+    const std::vector<ArticleRange> whole = {{49977, 99951}, {99952, 149926}, {149927, 199901}};
+    EXPECT_EQ(std::count_if(unread.begin(), unread.end(),
+                            [&](const ArticleRange& r) {
+                                return std::find(whole.begin(), whole.end(), r) != whole.end();
+                            }),
+              1);  // the chunk given back, never begun
+    const int64_t after_stop = stored();
+    EXPECT_GT(after_stop, 0);
+    EXPECT_LT(after_stop, kArticles);
+
+    // The next scan starts at the highest stored number and reads the gaps below it.
+    server.SetOverviewPace(0, std::chrono::milliseconds(0));
+    server.ClearCommands();
+    ScanReport report = ScanToEnd();
+    ASSERT_EQ(report.servers.size(), 1u);
+    EXPECT_TRUE(report.servers[0].complete) << report.servers[0].error;
+    EXPECT_EQ(stored(), kArticles);
+    EXPECT_EQ(Rows().size(), static_cast<size_t>(kArticles));  // one part per file name here
+    ASSERT_TRUE(db_->UnreadScanChunks(chunks_of, unread));
+    EXPECT_TRUE(unread.empty());
 }
 
 // The engine's scan start: with no slot enabled the scan waits at the head of the queue.

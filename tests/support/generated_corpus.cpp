@@ -723,19 +723,24 @@ void AppendRandomText(uint64_t seed, size_t size, std::string& out) {
 
 }  // namespace
 
-ScanGroupCorpus::ScanGroupCorpus(std::shared_ptr<const NewsCorpus> base, int64_t articles)
-    : base_(std::move(base)), articles_(articles > 0 ? articles : 0), date_(RecentDate()) {
+ScanGroupCorpus::ScanGroupCorpus(std::shared_ptr<const NewsCorpus> base, int64_t articles,
+                                 int64_t step)
+    : base_(std::move(base)),
+      articles_(articles > 0 ? articles : 0),
+      step_(step > 0 ? step : 1),
+      date_(RecentDate()) {
     if (base_)
         base_groups_ = base_->Groups().size();
 }
 
 bool ScanGroupCorpus::Ours(const ArticleKey& key) const {
-    return key.group == base_groups_ && key.number >= 1 && key.number <= articles_;
+    return key.group == base_groups_ && key.number >= 1 && (key.number - 1) % step_ == 0 &&
+           (key.number - 1) / step_ < articles_;
 }
 
 std::vector<GroupInfo> ScanGroupCorpus::Groups() const {
     std::vector<GroupInfo> groups = base_ ? base_->Groups() : std::vector<GroupInfo>{};
-    groups.push_back(GroupInfo{kGroupName, 1, articles_, articles_});
+    groups.push_back(GroupInfo{kGroupName, 1, 1 + (articles_ - 1) * step_, articles_});
     return groups;
 }
 
@@ -759,7 +764,8 @@ bool ScanGroupCorpus::FindId(std::string_view message_id, ArticleKey& key) const
     if (dash != std::string_view::npos && at != std::string_view::npos && dash < at) {
         int64_t number = 0;
         for (char c : message_id.substr(dash + 1, at - dash - 1))
-            number = c >= '0' && c <= '9' && number < articles_ ? number * 10 + (c - '0') : -1;
+            number =
+                c >= '0' && c <= '9' && number <= articles_ * step_ ? number * 10 + (c - '0') : -1;
         ArticleKey ours{base_groups_, number};
         if (Ours(ours) && MessageId(ours) == message_id) {
             key = ours;
@@ -780,7 +786,7 @@ std::string ScanGroupCorpus::MessageId(const ArticleKey& key) const {
 
 // "[k/300] - "name.partNN.rar" yEnc (p/50)": a set of kSetParts articles per name.
 void ScanGroupCorpus::AppendSubject(int64_t number, std::string& out) const {
-    const int64_t index = number - 1;
+    const int64_t index = (number - 1) / step_;
     const int part = static_cast<int>(index % kSetParts) + 1;
     out += "[" + std::to_string(index / kSetParts % 300 + 1) + "/300] - \"";
     AppendRandomText(static_cast<uint64_t>(index / kSetParts) * 2, 24, out);

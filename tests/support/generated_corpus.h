@@ -108,8 +108,9 @@ class ScanGroupCorpus : public NewsCorpus {
     static constexpr const char* kGroupName = "alt.binaries.scan";
     static constexpr int kSetParts = 50;
 
-    // `base` may be null: the scan group is then the only one.
-    ScanGroupCorpus(std::shared_ptr<const NewsCorpus> base, int64_t articles);
+    // `base` may be null: the scan group is then the only one. Its articles are numbered
+    // 1, 1 + step, 1 + 2 step, ...: a step above 1 gives a wide range of few lines.
+    ScanGroupCorpus(std::shared_ptr<const NewsCorpus> base, int64_t articles, int64_t step = 1);
 
     size_t scan_group() const { return base_groups_; }
 
@@ -131,6 +132,7 @@ class ScanGroupCorpus : public NewsCorpus {
     std::shared_ptr<const NewsCorpus> base_;
     size_t base_groups_ = 0;
     int64_t articles_ = 0;
+    int64_t step_ = 1;
     std::string date_;
 };
 

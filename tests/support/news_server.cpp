@@ -530,6 +530,17 @@ void NewsServer::SetLatency(std::chrono::milliseconds latency) {
     latency_ = latency;
 }
 
+void NewsServer::SetOverviewPace(size_t lines, std::chrono::milliseconds pause) {
+    std::lock_guard lock(mutex_);
+    overview_pace_lines_ = lines;
+    overview_pace_ = pause;
+}
+
+void NewsServer::SetConnectionLimit(size_t connections) {
+    std::lock_guard lock(mutex_);
+    connection_limit_ = connections;
+}
+
 void NewsServer::SetReplyDelay(std::chrono::milliseconds delay) {
     std::lock_guard lock(mutex_);
     reply_delay_ = delay;
@@ -632,12 +643,27 @@ void NewsServer::Serve(int fd) {
     std::shared_ptr<NewsCorpus> corpus;
     Reply greeting;
     std::chrono::milliseconds delay;
+    bool admitted = false;
     {
         std::lock_guard lock(mutex_);
         c.drop_after = drop_after_;
         greeting = greeting_;
         delay = reply_delay_;
+        if (connection_limit_ > 0 && admitted_ >= connection_limit_)
+            greeting = Reply::Close("502 Too many connections\r\n");
+        else
+            admitted = ++admitted_ > 0;
     }
+    struct Admission {
+        NewsServer& server;
+        bool admitted;
+        ~Admission() {
+            if (admitted) {
+                std::lock_guard lock(server.mutex_);
+                --server.admitted_;
+            }
+        }
+    } admission{*this, admitted};
 
     auto pause = [this](std::chrono::milliseconds d) {
         auto until = std::chrono::steady_clock::now() + d;
@@ -919,7 +945,15 @@ bool NewsServer::Answer(Connection& c, const std::string& line, NewsCorpus& corp
         if (high > info.last)
             high = info.last;
         c.out = "224 Overview information follows\r\n";
+        size_t pace_lines = 0;
+        std::chrono::milliseconds pace{0};
+        {
+            std::lock_guard lock(mutex_);
+            pace_lines = overview_pace_lines_;
+            pace = overview_pace_;
+        }
         bool any = false;
+        size_t lines = 0;
         for (int64_t n = low; n <= high; ++n) {
             ArticleKey key;
             if (!corpus.Find(*c.group, n, key))
@@ -927,13 +961,19 @@ bool NewsServer::Answer(Connection& c, const std::string& line, NewsCorpus& corp
             any = true;
             corpus.AppendOverview(key, c.out);
             c.out += "\r\n";
-            if (c.out.size() > (1u << 20)) {
+            const bool paced = pace_lines > 0 && ++lines % pace_lines == 0;
+            if (paced || c.out.size() > (1u << 20)) {
                 Reply r;
                 r.data.swap(c.out);
                 if (!send(r))
                     return false;
                 c.out.swap(r.data);
                 c.out.clear();
+                if (paced) {
+                    std::this_thread::sleep_for(pace);
+                    if (stopping_)
+                        return false;
+                }
             }
         }
         if (!any) {

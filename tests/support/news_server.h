@@ -201,6 +201,11 @@ class NewsServer {
     // A link with this round trip: each reply leaves that long after its command arrived,
     // while the commands behind it are already read (pipelined commands overlap).
     void SetLatency(std::chrono::milliseconds latency);
+    // An overview reply leaves `lines` lines at a time, with `pause` after each batch: a
+    // slow XOVER, so that a scan can be cut short midway.
+    void SetOverviewPace(size_t lines, std::chrono::milliseconds pause);
+    // Connections beyond this many open ones are greeted with 502 and closed (0: no limit).
+    void SetConnectionLimit(size_t connections);
     // Each connection closes after it has sent this many bytes (-1: never).
     void SetDropAfterBytes(int64_t bytes);
 
@@ -248,6 +253,10 @@ class NewsServer {
     std::chrono::milliseconds reply_delay_{0};
     std::chrono::milliseconds latency_{0};
     int64_t drop_after_ = -1;
+    size_t connection_limit_ = 0;
+    size_t admitted_ = 0;  // connections served (not refused by the limit)
+    size_t overview_pace_lines_ = 0;
+    std::chrono::milliseconds overview_pace_{0};
     std::vector<std::string> commands_;
     std::set<int> open_fds_;
     std::vector<std::thread> workers_;

@@ -34,7 +34,8 @@ int main(int argc, char** argv) {
     std::string user, password, nzb_path, sha_path;
     std::vector<std::string> tls_files;
     int delay_ms = 0, latency_ms = 0, body_error = 0, greeting_code = 0;
-    int64_t drop_after = -1, scan_group = 0;
+    int64_t drop_after = -1, scan_group = 0, scan_step = 1;
+    int overview_pace_ms = 0;
     bool endless_body = false, junk_body = false, no_serve = false, compress = false;
 
     app.add_option("--address", address, "address to listen on")->capture_default_str();
@@ -48,6 +49,12 @@ int main(int argc, char** argv) {
     app.add_option("--scan-group", scan_group,
                    "also serve alt.binaries.scan with N overview lines made on the fly (scan "
                    "benchmarks)")
+        ->check(CLI::NonNegativeNumber);
+    app.add_option("--scan-step", scan_step,
+                   "number the --scan-group articles 1, 1+N, 1+2N, ... (a wide range of few lines)")
+        ->check(CLI::PositiveNumber);
+    app.add_option("--overview-pace-ms", overview_pace_ms,
+                   "pause this long after every 100 overview lines (a slow XOVER)")
         ->check(CLI::NonNegativeNumber);
     app.add_option("--tls", tls_files, "speak TLS with this certificate and key (PEM files)")
         ->expected(2)
@@ -104,7 +111,7 @@ int main(int argc, char** argv) {
     // Posted articles are kept, so that a post can be read back.
     std::shared_ptr<const qs::test::NewsCorpus> served = corpus;
     if (scan_group > 0)
-        served = std::make_shared<qs::test::ScanGroupCorpus>(corpus, scan_group);
+        served = std::make_shared<qs::test::ScanGroupCorpus>(corpus, scan_group, scan_step);
     server->SetCorpus(std::make_shared<qs::test::PostingCorpus>(served));
     if (!user.empty())
         server->RequireLogin(user, password);
@@ -114,6 +121,8 @@ int main(int argc, char** argv) {
         server->SetLatency(std::chrono::milliseconds(latency_ms));
     if (drop_after >= 0)
         server->SetDropAfterBytes(drop_after);
+    if (overview_pace_ms > 0)
+        server->SetOverviewPace(100, std::chrono::milliseconds(overview_pace_ms));
     if (greeting_code)
         server->SetGreeting(Reply::Line(std::to_string(greeting_code) + " service not available"));
     for (const char* verb : {"BODY", "ARTICLE"}) {

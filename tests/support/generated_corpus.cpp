@@ -784,13 +784,16 @@ std::string ScanGroupCorpus::MessageId(const ArticleKey& key) const {
     return id;
 }
 
-// "[k/300] - "name.partNN.rar" yEnc (p/50)": a set of kSetParts articles per name.
+// "[v/20] - "name.partVV.rar" yEnc (p/50)": like a real binary group, every volume of a
+// set of 20 is a file of kSetParts articles.
 void ScanGroupCorpus::AppendSubject(int64_t number, std::string& out) const {
     const int64_t index = (number - 1) / step_;
     const int part = static_cast<int>(index % kSetParts) + 1;
-    out += "[" + std::to_string(index / kSetParts % 300 + 1) + "/300] - \"";
-    AppendRandomText(static_cast<uint64_t>(index / kSetParts) * 2, 24, out);
-    out += ".part" + std::to_string(part / 10) + std::to_string(part % 10) + ".rar\" yEnc (" +
+    const int64_t volume = index / kSetParts;
+    const int in_set = static_cast<int>(volume % kSetVolumes) + 1;
+    out += "[" + std::to_string(in_set) + "/" + std::to_string(kSetVolumes) + "] - \"";
+    AppendRandomText(static_cast<uint64_t>(volume / kSetVolumes) * 2, 24, out);
+    out += ".part" + std::to_string(in_set / 10) + std::to_string(in_set % 10) + ".rar\" yEnc (" +
            std::to_string(part) + "/" + std::to_string(kSetParts) + ")";
 }
 

@@ -106,7 +106,8 @@ class GeneratedCorpus : public NewsCorpus {
 class ScanGroupCorpus : public NewsCorpus {
   public:
     static constexpr const char* kGroupName = "alt.binaries.scan";
-    static constexpr int kSetParts = 50;
+    static constexpr int kSetParts = 50;    // articles of one file
+    static constexpr int kSetVolumes = 20;  // files of one set
 
     // `base` may be null: the scan group is then the only one. Its articles are numbered
     // 1, 1 + step, 1 + 2 step, ...: a step above 1 gives a wide range of few lines.

@@ -541,6 +541,20 @@ void NewsServer::SetConnectionLimit(size_t connections) {
     connection_limit_ = connections;
 }
 
+bool NewsServer::WaitForNoConnections(std::chrono::milliseconds timeout) const {
+    const auto until = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        {
+            std::lock_guard lock(mutex_);
+            if (admitted_ == 0)
+                return true;
+        }
+        if (std::chrono::steady_clock::now() >= until)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
 void NewsServer::SetReplyDelay(std::chrono::milliseconds delay) {
     std::lock_guard lock(mutex_);
     reply_delay_ = delay;

@@ -206,6 +206,8 @@ class NewsServer {
     void SetOverviewPace(size_t lines, std::chrono::milliseconds pause);
     // Connections beyond this many open ones are greeted with 502 and closed (0: no limit).
     void SetConnectionLimit(size_t connections);
+    // Waits until no connection within the limit is open; false when the time runs out.
+    bool WaitForNoConnections(std::chrono::milliseconds timeout) const;
     // Each connection closes after it has sent this many bytes (-1: never).
     void SetDropAfterBytes(int64_t bytes);
 

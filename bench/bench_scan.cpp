@@ -75,7 +75,7 @@ Setup& Shared() {
 
 // Scans `group` of `corpus` (`articles` lines) once per iteration into a fresh database.
 void RunScan(benchmark::State& state, std::shared_ptr<test::NewsCorpus> corpus,
-             const std::string& group, int64_t articles, bool compress) {
+             const std::string& group, int64_t articles, bool compress, int chunks = 1) {
     test::ServerOptions options;
     options.compress = compress;
     test::NewsServer server(options);
@@ -87,6 +87,7 @@ void RunScan(benchmark::State& state, std::shared_ptr<test::NewsCorpus> corpus,
     s.groups.push_back({group, home.File("dl") + "/", 0});
     s.AutoCreateDirs = 1;
     s.RetentionDays = 0;
+    s.ScanChunks = chunks;
     if (!SaveSettings(s, home.File("Quillstream.ini")))
         std::abort();
     Engine engine(StartupContext{home.path(), home.File("Quillstream.ini"), ""}, host);
@@ -132,10 +133,18 @@ std::shared_ptr<test::NewsCorpus> LargeCorpus() {
     return std::make_shared<test::ScanGroupCorpus>(nullptr, kLargeArticles);
 }
 
+// By one connection, or in chunks read at once by the free slots.
 void BM_ScanLargeGroup(benchmark::State& state) {
-    RunScan(state, LargeCorpus(), test::ScanGroupCorpus::kGroupName, kLargeArticles, false);
+    RunScan(state, LargeCorpus(), test::ScanGroupCorpus::kGroupName, kLargeArticles, false,
+            static_cast<int>(state.range(0)));
 }
-BENCHMARK(BM_ScanLargeGroup)->Unit(benchmark::kMillisecond)->Iterations(2)->UseRealTime();
+BENCHMARK(BM_ScanLargeGroup)
+    ->ArgName("chunks")
+    ->Arg(1)
+    ->Arg(4)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(2)
+    ->UseRealTime();
 
 // Reads until the received bytes end with `terminator`; false when the connection ends first.
 bool ReceiveUntil(int fd, std::string_view terminator, std::vector<char>& buffer, int64_t& bytes) {

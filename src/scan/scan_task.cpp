@@ -151,6 +151,18 @@ ServerResult ScanServerOnce(WorkerState& state, const ScanTarget& target, int sl
                                 (pass.chunk ? std::to_string(end) : std::string()));
         connection->ReadLine(line, kScanLineBuffer);
         LogLine("line after xover: %s\n", line.c_str());
+        if (pass.chunk && ReplyCode(line) == 423) {
+            // A chunk without articles (expired or never there) is read.
+            if (!target.db->ScanChunkReadThrough(chunk_server, *pass.chunk, end))
+                return store_failed();
+            std::optional<ArticleRange> next =
+                pass.next_chunk ? pass.next_chunk() : std::optional<ArticleRange>();
+            if (!next)
+                return ServerResult::Done;
+            pass.chunk = next;
+            start = next->first;
+            continue;
+        }
         if (ReplyCode(line) != 224) {
             // No overview follows an error reply: waiting for the time-out would only repeat it.
             std::string text = host + ":Error Scanning..." + line;

@@ -491,6 +491,28 @@ TEST_F(ScanFixture, ALargeRangeIsReadInChunksAndAStopLeavesNoGap) {
     EXPECT_TRUE(unread.empty());
 }
 
+// One slot reads every chunk on its one connection; a chunk the server has no articles in
+// (423) is read, not a failure.
+TEST_F(ScanFixture, OneSlotReadsTheChunksInTurnAndAnEmptyChunkIsRead) {
+    NewsServer server;
+    // Articles 1, 100001 and 200001: the third of four chunks holds none.
+    server.SetCorpus(std::make_shared<test::ScanGroupCorpus>(nullptr, 3, 100000));
+    group_ = test::ScanGroupCorpus::kGroupName;
+    StartWorkerState({&server});
+    ScanReport report = ScanToEnd();
+    ASSERT_EQ(report.servers.size(), 1u);
+    EXPECT_TRUE(report.servers[0].complete) << report.servers[0].error;
+    EXPECT_EQ(report.servers[0].headers, 3);
+    EXPECT_EQ(server.connections_accepted(), 1);
+    EXPECT_EQ(Xovers(server),
+              (std::vector<std::string>{"XOVER 1-50001", "XOVER 50002-100001",
+                                        "XOVER 100002-150001", "XOVER 150002-200001"}));
+    EXPECT_EQ(Rows().size(), 1u);
+    std::vector<ArticleRange> unread;
+    ASSERT_TRUE(db_->UnreadScanChunks(server.host() + ":" + std::to_string(server.port()), unread));
+    EXPECT_TRUE(unread.empty());
+}
+
 // The engine's scan start: with no slot enabled the scan waits at the head of the queue.
 TEST(EngineScanStart, NoSlotEnabledQueuesAScanEntryAtTheHeadAndStampsTheScanTime) {
     NewsServer server;

@@ -416,8 +416,8 @@ bool HeaderDatabase::OpenFile() {
     }
     if (!Exec("COMMIT"))
         return false;
-    int64_t kb = SumKilobytes();
-    if (kb < 0)
+    int64_t kb = 0;
+    if (!SumKilobytes(kb))
         return false;
     kb_total_ = kb;
     highest_seen_ = 0;
@@ -505,8 +505,8 @@ bool HeaderDatabase::Fail(const char* what) {
         sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
         in_txn_ = false;
         next_partkey_ = 0;
-        int64_t kb = SumKilobytes();
-        if (kb >= 0)
+        int64_t kb = 0;
+        if (SumKilobytes(kb))
             kb_total_ = kb;
         highest_known_ = false;
         Changed();  // rows a view may have read inside the transaction are gone
@@ -1216,10 +1216,7 @@ bool HeaderDatabase::MoveRowToTop(int64_t row) {
 
 int64_t HeaderDatabase::TotalKilobytes() {
     int64_t kb = 0;
-    bool ok = Run(Access::Read, "total", [&] {
-        kb = SumKilobytes();
-        return kb >= 0;
-    });
+    bool ok = Run(Access::Read, "total", [&] { return SumKilobytes(kb); });
     if (!ok)
         return 0;
     kb_total_ = kb;
@@ -1365,8 +1362,8 @@ bool HeaderDatabase::ExpireBefore(int64_t cutoff, int64_t& removed) {
         }
         removed = sqlite3_changes(db_);
         if (removed > 0) {
-            const int64_t kb = SumKilobytes();
-            if (kb < 0)
+            int64_t kb = 0;
+            if (!SumKilobytes(kb))
                 return false;
             kb_total_ = kb;
             Changed();
@@ -1495,14 +1492,18 @@ bool HeaderDatabase::ClearSubscribedMarks() {
                [&] { return Exec("UPDATE \"Group\" SET state=0 WHERE state=1"); });
 }
 
-int64_t HeaderDatabase::SumKilobytes() {
-    sqlite3_stmt* s = Stmt("SELECT coalesce(sum(bytes/1024),0) FROM Attachment");
+bool HeaderDatabase::SumKilobytes(int64_t& kb) {
+    // total() adds in floating point, so sizes a server made up cannot overflow the sum
+    // (sum() would fail, and with it the opening of the file); below 0 counts as 0.
+    sqlite3_stmt* s = Stmt("SELECT total(max(bytes,0)/1024) FROM Attachment");
     if (!s)
-        return -1;
+        return false;
     StmtScope scope{s};
     if (sqlite3_step(s) != SQLITE_ROW)
-        return -1;
-    return sqlite3_column_int64(s, 0);
+        return false;
+    const double total = sqlite3_column_double(s, 0);
+    kb = total >= 9.2e18 ? INT64_MAX : static_cast<int64_t>(total);
+    return true;
 }
 
 // ---------------------------------------------------------------------------------------

@@ -229,7 +229,7 @@ class HeaderDatabase {
                      const std::vector<int64_t>& partkeys);
     bool RemoveLocked(const Attachment& attachment);
     bool GroupsQuery(const ViewQuery& query, int64_t first, int64_t count, std::vector<Group>& out);
-    int64_t SumKilobytes();
+    bool SumKilobytes(int64_t& kb);
 
     DbEnv env_;
     std::string name_;

@@ -183,6 +183,17 @@ TEST_F(HeaderDbTest, HugeOverviewSizesSaturateTheTotals) {
     EXPECT_EQ(big.partcount, 2);
     EXPECT_EQ(low.bytes, INT64_MIN);
     EXPECT_EQ(low.partcount, 2);
+
+    // The file opens again, and the recounted total neither overflows nor goes below 0,
+    // however many such rows there are.
+    for (int i = 0; i < 1100; ++i) {
+        auto part = Part("<h" + std::to_string(i) + "@x>", 10 + i, INT64_MAX, 1);
+        ASSERT_TRUE(g.db->StoreAttachment(&part, Att("huge" + std::to_string(i), 1)));
+    }
+    g.db.reset();
+    Group again = Open("alt.test");
+    ASSERT_TRUE(again.db);
+    EXPECT_EQ(again.db->TotalKilobytes(), INT64_MAX);
 }
 
 TEST_F(HeaderDbTest, QueuedOrFinishedAttachmentsKeepTheirStateAgainstAScan) {

@@ -1271,20 +1271,23 @@ bool HeaderDatabase::RecordScanChunks(const std::string& server,
             if (sqlite3_step(del) != SQLITE_DONE)
                 return false;
         }
-        sqlite3_stmt* s =
-            Stmt("INSERT OR REPLACE INTO ScanChunk(server,\"first\",\"last\") VALUES(?,?,?)");
-        if (!s)
-            return false;
-        for (const ArticleRange& chunk : chunks) {
-            StmtScope scope{s};
-            BindText(s, 1, server);
-            sqlite3_bind_int64(s, 2, chunk.first);
-            sqlite3_bind_int64(s, 3, chunk.last);
-            if (sqlite3_step(s) != SQLITE_DONE)
+        for (const ArticleRange& chunk : chunks)
+            if (!PutScanChunk(server, chunk))
                 return false;
-        }
         return true;
     });
+}
+
+bool HeaderDatabase::PutScanChunk(const std::string& server, const ArticleRange& chunk) {
+    sqlite3_stmt* s =
+        Stmt("INSERT OR REPLACE INTO ScanChunk(server,\"first\",\"last\") VALUES(?,?,?)");
+    if (!s)
+        return false;
+    StmtScope scope{s};
+    BindText(s, 1, server);
+    sqlite3_bind_int64(s, 2, chunk.first);
+    sqlite3_bind_int64(s, 3, chunk.last);
+    return sqlite3_step(s) == SQLITE_DONE;
 }
 
 bool HeaderDatabase::UnreadScanChunks(const std::string& server, std::vector<ArticleRange>& out) {
@@ -1318,15 +1321,7 @@ bool HeaderDatabase::ScanChunkReadThrough(const std::string& server, const Artic
         }
         if (number >= chunk.last)
             return true;
-        sqlite3_stmt* put =
-            Stmt("INSERT OR REPLACE INTO ScanChunk(server,\"first\",\"last\") VALUES(?,?,?)");
-        if (!put)
-            return false;
-        StmtScope scope{put};
-        BindText(put, 1, server);
-        sqlite3_bind_int64(put, 2, std::max(chunk.first, number + 1));
-        sqlite3_bind_int64(put, 3, chunk.last);
-        return sqlite3_step(put) == SQLITE_DONE;
+        return PutScanChunk(server, {std::max(chunk.first, number + 1), chunk.last});
     });
 }
 

@@ -230,6 +230,7 @@ class HeaderDatabase {
     bool RemoveLocked(const Attachment& attachment);
     bool GroupsQuery(const ViewQuery& query, int64_t first, int64_t count, std::vector<Group>& out);
     bool SumKilobytes(int64_t& kb);
+    bool PutScanChunk(const std::string& server, const ArticleRange& chunk);
 
     DbEnv env_;
     std::string name_;

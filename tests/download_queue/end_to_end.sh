@@ -9,18 +9,7 @@
 set -eu
 bin=$1
 tls=${2:-}
-work=$(mktemp -d "${TMPDIR:-/tmp}/qs-e2e-XXXXXX")
-server_pid=
-cleanup() {
-    [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-fail() {
-    echo "FAILED: $*" >&2
-    exit 1
-}
+. "$(dirname "$0")/../support/testserver_run.sh"
 
 # The positional parameters hold the server's TLS arguments from here on.
 set --
@@ -35,16 +24,8 @@ if [ "$tls" = --tls ]; then
 fi
 
 # Each reply is delayed, so the download is still running when it is killed.
-"$bin/quillstream-testserver" --port 0 --seed 1 --big-mb 2 --delay-ms 150 "$@" \
-    --write-nzb "$work/corpus.nzb" --write-sha256 "$work/corpus.sha256" >"$work/server.out" 2>&1 &
-server_pid=$!
-port=
-for _ in $(seq 1 100); do
-    port=$(sed -n 's/.*listening on [0-9.]*:\([0-9]*\).*/\1/p' "$work/server.out")
-    [ -n "$port" ] && break
-    sleep 0.1
-done
-[ -n "$port" ] || fail "the test server did not start: $(cat "$work/server.out")"
+start_testserver --seed 1 --big-mb 2 --delay-ms 150 "$@" \
+    --write-nzb "$work/corpus.nzb" --write-sha256 "$work/corpus.sha256"
 
 cli() { "$bin/quillstream-cli" --home "$work/home" "$@"; }
 # shellcheck disable=SC2086 # $add_tls is empty or three words

@@ -5,32 +5,12 @@
 # Usage: chunked_scan_kill.sh BINDIR
 set -eu
 bin=$1
-work=$(mktemp -d "${TMPDIR:-/tmp}/qs-chunks-XXXXXX")
-server_pid=
-cleanup() {
-    [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-fail() {
-    echo "FAILED: $*" >&2
-    exit 1
-}
+. "$(dirname "$0")/../support/testserver_run.sh"
 
 # 12,000 lines over article numbers 1..299976 (four chunks of about 75,000 numbers), sent
 # 100 lines at a time with a pause, so that the scan is still running when it is killed.
 articles=12000
-"$bin/quillstream-testserver" --port 0 --scan-group $articles --scan-step 25 \
-    --overview-pace-ms 100 >"$work/server.out" 2>&1 &
-server_pid=$!
-port=
-for _ in $(seq 1 100); do
-    port=$(sed -n 's/.*listening on [0-9.]*:\([0-9]*\).*/\1/p' "$work/server.out")
-    [ -n "$port" ] && break
-    sleep 0.1
-done
-[ -n "$port" ] || fail "the test server did not start: $(cat "$work/server.out")"
+start_testserver --scan-group $articles --scan-step 25 --overview-pace-ms 100
 
 group=alt.binaries.scan
 setup() {

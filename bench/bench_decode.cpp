@@ -12,6 +12,7 @@
 #include "download/crc32.h"
 #include "download/mime_decoder.h"
 #include "download/uu_decoder.h"
+#include "download/yenc_body.h"
 #include "download/yenc_decoder.h"
 #include "download/yenc_simd.h"
 
@@ -201,6 +202,42 @@ void BM_YencDecodeCrc(benchmark::State& state, qs::YencLineDecoder decode, size_
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * expected));
 }
 
+// The data lines of each part as one body, as they come off the wire (CR LF line ends).
+const std::vector<std::string>& YencBodies() {
+    static std::vector<std::string> bodies = [] {
+        std::vector<std::string> out;
+        for (const auto& lines : YencParts()) {
+            std::string body;
+            for (size_t i = 2; i + 1 < lines.size(); ++i)
+                body += lines[i] + "\n";
+            out.push_back(std::move(body));
+        }
+        return out;
+    }();
+    return bodies;
+}
+
+// BM_YencDecodeCrc for a decoder of whole bodies, the CRC-32 taken slice by slice.
+void BM_YencBodyDecodeCrc(benchmark::State& state, qs::YencBodyDecoder decode, size_t part_count) {
+    const auto& all = YencBodies();
+    const std::span<const std::string> bodies(all.data(), std::min(part_count, all.size()));
+    const size_t expected = std::min(kTotal, bodies.size() * kPartSize);
+    std::vector<uint8_t> part(kPartSize * 2);
+    for (auto _ : state) {
+        size_t total = 0;
+        uint32_t crcs = 0;
+        for (const auto& body : bodies) {
+            uint32_t crc = 0;
+            total += qs::DecodeYencBody(decode, body, part.data(), crc);
+            crcs ^= crc;
+        }
+        benchmark::DoNotOptimize(crcs);
+        if (total != expected)
+            state.SkipWithError("yEnc decoding went wrong");
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * expected));
+}
+
 void BM_Crc32(benchmark::State& state) {
     std::string data = RandomBytes(kPartSize);
     for (auto _ : state)
@@ -242,6 +279,14 @@ int main(int argc, char** argv) {
             ->Unit(benchmark::kMillisecond);
         benchmark::RegisterBenchmark(("BM_YencDecodeCrcCached/" + std::string(choice.name)).c_str(),
                                      BM_YencDecodeCrc, choice.decode, kCachedParts);
+    }
+    for (const auto& choice : qs::AvailableYencBodyDecoders()) {
+        benchmark::RegisterBenchmark(("BM_YencBodyDecodeCrc/" + std::string(choice.name)).c_str(),
+                                     BM_YencBodyDecodeCrc, choice.decode, SIZE_MAX)
+            ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(
+            ("BM_YencBodyDecodeCrcCached/" + std::string(choice.name)).c_str(),
+            BM_YencBodyDecodeCrc, choice.decode, kCachedParts);
     }
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))

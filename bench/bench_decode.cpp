@@ -140,7 +140,7 @@ const LineList& Base64Lines() {
 }
 
 void BM_YencDecode(benchmark::State& state) {
-    const auto& parts = YencParts();
+    static const std::vector<qs::PartBody> parts(YencParts().begin(), YencParts().end());
     for (auto _ : state) {
         qs::YencDecoder dec("bench", DevNull());
         int bad = 0;
@@ -247,7 +247,7 @@ void BM_Crc32(benchmark::State& state) {
 BENCHMARK(BM_Crc32);
 
 void BM_UuDecode(benchmark::State& state) {
-    const auto& lines = UuLines();
+    static const qs::PartBody lines = UuLines();
     for (auto _ : state) {
         qs::UuDecoder dec("bench", DevNull());
         if (dec.Start("", lines) != qs::DecodeOutcome::Decoded)
@@ -259,7 +259,7 @@ void BM_UuDecode(benchmark::State& state) {
 BENCHMARK(BM_UuDecode)->Unit(benchmark::kMillisecond);
 
 void BM_Base64Decode(benchmark::State& state) {
-    const auto& lines = Base64Lines();
+    static const qs::PartBody lines = Base64Lines();
     for (auto _ : state) {
         qs::Base64Decoder dec("bench", DevNull());
         if (dec.Start("", lines) != qs::DecodeOutcome::Decoded)

@@ -14,18 +14,18 @@ AttachmentDecoder::AttachmentDecoder(const Attachment& entry, const Settings& se
     candidates_.push_back(std::make_unique<YencDecoder>(entry.filename, MakeOutputNamer(settings)));
 }
 
-bool AttachmentDecoder::Decode(const LineList& lines) {
+bool AttachmentDecoder::Decode(const PartBody& body) {
     if (chosen_ == nullptr)
-        return Detect(lines);
-    const DecodeOutcome outcome = chosen_->Continue(lines);
+        return Detect(body);
+    const DecodeOutcome outcome = chosen_->Continue(body);
     if (outcome == DecodeOutcome::NotFound)
         ++errors_;
     return outcome == DecodeOutcome::HeldBack;
 }
 
-bool AttachmentDecoder::Detect(const LineList& lines) {
+bool AttachmentDecoder::Detect(const PartBody& body) {
     for (const auto& candidate : candidates_) {
-        const DecodeOutcome outcome = candidate->Start(directory_, lines);
+        const DecodeOutcome outcome = candidate->Start(directory_, body);
         if (outcome == DecodeOutcome::NotFound)
             continue;
         chosen_ = candidate.get();

@@ -18,7 +18,7 @@ class AttachmentDecoder {
 
     // Decodes one part. True when a yEnc part failed its check and is held back: fetch it
     // again, or keep it with KeepBadParts when no better copy can be had.
-    bool Decode(const LineList& lines);
+    bool Decode(const PartBody& body);
     void KeepBadParts();
     // Writes what the decoder still holds and closes the output file.
     void Finish();
@@ -40,7 +40,7 @@ class AttachmentDecoder {
     }
 
   private:
-    bool Detect(const LineList& lines);
+    bool Detect(const PartBody& body);
 
     std::string directory_;
     std::vector<std::unique_ptr<PartDecoder>> candidates_;  // in the order they are tried

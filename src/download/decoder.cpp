@@ -1,5 +1,7 @@
 #include "download/decoder.h"
 
+#include <algorithm>
+
 #include "app/debug_log.h"
 #include "app/number_reader.h"
 #include "app/output_files.h"
@@ -18,9 +20,23 @@ OutputNamer MakeOutputNamer(const Settings& settings) {
 DecoderFrame::DecoderFrame(std::string subject, OutputNamer namer)
     : subject_(std::move(subject)), namer_(std::move(namer)) {}
 
-void DecoderFrame::Attach(const LineList& lines) {
-    lines_ = &lines;
+LineList::operator PartBody() const {
+    size_t size = 0;
+    for (const auto& line : *this)
+        size += line.size() + 1;
+    PartBody body;
+    body.reserve(size);
+    for (const auto& line : *this) {
+        body += line;
+        body += '\n';
+    }
+    return body;
+}
+
+void DecoderFrame::Attach(std::string_view body) {
+    body_ = body;
     position_ = 0;
+    last_line_ = 0;
 }
 
 bool DecoderFrame::ReadLine(std::string_view& line) {
@@ -28,7 +44,10 @@ bool DecoderFrame::ReadLine(std::string_view& line) {
         line = {};
         return false;
     }
-    line = (*lines_)[position_++];
+    last_line_ = position_;
+    const size_t end = std::min(body_.find('\n', position_), body_.size());
+    line = body_.substr(position_, end - position_);
+    position_ = end + 1;
     while (!line.empty() && (line.back() == '\r' || line.back() == '\n'))
         line.remove_suffix(1);
     return true;
@@ -56,8 +75,9 @@ bool DecoderFrame::OpenOutput(const char* kind) {
 void DecoderFrame::ResetFrame() {
     out_.Close();
     output_path_.clear();
-    lines_ = nullptr;
+    body_ = {};
     position_ = 0;
+    last_line_ = 0;
 }
 
 int ScanNumbers(std::string_view text, std::string_view pattern, int64_t* values, int max) {

@@ -11,10 +11,19 @@
 
 namespace qs {
 
-// The body lines of one part as part retrieval reads them: the line feed dropped, a
-// carriage return before it kept, no dot-unstuffing (the decoders drop the first of two
-// leading dots), the terminating "." line not included.
-using LineList = std::vector<std::string>;
+// The body of one part as part retrieval reads it, in one string: its lines as the server
+// sent them, each ended by a line feed (a carriage return before it kept), no
+// dot-unstuffing (the decoders drop the first of two leading dots), the terminating "."
+// line not included.
+using PartBody = std::string;
+
+// A body written line by line, as tests and tools build one: line feeds not included.
+// Converts to the PartBody the decoders take.
+class LineList : public std::vector<std::string> {
+  public:
+    using std::vector<std::string>::vector;
+    operator PartBody() const;  // NOLINT: converts where a body is expected
+};
 
 // Turns the name a decoder found into the full output path:
 // (subject, name, directory) -> path. Normally MakeOutputPath with the user's settings.
@@ -38,11 +47,11 @@ class PartDecoder {
   public:
     virtual ~PartDecoder() = default;
 
-    // Looks for this encoding in `lines`; when found, opens the output file in `directory`
+    // Looks for this encoding in `body`; when found, opens the output file in `directory`
     // and decodes the part. NotFound also when the output file cannot be opened.
-    virtual DecodeOutcome Start(std::string_view directory, const LineList& lines) = 0;
+    virtual DecodeOutcome Start(std::string_view directory, const PartBody& body) = 0;
     // Decodes a later part of the same attachment.
-    virtual DecodeOutcome Continue(const LineList& lines) = 0;
+    virtual DecodeOutcome Continue(const PartBody& body) = 0;
     // Writes the parts the last Start or Continue held back (only yEnc checks its parts).
     virtual void KeepBadParts() {}
     // Writes what is still pending and closes the output file.
@@ -90,18 +99,20 @@ class DecoderFrame : public PartDecoder {
   protected:
     DecoderFrame(std::string subject, OutputNamer namer);
 
-    // Makes `lines` the current part and starts reading at its first line.
-    void Attach(const LineList& lines);
+    // Makes `body` the current part and starts reading at its first line.
+    void Attach(std::string_view body);
     void set_directory(std::string_view directory) { directory_ = directory; }
 
     // The next line without its trailing CR/LF characters; false at the end of the part.
     bool ReadLine(std::string_view& line);
-    // Steps back one line, so the next ReadLine returns it again.
-    void UnreadLine() {
-        if (position_ > 0)
-            --position_;
-    }
-    bool AtEnd() const { return lines_ == nullptr || position_ >= lines_->size(); }
+    // Steps back over the line ReadLine returned last, so that the next ReadLine returns it
+    // again.
+    void UnreadLine() { position_ = last_line_; }
+    bool AtEnd() const { return position_ >= body_.size(); }
+    // The part's bytes from the next line on, and a step over `size` of them (which must
+    // end at a line's start).
+    std::string_view Unread() const { return body_.substr(position_); }
+    void StepOver(size_t size) { position_ += size; }
 
     // Asks the namer for the path of `name`, unless the output file is already open (then
     // the path of the open file stays).
@@ -121,8 +132,9 @@ class DecoderFrame : public PartDecoder {
     std::string output_path_;
     std::string open_error_;  // "path: reason" of the last failed open
     int open_errno_ = 0;
-    const LineList* lines_ = nullptr;
-    size_t position_ = 0;
+    std::string_view body_;
+    size_t position_ = 0;   // where the next line starts
+    size_t last_line_ = 0;  // where the line ReadLine returned last starts
 };
 
 // Formatted reading of `text` from its start as scanf does it for patterns made of

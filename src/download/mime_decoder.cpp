@@ -73,9 +73,9 @@ bool Base64Decoder::FindHeader() {
     return false;
 }
 
-DecodeOutcome Base64Decoder::Start(std::string_view directory, const LineList& lines) {
+DecodeOutcome Base64Decoder::Start(std::string_view directory, const PartBody& body) {
     set_directory(directory);
-    Attach(lines);
+    Attach(body);
     if (!FindHeader())
         return DecodeOutcome::NotFound;
     if (!output_open() && !OpenOutput("Base64"))
@@ -84,8 +84,8 @@ DecodeOutcome Base64Decoder::Start(std::string_view directory, const LineList& l
     return DecodeOutcome::Decoded;
 }
 
-DecodeOutcome Base64Decoder::Continue(const LineList& lines) {
-    Attach(lines);
+DecodeOutcome Base64Decoder::Continue(const PartBody& body) {
+    Attach(body);
     DecodeLines();
     return DecodeOutcome::Decoded;
 }

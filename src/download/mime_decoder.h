@@ -17,9 +17,9 @@ class Base64Decoder final : public DecoderFrame {
 
     // Finds the MIME header with a name, opens the output file in `directory` and decodes
     // the lines after the headers. NotFound when there is no such header or no file.
-    DecodeOutcome Start(std::string_view directory, const LineList& lines) override;
+    DecodeOutcome Start(std::string_view directory, const PartBody& body) override;
     // Decodes a later part from its first line; always Decoded.
-    DecodeOutcome Continue(const LineList& lines) override;
+    DecodeOutcome Continue(const PartBody& body) override;
     // Decodes the held line when due and closes the output file.
     void Finish() override;
     void Reset() override;

@@ -90,9 +90,9 @@ std::string BodyCommand(const Settings& settings, const MessageVars& part, std::
     return "BODY " + part.MessageId;
 }
 
-// Reads one BODY reply and, when the server sends the body, its lines up to the closing dot.
+// Reads one BODY reply and, when the server sends the body, the body up to the closing dot.
 PartOutcome ReadBody(DownloadShared& shared, int slot_index, NntpSocket& connection,
-                     const Settings& settings, LineList& lines, std::string& reply) {
+                     const Settings& settings, PartBody& body, std::string& reply) {
     WorkerState& state = shared.state();
     ThreadSlot& slot = state.slot(slot_index);
     std::string line;
@@ -100,7 +100,7 @@ PartOutcome ReadBody(DownloadShared& shared, int slot_index, NntpSocket& connect
     int code = ReplyCode(line);
     LogLine("Body requested\n");
     if (code / 10 * 10 != 220) {
-        lines.clear();
+        body.clear();
         if (code < 0) {
             reply = "no reply";
             return PartOutcome::ConnectionLost;
@@ -112,24 +112,24 @@ PartOutcome ReadBody(DownloadShared& shared, int slot_index, NntpSocket& connect
         return RefusalOutcome(code);
     }
 
-    // The line strings are reused from part to part, so a steady download allocates little.
+    // The body's string is reused from part to part, so a steady download allocates little.
+    // It is read a receive at a time: progress, the speed limit, pause and Stop are looked
+    // at between receives.
     const int limit_kbps = settings.SpeedUse ? settings.SpeedVal : 0;
-    size_t count = 0;
+    body.clear();
+    NntpSocket::BlockState block_state = NntpSocket::BlockState::LineStart;
     bool complete = false;
     for (;;) {
-        if (count == lines.size())
-            lines.emplace_back();
-        std::string& body_line = lines[count];
-        if (!connection.ReadLine(body_line, kReplyBufferSize, LineMode::Whole))
-            break;  // the connection ended or failed; a piece of a line is not kept
-        if ((body_line.size() == 2 && body_line[0] == '.' && body_line[1] == '\r') ||
-            (body_line.size() == 1 && body_line[0] == '.')) {
+        const size_t before = body.size();
+        const NntpSocket::BlockResult read = connection.ReadDotBlock(body, block_state);
+        slot.received_bytes.fetch_add(static_cast<int64_t>(body.size() - before),
+                                      std::memory_order_relaxed);
+        if (read == NntpSocket::BlockResult::Done) {
             complete = true;
             break;
         }
-        ++count;
-        slot.received_bytes.fetch_add(static_cast<int64_t>(body_line.size()) + 1,
-                                      std::memory_order_relaxed);
+        if (read == NntpSocket::BlockResult::End)
+            break;  // the connection ended or failed inside the body
         if (limit_kbps > 0)
             state.ThrottleIfOverLimit(slot_index, limit_kbps);
         if (state.paused())
@@ -137,12 +137,11 @@ PartOutcome ReadBody(DownloadShared& shared, int slot_index, NntpSocket& connect
         if (!state.downloading())
             break;
     }
-    lines.resize(count);
 
     if (!state.downloading())
         return PartOutcome::Stopped;
     if (!complete) {
-        LogLine("Body ended without its closing line after %zu lines\n", count);
+        LogLine("Body ended without its closing line after %zu bytes\n", body.size());
         reply = "the connection ended inside the body";
         return PartOutcome::ConnectionLost;
     }
@@ -158,17 +157,16 @@ int PipelineDepthOf(const Settings& settings) {
 
 PartOutcome FetchPart(DownloadShared& shared, int slot_index, ServerRotation& rotation,
                       const Attachment& entry, int index, SlotConnection& connection,
-                      BodyPipeline& pipeline, LineList& lines, std::string& reply) {
+                      BodyPipeline& pipeline, PartBody& body, std::string& reply) {
     WorkerState& state = shared.state();
     ThreadSlot& slot = state.slot(slot_index);
     // Each part takes the settings anew: a changed speed limit applies from the next part.
     const std::shared_ptr<const Settings> settings = state.settings();
     const MessageVars& part = entry.partlist[static_cast<size_t>(index)];
     reply.clear();
-    // The strings of `lines` are reused for the next body: a steady download allocates
-    // little. Only a failure before the body empties the list.
-    auto failed_before_body = [&lines](PartOutcome outcome) {
-        lines.clear();
+    // Only a failure before the body empties it.
+    auto failed_before_body = [&body](PartOutcome outcome) {
+        body.clear();
         return outcome;
     };
 
@@ -220,7 +218,7 @@ PartOutcome FetchPart(DownloadShared& shared, int slot_index, ServerRotation& ro
         pipeline.in_flight.push_back(next);
     }
     pipeline.in_flight.pop_front();  // this part's, first in line
-    return ReadBody(shared, slot_index, *connection, *settings, lines, reply);
+    return ReadBody(shared, slot_index, *connection, *settings, body, reply);
 }
 
 namespace {
@@ -258,7 +256,7 @@ EntryResult DownloadAttachment(DownloadShared& shared, int slot_index, const Att
     // belong: par2 repairs it from the set's recovery volumes.
     const bool in_set = SetMemberOf(entry).has_value();
     const bool skip_missing = settings->SkipMissing || in_set;
-    LineList lines;
+    PartBody body;
     std::string reply;
     BodyPipeline pipeline;
 
@@ -271,7 +269,7 @@ EntryResult DownloadAttachment(DownloadShared& shared, int slot_index, const Att
         const MessageVars& part = entry.partlist[static_cast<size_t>(p)];
         LogLine("Download message id: %s\n", part.MessageId.c_str());
         PartOutcome outcome =
-            FetchPart(shared, slot_index, rotation, entry, p, connection, pipeline, lines, reply);
+            FetchPart(shared, slot_index, rotation, entry, p, connection, pipeline, body, reply);
         LogLine("Download part really complete\n");
         if (outcome == PartOutcome::Unreachable) {
             result.outcome = EntryOutcome::Unreachable;
@@ -288,7 +286,7 @@ EntryResult DownloadAttachment(DownloadShared& shared, int slot_index, const Att
         bool decoded = false;
         bool held = false;
         if (outcome == PartOutcome::Written) {
-            held = decoder.Decode(lines);
+            held = decoder.Decode(body);
             decoded = true;
             if (held) {
                 outcome = PartOutcome::CrcFailed;
@@ -322,8 +320,8 @@ EntryResult DownloadAttachment(DownloadShared& shared, int slot_index, const Att
                     if (held) {
                         decoder.KeepBadParts();
                         kept = true;
-                    } else if (!decoded && !lines.empty() && state.downloading()) {
-                        if (decoder.Decode(lines))
+                    } else if (!decoded && !body.empty() && state.downloading()) {
+                        if (decoder.Decode(body))
                             decoder.KeepBadParts();
                         kept = true;
                     }

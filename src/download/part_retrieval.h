@@ -26,15 +26,14 @@ struct BodyPipeline {
 // One BODY exchange for part `index` of the entry on the slot's connection, connecting
 // first when there is none (and selecting the entry's group on a fresh connection with
 // SetGroup). Up to PipelineDepth commands are kept in flight: this part's and those of the
-// parts after it, whose replies the next calls read in order. `lines` receives the body
-// lines, line ends as LineList describes; lines longer than a reply buffer are read whole.
-// Written means the body arrived up to its closing line; a body cut short keeps the lines
-// read and is ConnectionLost. `reply` gets the server's reply line when it refused. A
-// caller that drops the connection leaves `pipeline` to the next call, which starts it
+// parts after it, whose replies the next calls read in order. `body` receives the body as
+// PartBody describes. Written means the body arrived up to its closing line; a body cut
+// short keeps what was read and is ConnectionLost. `reply` gets the server's reply line when it
+// refused. A caller that drops the connection leaves `pipeline` to the next call, which starts it
 // again from `index`.
 PartOutcome FetchPart(DownloadShared& shared, int slot, ServerRotation& rotation,
                       const Attachment& entry, int index, SlotConnection& connection,
-                      BodyPipeline& pipeline, LineList& lines, std::string& reply);
+                      BodyPipeline& pipeline, PartBody& body, std::string& reply);
 
 // What DownloadAttachment reports.
 struct EntryResult {

@@ -121,9 +121,9 @@ bool UuDecoder::FindBegin() {
     return false;
 }
 
-DecodeOutcome UuDecoder::Start(std::string_view directory, const LineList& lines) {
+DecodeOutcome UuDecoder::Start(std::string_view directory, const PartBody& body) {
     set_directory(directory);
-    Attach(lines);
+    Attach(body);
     if (!FindBegin())
         return DecodeOutcome::NotFound;
     if (!output_open() && !OpenOutput("UUDecode"))
@@ -132,8 +132,8 @@ DecodeOutcome UuDecoder::Start(std::string_view directory, const LineList& lines
     return DecodeOutcome::Decoded;
 }
 
-DecodeOutcome UuDecoder::Continue(const LineList& lines) {
-    Attach(lines);
+DecodeOutcome UuDecoder::Continue(const PartBody& body) {
+    Attach(body);
     DecodeLines();
     return DecodeOutcome::Decoded;
 }

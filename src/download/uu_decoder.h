@@ -17,9 +17,9 @@ class UuDecoder final : public DecoderFrame {
 
     // Looks for the "begin" line, opens the output file in `directory` and decodes the
     // rest of the part. NotFound when there is no "begin" line or the file cannot be opened.
-    DecodeOutcome Start(std::string_view directory, const LineList& lines) override;
+    DecodeOutcome Start(std::string_view directory, const PartBody& body) override;
     // Decodes a later part from its first line; always Decoded.
-    DecodeOutcome Continue(const LineList& lines) override;
+    DecodeOutcome Continue(const PartBody& body) override;
     // Writes the held line when due and closes the output file.
     void Finish() override;
     void Reset() override;

@@ -6,6 +6,7 @@
 
 #include "app/debug_log.h"
 #include "download/crc32.h"
+#include "download/yenc_body.h"
 #include "download/yenc_simd.h"
 
 namespace qs {
@@ -77,13 +78,13 @@ void YencDecoder::Reset() {
     unchecked_parts_ = 0;
 }
 
-DecodeOutcome YencDecoder::Start(std::string_view directory, const LineList& lines) {
+DecodeOutcome YencDecoder::Start(std::string_view directory, const PartBody& body) {
     set_directory(directory);
-    return Continue(lines);
+    return Continue(body);
 }
 
-DecodeOutcome YencDecoder::Continue(const LineList& lines) {
-    Attach(lines);
+DecodeOutcome YencDecoder::Continue(const PartBody& body) {
+    Attach(body);
     held_.clear();
     const int before = parts_decoded_;
     Header header;
@@ -156,27 +157,40 @@ uint8_t* YencDecoder::Room(size_t extra) {
     return part_.get() + part_size_;
 }
 
-void YencDecoder::DecodePart(const Header& header) {
-    part_size_ = 0;
-    std::string_view line;
-    std::string_view trailer;
-    while (ReadLine(line)) {
-        if (StartsWith(line, "=yend")) {
-            trailer = line;
-            break;
-        }
-        if (StartsWith(line, "=ybegin ")) {  // next part without "=yend" before it
-            UnreadLine();
-            break;
-        }
-        if (StartsWith(line, ".."))
-            line.remove_prefix(1);
-        part_size_ += DecodeYencLine(line, Room(line.size()));
+namespace {
+
+// How many bytes of `rest` (which starts at a line's start) are data lines: they end at the
+// first line that starts with "=yend" (the trailer) or "=ybegin " (a next part without a
+// trailer before it), or with the part.
+size_t DataLinesSize(std::string_view rest) {
+    size_t at = 0;
+    while (at < rest.size()) {
+        const std::string_view from = rest.substr(at);
+        if (StartsWith(from, "=yend") || StartsWith(from, "=ybegin "))
+            return at;
+        const size_t lf = rest.find('\n', at);
+        if (lf == std::string_view::npos)
+            return rest.size();
+        at = lf + 1;
     }
+    return rest.size();
+}
+
+}  // namespace
+
+void YencDecoder::DecodePart(const Header& header) {
+    // The data lines are decoded in one run, straight from the body as it came.
+    const std::string_view data_lines = Unread().substr(0, DataLinesSize(Unread()));
+    StepOver(data_lines.size());
+    uint32_t crc = 0;
+    part_size_ = 0;
+    part_size_ = DecodeYencBody(data_lines, Room(data_lines.size()), crc);
+    std::string_view trailer;
+    if (!AtEnd() && StartsWith(Unread(), "=yend"))
+        ReadLine(trailer);
 
     const uint8_t* data = part_.get();
     const uint64_t size = part_size_;
-    const uint32_t crc = Crc32(0, data, size);
     const int64_t part = header.multipart ? header.part : 1;
     bool bad = false;
     bool checked = false;  // a part crc vouched for these bytes

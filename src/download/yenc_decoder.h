@@ -34,9 +34,9 @@ class YencDecoder final : public DecoderFrame {
     // Decodes every yEnc part found in `lines`; the output file (in `directory`) is opened
     // at the first header. HeldBack when any of these parts failed its check, else Decoded
     // when one was written, else NotFound.
-    DecodeOutcome Start(std::string_view directory, const LineList& lines) override;
+    DecodeOutcome Start(std::string_view directory, const PartBody& body) override;
     // The same for a later part, in the directory Start was given.
-    DecodeOutcome Continue(const LineList& lines) override;
+    DecodeOutcome Continue(const PartBody& body) override;
     void KeepBadParts() override;
     // Closes the output file.
     void Finish() override { out_.Close(); }

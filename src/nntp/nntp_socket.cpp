@@ -140,6 +140,50 @@ SocketStreamBuffer::LineResult SocketStreamBuffer::ReadLine(std::string& line, s
     }
 }
 
+SocketStreamBuffer::BlockResult SocketStreamBuffer::ReadDotBlock(std::string& block,
+                                                                 BlockState& state) {
+    if (gptr() == egptr() && traits_type::eq_int_type(underflow(), traits_type::eof()))
+        return BlockResult::End;
+    const char* begin = gptr();
+    const char* end = egptr();
+    const char* at = begin;
+    // Inside a line only the line feed matters; at a line's start, a "." that is the whole
+    // line (with or without its CR) ends the block.
+    while (at < end) {
+        if (state == BlockState::InLine) {
+            const void* lf = std::memchr(at, '\n', static_cast<size_t>(end - at));
+            if (lf == nullptr) {
+                at = end;
+                break;
+            }
+            at = static_cast<const char*>(lf) + 1;
+            state = BlockState::LineStart;
+            continue;
+        }
+        const char c = *at++;
+        if (state == BlockState::LineStart) {
+            state = c == '.'    ? BlockState::Dot
+                    : c == '\n' ? BlockState::LineStart
+                                : BlockState::InLine;
+        } else if (state == BlockState::Dot && c == '\r') {
+            state = BlockState::DotCr;
+        } else if (c == '\n') {
+            // ".\n" or ".\r\n": the end line, whose "." (and CR) were stored already.
+            const size_t stored = state == BlockState::Dot ? 1 : 2;
+            block.append(begin, static_cast<size_t>(at - begin));
+            block.resize(block.size() - stored - 1);
+            gbump(static_cast<int>(at - begin));
+            state = BlockState::LineStart;
+            return BlockResult::Done;
+        } else {
+            state = BlockState::InLine;
+        }
+    }
+    block.append(begin, static_cast<size_t>(at - begin));
+    gbump(static_cast<int>(at - begin));
+    return BlockResult::More;
+}
+
 // ---------------------------------------------------------------------------------------------
 // NntpSocket
 
@@ -283,6 +327,15 @@ bool NntpSocket::ReadLine(std::string& line, size_t size, LineMode mode) {
             return false;
     }
     return false;
+}
+
+NntpSocket::BlockResult NntpSocket::ReadDotBlock(std::string& block, BlockState& state) {
+    if (!good())
+        return BlockResult::End;
+    const BlockResult result = buffer_.ReadDotBlock(block, state);
+    if (result == BlockResult::End)
+        setstate(std::ios::eofbit);
+    return result;
 }
 
 bool NntpSocket::ReadLine(char* buffer, size_t size) {

@@ -60,6 +60,15 @@ class SocketStreamBuffer : public std::streambuf {
     // was read so far is in `line`).
     LineResult ReadLine(std::string& line, size_t limit);
 
+    // Where a dot-terminated block (a body) being read stands, between calls.
+    enum class BlockState { LineStart, Dot, DotCr, InLine };
+    enum class BlockResult { Done, More, End };
+    // Appends the input received so far, up to the block's end, to `block` as it came (line
+    // feeds and doubled dots kept), receiving first when none is waiting. Done: the "."
+    // line that ends the block was read, and is not stored; the input after it stays
+    // unread. More: call again. End: the input ended. Start with `state` LineStart.
+    BlockResult ReadDotBlock(std::string& block, BlockState& state);
+
   protected:
     int_type overflow(int_type c) override;
     int sync() override;
@@ -115,6 +124,12 @@ class NntpSocket : public std::iostream {
                   LineMode mode = LineMode::FailWhenLong);
     // The same into a caller's buffer, zero-terminated.
     bool ReadLine(char* buffer, size_t size);
+
+    using BlockState = SocketStreamBuffer::BlockState;
+    using BlockResult = SocketStreamBuffer::BlockResult;
+    // Reads on in a dot-terminated block (see SocketStreamBuffer::ReadDotBlock); End also
+    // once the stream has failed, and then the stream is at its end.
+    BlockResult ReadDotBlock(std::string& block, BlockState& state);
 
     // Writes the text followed by CR LF and flushes: one send per command. Input not read
     // yet is dropped: a command starts a new exchange.

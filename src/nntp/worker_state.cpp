@@ -98,15 +98,20 @@ int64_t WorkerState::NowMillis() {
 void WorkerState::ThrottleIfOverLimit(int slot_index, int limit_kbps) {
     if (limit_kbps <= 0)
         return;
-    int64_t elapsed = NowMillis() - interval_start_ms.load();
-    if (elapsed <= 0)
-        elapsed = 1;
-    int64_t bytes = 0;
-    for (const ThreadSlot& s : slots_)
-        bytes += s.received_bytes.load(std::memory_order_relaxed);
-    const int64_t rate = bytes / elapsed;  // bytes per millisecond, about KB/s
-    if ((rate + smoothed_speed.load()) / 2 > limit_kbps && downloading())
+    // Callers come once per line or once per receive (up to 16 KiB), so the sleep lasts
+    // until the rate is back under the limit rather than a fixed time per call.
+    for (;;) {
+        int64_t elapsed = NowMillis() - interval_start_ms.load();
+        if (elapsed <= 0)
+            elapsed = 1;
+        int64_t bytes = 0;
+        for (const ThreadSlot& s : slots_)
+            bytes += s.received_bytes.load(std::memory_order_relaxed);
+        const int64_t rate = bytes / elapsed;  // bytes per millisecond, about KB/s
+        if ((rate + smoothed_speed.load()) / 2 <= limit_kbps || !downloading())
+            return;
         SleepUnlessStopped(slot_index, std::chrono::milliseconds(50));
+    }
 }
 
 void WorkerState::Wake() {

@@ -155,7 +155,7 @@ class WorkerState {
     // Starts a new speed interval now (a scan or download start, and every timer tick).
     void StartInterval() { interval_start_ms.store(NowMillis()); }
     // The speed limit over all slots (KB/s, 0: none): while the average of the interval's
-    // rate and the smoothed speed is above it, the calling worker sleeps 50 ms.
+    // rate and the smoothed speed is above it, the calling worker sleeps, 50 ms at a time.
     void ThrottleIfOverLimit(int slot, int limit_kbps);
 
   private:

@@ -51,6 +51,50 @@ TEST(NntpSocket, LinesKeepTheirCrAndLoseTheLf) {
     EXPECT_STREQ(buffer, "111 20240101000000\r");
 }
 
+TEST(NntpSocket, DotBlocksEndAtTheirDotLineWhereverTheReceivesSplitThem) {
+    // Two bodies back to back and a line after them: lines that only look like the end
+    // (a doubled dot, ".x", ".\r\r", an empty line), one body ended by ".\r\n" and one by a
+    // bare ".\n", and a body that is empty.
+    const std::string first = "abc\r\n..doubled\r\n.x\r\n\r\n.\r\r\n\n=y.\r\n";
+    const std::string second = "line\n";
+    const std::string wire = first + ".\r\n" + second + ".\n.\r\n222 after\r\n";
+    for (size_t chunk : {1, 2, 3, 5, 64}) {
+        NewsServer server;
+        Reply reply = Reply::Raw(wire);
+        reply.chunk = chunk;
+        server.SetReply("DATE", reply);
+        NntpSocket socket;
+        OpenGreeted(socket, server);
+        socket.SendCommand("DATE");
+        for (const std::string& expected : {first, second, std::string()}) {
+            std::string block = "kept ";
+            NntpSocket::BlockState state = NntpSocket::BlockState::LineStart;
+            NntpSocket::BlockResult result;
+            while ((result = socket.ReadDotBlock(block, state)) == NntpSocket::BlockResult::More) {
+            }
+            ASSERT_EQ(result, NntpSocket::BlockResult::Done) << "chunks of " << chunk;
+            EXPECT_EQ(block, "kept " + expected) << "chunks of " << chunk;
+        }
+        std::string line;
+        ASSERT_TRUE(socket.ReadLine(line));
+        EXPECT_EQ(line, "222 after\r");
+    }
+    // A block the connection cuts short ends the stream.
+    NewsServer server;
+    server.SetReply("DATE", Reply::Close("partial\r\n."));
+    NntpSocket socket;
+    OpenGreeted(socket, server);
+    socket.SendCommand("DATE");
+    std::string block;
+    NntpSocket::BlockState state = NntpSocket::BlockState::LineStart;
+    NntpSocket::BlockResult result;
+    while ((result = socket.ReadDotBlock(block, state)) == NntpSocket::BlockResult::More) {
+    }
+    EXPECT_EQ(result, NntpSocket::BlockResult::End);
+    EXPECT_EQ(block, "partial\r\n.");
+    EXPECT_TRUE(socket.eof());
+}
+
 TEST(NntpSocket, WritingACommandDropsUnreadInput) {
     NewsServer server;
     server.SetReply("DATE", Reply::Raw("111 first\r\nleft over\r\nand more\r\n"));

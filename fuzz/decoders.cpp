@@ -7,12 +7,13 @@
 // Invariants: nothing is created outside the download directory and nothing is written
 // through the link; the directory holds only plain files (and the link); the output path
 // names a file directly inside it; the bytes written (zero bytes aside) are no more than the
-// input holds.
+// input holds; every yEnc body decoder this CPU runs gives the plain one's bytes and CRC.
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -21,6 +22,7 @@
 #include "app/settings.h"
 #include "db/records.h"
 #include "download/attachment_decoder.h"
+#include "download/yenc_body.h"
 #include "fuzz_support.h"
 
 namespace {
@@ -96,6 +98,27 @@ void CheckDirectories(const Layout& layout, const std::string& output_path, uint
     QS_FUZZ_CHECK(written <= input);
 }
 
+// Each part's body through every yEnc body decoder, whole and in slices of `slice` bytes.
+void CheckBodyDecoders(const PartBody& body, size_t slice) {
+    std::vector<uint8_t> expected(body.size()), got(body.size());
+    uint32_t expected_crc = 0;
+    const size_t expected_size =
+        DecodeYencBody(DecodeYencBodyScalar, body, expected.data(), expected_crc);
+    QS_FUZZ_CHECK(expected_size <= body.size());
+    for (const auto& choice : AvailableYencBodyDecoders()) {
+        uint32_t crc = 0;
+        const size_t whole = DecodeYencBody(choice.decode, body, got.data(), crc);
+        QS_FUZZ_CHECK(whole == expected_size && crc == expected_crc);
+        QS_FUZZ_CHECK(std::equal(got.begin(), got.begin() + whole, expected.begin()));
+        size_t i = 0, o = 0;
+        bool escape = false;
+        while (i < body.size())
+            choice.decode(body, i, std::min(body.size(), i + slice), got.data(), o, escape);
+        QS_FUZZ_CHECK(o == expected_size);
+        QS_FUZZ_CHECK(std::equal(got.begin(), got.begin() + o, expected.begin()));
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -133,7 +156,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     {
         AttachmentDecoder decoder(entry, settings);
         for (const LineList& lines : parts) {
-            if (decoder.Decode(lines) && (flags & 4))
+            const PartBody body = lines;
+            CheckBodyDecoders(body, 1 + flags / 8);
+            if (decoder.Decode(body) && (flags & 4))
                 decoder.KeepBadParts();
         }
         decoder.Finish();

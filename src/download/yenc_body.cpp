@@ -96,6 +96,14 @@ inline BlockPlan PlanBlock(uint64_t eq, uint64_t lf, uint64_t cr, uint64_t dot, 
     return plan;
 }
 
+// The byte loop over a block the vector code leaves to it.
+inline void DecodeBlockBytewise(const char* in, size_t n, size_t width, size_t& i, uint8_t* out,
+                                size_t& o, uint32_t& open) {
+    bool escape = open != 0;
+    DecodeBodyBytes(in, n, i + width, i, out, o, escape);
+    open = escape;
+}
+
 // One bit for each byte of v that is c.
 __attribute__((target("ssse3"), always_inline)) inline uint32_t Bits16(__m128i v, char c) {
     return static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(c))));
@@ -154,9 +162,7 @@ __attribute__((target("ssse3"), always_inline)) inline void BodyBlock16(const ch
                    dot = Bits16(v, '.');
     const BlockPlan plan = PlanBlock(eq, lf, cr, dot, in[i - 1], in[i + 16], 16, open);
     if (plan.bytewise) {
-        bool escape = open != 0;
-        DecodeBodyBytes(in, n, i + 16, i, out, o, escape);
-        open = escape;
+        DecodeBlockBytewise(in, n, 16, i, out, o, open);
         return;
     }
     const uint32_t drop = static_cast<uint32_t>(plan.drop);
@@ -203,9 +209,7 @@ __attribute__((target("avx2,popcnt"), always_inline)) inline void BodyBlock64(
     const uint64_t dot = join(Bits32(v0, '.'), Bits32(v1, '.'));
     const BlockPlan plan = PlanBlock(eq, lf, cr, dot, in[i - 1], in[i + 64], 64, open);
     if (plan.bytewise) {
-        bool escape = open != 0;
-        DecodeBodyBytes(in, n, i + 64, i, out, o, escape);
-        open = escape;
+        DecodeBlockBytewise(in, n, 64, i, out, o, open);
         return;
     }
     Squeeze32(orders, v0, static_cast<uint32_t>(plan.escaped), static_cast<uint32_t>(plan.drop),

@@ -183,7 +183,7 @@ void YencDecoder::DecodePart(const Header& header) {
     const std::string_view data_lines = Unread().substr(0, DataLinesSize(Unread()));
     StepOver(data_lines.size());
     uint32_t crc = 0;
-    part_size_ = 0;
+    part_size_ = 0;  // Room counts from here
     part_size_ = DecodeYencBody(data_lines, Room(data_lines.size()), crc);
     std::string_view trailer;
     if (!AtEnd() && StartsWith(Unread(), "=yend"))

@@ -36,7 +36,6 @@ LineList::operator PartBody() const {
 void DecoderFrame::Attach(std::string_view body) {
     body_ = body;
     position_ = 0;
-    last_line_ = 0;
 }
 
 bool DecoderFrame::ReadLine(std::string_view& line) {
@@ -44,7 +43,6 @@ bool DecoderFrame::ReadLine(std::string_view& line) {
         line = {};
         return false;
     }
-    last_line_ = position_;
     const size_t end = std::min(body_.find('\n', position_), body_.size());
     line = body_.substr(position_, end - position_);
     position_ = end + 1;
@@ -77,7 +75,6 @@ void DecoderFrame::ResetFrame() {
     output_path_.clear();
     body_ = {};
     position_ = 0;
-    last_line_ = 0;
 }
 
 int ScanNumbers(std::string_view text, std::string_view pattern, int64_t* values, int max) {

@@ -105,9 +105,6 @@ class DecoderFrame : public PartDecoder {
 
     // The next line without its trailing CR/LF characters; false at the end of the part.
     bool ReadLine(std::string_view& line);
-    // Steps back over the line ReadLine returned last, so that the next ReadLine returns it
-    // again.
-    void UnreadLine() { position_ = last_line_; }
     bool AtEnd() const { return position_ >= body_.size(); }
     // The part's bytes from the next line on, and a step over `size` of them (which must
     // end at a line's start).
@@ -133,8 +130,7 @@ class DecoderFrame : public PartDecoder {
     std::string open_error_;  // "path: reason" of the last failed open
     int open_errno_ = 0;
     std::string_view body_;
-    size_t position_ = 0;   // where the next line starts
-    size_t last_line_ = 0;  // where the line ReadLine returned last starts
+    size_t position_ = 0;  // where the next line starts
 };
 
 // Formatted reading of `text` from its start as scanf does it for patterns made of

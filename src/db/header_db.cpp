@@ -107,6 +107,10 @@ INSERT OR IGNORE INTO MessageVars(MessageId,attachment,ArticleId,lines,bytes,par
 DROP TABLE MessageVars_v0;
 )sql";
 
+const char* const kInsertPartSql =
+    "INSERT OR IGNORE INTO MessageVars(MessageId,attachment,ArticleId,lines,bytes,partnum,partkey) "
+    "VALUES(?,?,?,?,?,?,?)";
+
 // Column order of ReadAttachment.
 const char* const kAttCols =
     "state,email,parts,partcount,bytes,lines,date,Id,filename,dir,newsgroup,isnew,reason";
@@ -128,7 +132,7 @@ struct StmtScope {
     }
 };
 
-void BindText(sqlite3_stmt* s, int i, const std::string& t) {
+void BindText(sqlite3_stmt* s, int i, std::string_view t) {
     sqlite3_bind_text(s, i, t.data(), static_cast<int>(t.size()), SQLITE_STATIC);
 }
 
@@ -434,8 +438,9 @@ void HeaderDatabase::CloseFile() {
     for (auto& [sql, stmt] : stmts_)
         sqlite3_finalize(stmt);
     stmts_.clear();
-    for (sqlite3_stmt** slot : {&lookup_stmt_, &insert_part_stmt_, &insert_att_stmt_,
-                                &update_att_stmt_, &update_att_state_stmt_})
+    for (sqlite3_stmt** slot :
+         {&lookup_stmt_, &insert_part_stmt_, &insert_parts_stmt_, &savepoint_stmt_, &release_stmt_,
+          &rollback_to_stmt_, &insert_att_stmt_, &update_att_stmt_, &update_att_state_stmt_})
         *slot = nullptr;
     sqlite3_close_v2(db_);
     db_ = nullptr;
@@ -469,10 +474,19 @@ bool HeaderDatabase::QueryInt(const char* sql, int64_t& out) {
     return ok;
 }
 
-sqlite3_stmt* HeaderDatabase::Stmt(sqlite3_stmt*& slot, const std::string& sql) {
+sqlite3_stmt* HeaderDatabase::Stmt(sqlite3_stmt*& slot, std::string_view sql) {
     if (!slot)
-        slot = Stmt(sql);
+        slot = Stmt(std::string(sql));
     return slot;
+}
+
+// Runs a statement without parameters or rows (SAVEPOINT and the like), prepared once.
+bool HeaderDatabase::StepOnce(sqlite3_stmt*& slot, std::string_view sql) {
+    sqlite3_stmt* s = Stmt(slot, sql);
+    if (!s)
+        return false;
+    StmtScope scope{s};
+    return sqlite3_step(s) == SQLITE_DONE;
 }
 
 sqlite3_stmt* HeaderDatabase::Stmt(const std::string& sql) {
@@ -639,9 +653,10 @@ bool HeaderDatabase::FlushPending() {
 // ---------------------------------------------------------------------------------------
 // Merging
 
-bool HeaderDatabase::LookupAttachment(const std::string& id, Pending& out) {
-    sqlite3_stmt* s = Stmt(lookup_stmt_, std::string("SELECT seq,partkey,") + kAttCols +
-                                             " FROM Attachment WHERE Id=?");
+bool HeaderDatabase::LookupAttachment(std::string_view id, Pending& out) {
+    static const std::string sql =
+        std::string("SELECT seq,partkey,") + kAttCols + " FROM Attachment WHERE Id=?";
+    sqlite3_stmt* s = Stmt(lookup_stmt_, sql);
     if (!s)
         return false;
     StmtScope scope{s};
@@ -675,9 +690,7 @@ bool HeaderDatabase::NextPartKey(int64_t& out) {
 
 bool HeaderDatabase::InsertPart(const MessageVars& part, int64_t partkey, const std::string& id,
                                 bool* inserted) {
-    sqlite3_stmt* s = Stmt(insert_part_stmt_,
-                           "INSERT OR IGNORE INTO MessageVars(MessageId,attachment,ArticleId,lines,"
-                           "bytes,partnum,partkey) VALUES(?,?,?,?,?,?,?)");
+    sqlite3_stmt* s = Stmt(insert_part_stmt_, kInsertPartSql);
     if (!s)
         return false;
     StmtScope scope{s};
@@ -702,6 +715,26 @@ bool HeaderDatabase::InsertPart(const MessageVars& part, int64_t partkey, const 
 bool HeaderDatabase::StoreAttachment(const MessageVars* part, const Attachment& attachment) {
     return Run(Access::Merge, "store", [&] { return MergeLocked(part, attachment); });
 }
+
+namespace {
+
+// The merge rule's state for a stored attachment that a merge reached (with a part that was
+// new to it, or without a part).
+void ApplyMergedState(Attachment& rec, int state, const std::string& reason, int isnew) {
+    if (rec.state >= StateQueued) {
+        // A scanned header arrives with state 0: a queued, downloading, done or failed
+        // attachment keeps its state then.
+        if (state != 0) {
+            rec.state = state;
+            rec.reason = reason;
+        }
+    } else {
+        rec.state = rec.parts == 1 || rec.partcount >= rec.parts ? StateComplete : StateIncomplete;
+    }
+    rec.isnew = isnew;
+}
+
+}  // namespace
 
 bool HeaderDatabase::MergeLocked(const MessageVars* part, const Attachment& attachment) {
     Pending* p = nullptr;
@@ -735,20 +768,8 @@ bool HeaderDatabase::MergeLocked(const MessageVars* part, const Attachment& atta
                 skip = true;
             }
         }
-        if (!skip) {
-            if (rec.state >= StateQueued) {
-                // A scanned header arrives with state 0: a queued, downloading, done or
-                // failed attachment keeps its state then.
-                if (attachment.state != 0) {
-                    rec.state = attachment.state;
-                    rec.reason = attachment.reason;
-                }
-            } else {
-                rec.state =
-                    rec.parts == 1 || rec.partcount >= rec.parts ? StateComplete : StateIncomplete;
-            }
-            rec.isnew = attachment.isnew;
-        }
+        if (!skip)
+            ApplyMergedState(rec, attachment.state, attachment.reason, attachment.isnew);
     } else {
         Pending fresh;
         if (!NextPartKey(fresh.partkey))
@@ -782,6 +803,164 @@ bool HeaderDatabase::MergeLocked(const MessageVars* part, const Attachment& atta
     for (const MessageVars& mv : attachment.partlist)
         if (!InsertPart(mv, partkey, attachment.Id, nullptr))
             return false;
+    return true;
+}
+
+bool HeaderDatabase::StoreScanned(const std::vector<ScannedArticle>& articles,
+                                  const std::string& dir, const std::string& newsgroup) {
+    bool batched;
+    {
+        std::lock_guard<std::mutex> lock(db_mu_);
+        batched = batch_depth_ > 0;
+    }
+    if (!batched) {
+        // Each article commits on its own, so one refused write keeps those before it.
+        for (const ScannedArticle& a : articles)
+            if (!Run(Access::Merge, "store",
+                     [&] { return MergeScannedRun(&a, 1, dir, newsgroup); }))
+                return false;
+        return true;
+    }
+    // A refused write rolls the open batch back whole, whichever article it was.
+    return Run(Access::Merge, "store", [&] {
+        for (size_t first = 0; first < articles.size(); first += kScannedRunParts) {
+            const size_t count = std::min(kScannedRunParts, articles.size() - first);
+            if (!MergeScannedRun(&articles[first], count, dir, newsgroup))
+                return false;
+        }
+        return true;
+    });
+}
+
+// Merges up to kScannedRunParts articles as MergeLocked merges each in turn. First every
+// article finds its pending attachment (a new attachment becomes pending at its first
+// article, so the articles behind it find it), then the parts are written, then the merge
+// rule counts the parts that were new.
+bool HeaderDatabase::MergeScannedRun(const ScannedArticle* articles, size_t count,
+                                     const std::string& dir, const std::string& newsgroup) {
+    size_t slots[kScannedRunParts] = {};
+    bool creates[kScannedRunParts] = {};
+    bool inserted[kScannedRunParts] = {};
+    for (size_t i = 0; i < count; ++i) {
+        const ScannedArticle& a = articles[i];
+        creates[i] = false;
+        auto it = pending_index_.find(a.id);
+        if (it != pending_index_.end()) {
+            slots[i] = it->second;
+            continue;
+        }
+        Pending p;
+        if (!LookupAttachment(a.id, p)) {
+            if (!NextPartKey(p.partkey))
+                return false;
+            Attachment& rec = p.rec;
+            rec.email = a.email;
+            rec.parts = a.parts;
+            rec.date = a.date;
+            rec.Id = a.id;
+            rec.filename = a.filename;
+            rec.dir = dir;
+            rec.newsgroup = newsgroup;
+            rec.isnew = 1;
+            creates[i] = true;
+        }
+        slots[i] = pending_.size();
+        pending_index_.emplace(std::string(a.id), pending_.size());
+        pending_.push_back(std::move(p));
+    }
+
+    if (!InsertScannedParts(articles, slots, count, inserted))
+        return false;
+
+    for (size_t i = 0; i < count; ++i) {
+        const ScannedArticle& a = articles[i];
+        Attachment& rec = pending_[slots[i]].rec;
+        if (creates[i]) {
+            // Nothing else carries a part key given out just now, so the first part of a new
+            // attachment is always stored.
+            if (!inserted[i])
+                return false;
+            rec.bytes = a.bytes;
+            rec.lines = a.lines;
+            rec.partcount = 1;
+            rec.state = rec.parts == 1 ? StateComplete : StateIncomplete;
+            kb_total_ += a.bytes / 1024;
+        } else if (inserted[i]) {
+            rec.bytes = SaturatingAdd(rec.bytes, a.bytes);
+            rec.lines = SaturatingAdd(rec.lines, a.lines);
+            kb_total_ += a.bytes / 1024;
+            rec.partcount += 1;
+            ApplyMergedState(rec, 0, std::string(), 1);
+        }
+    }
+    return true;
+}
+
+// Writes the parts of `articles` to their attachments' part keys; inserted[i] tells whether
+// part i was new. A full run goes in one statement; when some of its parts were stored
+// already, that statement is undone and the parts are written one by one to learn which.
+bool HeaderDatabase::InsertScannedParts(const ScannedArticle* articles, const size_t* slots,
+                                        size_t count, bool* inserted) {
+    auto bind = [&](sqlite3_stmt* s, int first, size_t i) {
+        const ScannedArticle& a = articles[i];
+        BindText(s, first + 0, a.message_id);
+        BindText(s, first + 1, a.id);
+        sqlite3_bind_int64(s, first + 2, a.article_id);
+        sqlite3_bind_int64(s, first + 3, a.lines);
+        sqlite3_bind_int64(s, first + 4, a.bytes);
+        sqlite3_bind_int(s, first + 5, a.partnum);
+        sqlite3_bind_int64(s, first + 6, pending_[slots[i]].partkey);
+    };
+    auto stored = [&](size_t i) {
+        inserted[i] = true;
+        if (articles[i].article_id > highest_seen_.load(std::memory_order_relaxed))
+            highest_seen_.store(articles[i].article_id, std::memory_order_relaxed);
+        ++txn_parts_;
+    };
+
+    if (count == kScannedRunParts) {
+        static const std::string sql = [] {
+            std::string text =
+                "INSERT OR IGNORE INTO MessageVars(MessageId,attachment,ArticleId,lines,bytes,"
+                "partnum,partkey) VALUES";
+            for (size_t i = 0; i < kScannedRunParts; ++i)
+                text += i == 0 ? "(?,?,?,?,?,?,?)" : ",(?,?,?,?,?,?,?)";
+            return text;
+        }();
+        sqlite3_stmt* s = Stmt(insert_parts_stmt_, sql);
+        if (!s || !StepOnce(savepoint_stmt_, "SAVEPOINT scanned_run"))
+            return false;
+        int rc;
+        {
+            StmtScope scope{s};
+            for (size_t i = 0; i < count; ++i)
+                bind(s, static_cast<int>(i * 7 + 1), i);
+            rc = sqlite3_step(s);
+        }
+        const bool all_new = rc == SQLITE_DONE && sqlite3_changes(db_) == static_cast<int>(count);
+        if (!all_new && !StepOnce(rollback_to_stmt_, "ROLLBACK TO scanned_run"))
+            return false;
+        if (!StepOnce(release_stmt_, "RELEASE scanned_run"))
+            return false;
+        if (all_new) {
+            for (size_t i = 0; i < count; ++i)
+                stored(i);
+            return true;
+        }
+    }
+
+    sqlite3_stmt* s = Stmt(insert_part_stmt_, kInsertPartSql);
+    if (!s)
+        return false;
+    for (size_t i = 0; i < count; ++i) {
+        StmtScope scope{s};
+        bind(s, 1, i);
+        if (sqlite3_step(s) != SQLITE_DONE)
+            return false;
+        inserted[i] = false;
+        if (sqlite3_changes(db_) > 0)
+            stored(i);
+    }
     return true;
 }
 

@@ -19,6 +19,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -49,6 +50,21 @@ struct ViewQuery {
 
 enum class DbKind { Newsgroup, Queue, Log, Groups };
 
+// One scanned overview line for StoreScanned, as views into the scan's own buffers: the
+// article, and what names and describes the attachment it is a part of.
+struct ScannedArticle {
+    std::string_view message_id;
+    std::string_view id;  // the attachment's Id: its name, or for a single part the Message-ID
+    std::string_view filename;
+    std::string_view email;
+    int64_t article_id = 0;
+    int64_t lines = 0;
+    int64_t bytes = 0;
+    int64_t date = 0;
+    int partnum = 1;
+    int parts = 1;
+};
+
 // Article numbers first .. last of one server, both included.
 struct ArticleRange {
     int64_t first = 0;
@@ -60,6 +76,8 @@ class HeaderDatabase {
   public:
     static constexpr int kBatchMaxParts = 50000;
     static constexpr int kBatchMaxMillis = 1000;
+    // Scanned parts written by one statement.
+    static constexpr size_t kScannedRunParts = 32;
 
     // Opens (creating when absent) data_dir/<name>.db. A file SQLite finds damaged is
     // reported, moved aside (<name>.db.damaged-<time>) and created afresh once; any other
@@ -91,6 +109,12 @@ class HeaderDatabase {
     [[nodiscard]] bool Empty();
     // Merges an attachment and optionally one scanned part into the database.
     [[nodiscard]] bool StoreAttachment(const MessageVars* part, const Attachment& attachment);
+    // Merges scanned articles in order, each exactly as StoreAttachment merges it with an
+    // attachment of state 0 and isnew 1 in `dir` and `newsgroup`. Inside an open batch the
+    // parts are written many to a statement; outside one each article commits on its own.
+    // Stops at the first refused write.
+    [[nodiscard]] bool StoreScanned(const std::vector<ScannedArticle>& articles,
+                                    const std::string& dir, const std::string& newsgroup);
     // Rewrites the state of the stored attachment with the same Id.
     [[nodiscard]] bool SetAttachmentState(const Attachment& attachment);
     // Moves the stored attachment with the same Id to the end of the stored order.
@@ -198,7 +222,7 @@ class HeaderDatabase {
     bool QueryInt(const char* sql, int64_t& out);
     sqlite3_stmt* Stmt(const std::string& sql);
     // A statement prepared once and kept in *slot (the merge path runs these per part).
-    sqlite3_stmt* Stmt(sqlite3_stmt*& slot, const std::string& sql);
+    sqlite3_stmt* Stmt(sqlite3_stmt*& slot, std::string_view sql);
     bool Fail(const char* what);
 
     // The one way in for every operation: body runs with the database lock held (inside
@@ -212,11 +236,16 @@ class HeaderDatabase {
     bool Commit();
     bool FlushPending();
     void Changed() { data_version_.fetch_add(1, std::memory_order_acq_rel); }
-    bool LookupAttachment(const std::string& id, Pending& out);
+    bool LookupAttachment(std::string_view id, Pending& out);
     bool NextPartKey(int64_t& out);
     bool InsertPart(const MessageVars& part, int64_t partkey, const std::string& id,
                     bool* inserted);
     bool MergeLocked(const MessageVars* part, const Attachment& attachment);
+    bool MergeScannedRun(const ScannedArticle* articles, size_t count, const std::string& dir,
+                         const std::string& newsgroup);
+    bool InsertScannedParts(const ScannedArticle* articles, const size_t* slots, size_t count,
+                            bool* inserted);
+    bool StepOnce(sqlite3_stmt*& slot, std::string_view sql);
     bool OrderUsable(const ViewQuery& query) const;
     ViewSql ViewSqlFor(const ViewQuery& query) const;
     bool ViewRowIds(const ViewSql& view, int64_t first, int64_t count, std::vector<int64_t>& ids);
@@ -243,6 +272,10 @@ class HeaderDatabase {
     std::unordered_map<std::string, sqlite3_stmt*> stmts_;
     sqlite3_stmt* lookup_stmt_ = nullptr;
     sqlite3_stmt* insert_part_stmt_ = nullptr;
+    sqlite3_stmt* insert_parts_stmt_ = nullptr;  // kScannedRunParts rows at a time
+    sqlite3_stmt* savepoint_stmt_ = nullptr;
+    sqlite3_stmt* release_stmt_ = nullptr;
+    sqlite3_stmt* rollback_to_stmt_ = nullptr;
     sqlite3_stmt* insert_att_stmt_ = nullptr;
     sqlite3_stmt* update_att_stmt_ = nullptr;
     sqlite3_stmt* update_att_state_stmt_ = nullptr;
@@ -252,7 +285,13 @@ class HeaderDatabase {
     int txn_parts_ = 0;
     std::chrono::steady_clock::time_point txn_start_;
     std::vector<Pending> pending_;
-    std::unordered_map<std::string, size_t> pending_index_;
+    struct TextHash {
+        using is_transparent = void;
+        size_t operator()(std::string_view text) const {
+            return std::hash<std::string_view>{}(text);
+        }
+    };
+    std::unordered_map<std::string, size_t, TextHash, std::equal_to<>> pending_index_;
     bool highest_known_ = false;
 
     std::atomic<int64_t> kb_total_{0};

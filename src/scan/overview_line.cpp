@@ -104,4 +104,20 @@ bool BuildScanRecords(const OverviewRecord& record, const Group& group, ScanReco
     return true;
 }
 
+bool ToScannedArticle(const OverviewRecord& record, ScannedArticle& out) {
+    if (!IsUsableMessageId(record.message_id))
+        return false;
+    out.message_id = record.message_id;
+    out.id = record.part_total == 1 ? record.message_id : record.subject;
+    out.filename = record.subject;
+    out.email = record.from;
+    out.article_id = record.number;
+    out.lines = record.lines;
+    out.bytes = record.bytes;
+    out.date = record.date;
+    out.partnum = record.part_number;
+    out.parts = record.part_total;
+    return true;
+}
+
 }  // namespace qs

@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "db/header_db.h"
 #include "db/records.h"
 
 namespace qs {
@@ -63,5 +64,9 @@ struct ScanRecords {
 // a multi-part one by its name. False, with `out` unspecified, when the line cannot name an
 // article: its Message-ID is empty or holds control characters.
 bool BuildScanRecords(const OverviewRecord& record, const Group& group, ScanRecords& out);
+
+// The same article and attachment for HeaderDatabase::StoreScanned, as views into `record`.
+// False when BuildScanRecords is.
+bool ToScannedArticle(const OverviewRecord& record, ScannedArticle& out);
 
 }  // namespace qs

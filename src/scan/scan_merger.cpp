@@ -69,13 +69,14 @@ void ScanMerger::Run() {
 }
 
 void ScanMerger::Store(const Batch& batch) {
+    articles_.clear();
     for (size_t i = 0; i < batch.size; ++i) {
-        if (BuildScanRecords(batch.records[i], group_, records_) &&
-            !db_->StoreAttachment(&records_.part, records_.attachment)) {
-            failed_.store(true, std::memory_order_release);
-            return;
-        }
+        ScannedArticle article;
+        if (ToScannedArticle(batch.records[i], article))
+            articles_.push_back(article);
     }
+    if (!db_->StoreScanned(articles_, group_.downloaddir, group_.name))
+        failed_.store(true, std::memory_order_release);
 }
 
 }  // namespace qs

@@ -56,7 +56,7 @@ class ScanMerger {
     std::shared_ptr<HeaderDatabase> db_;
     const Group& group_;
     std::unique_ptr<Batch> filling_;
-    ScanRecords records_;  // merge thread only
+    std::vector<ScannedArticle> articles_;  // merge thread only
 
     std::mutex mutex_;
     std::condition_variable queued_cv_;  // the merge thread waits for a batch or the end

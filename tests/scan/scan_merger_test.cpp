@@ -14,8 +14,8 @@
 namespace qs {
 namespace {
 
-// Several batches of lines: multi-part posts whose parts interleave, articles read twice,
-// single posts, and lines without a Message-ID.
+// Several batches of lines: multi-part posts whose parts interleave, articles read twice
+// (after the first batch), single posts, and lines without a Message-ID.
 std::vector<std::string> Lines() {
     std::vector<std::string> lines;
     for (int n = 1; n <= 3 * static_cast<int>(ScanMerger::kBatchLines) + 17; ++n) {
@@ -27,7 +27,8 @@ std::vector<std::string> Lines() {
                 "set" + std::to_string(post) + ".rar yEnc (" + std::to_string(n / 7 + 1) + "/400)";
         } else if (post < 5) {
             subject = "single " + number;
-        } else if (post == 5) {  // the article of line n - 5 once more
+        } else if (post == 5 && n > static_cast<int>(ScanMerger::kBatchLines)) {
+            // the article of line n - 5 once more (the first batch has only new articles)
             subject = "set0.rar yEnc (" + std::to_string((n - 5) / 7 + 1) + "/400)";
             id = "<m" + std::to_string(n - 5) + "@x>";
         } else {

@@ -23,13 +23,14 @@ namespace {
 // when queue rows are rewritten. A scan appends parts to the few attachments being posted,
 // which are the newest ones: the inserts land at the end of the table, so a batch writes
 // only a few fresh pages instead of touching pages all over a table keyed by name. A part
-// already stored for its attachment is recognised by the key. (The key columns come first:
-// SQLite 3.40's integrity check misreads WITHOUT ROWID tables declared otherwise.)
+// already stored for its attachment is recognised by the key. The key is also what ties a
+// part to its attachment: the part does not repeat the attachment's Id (files before
+// user_version 3 did; the column is dropped when they are opened). (The key columns come
+// first: SQLite 3.40's integrity check misreads WITHOUT ROWID tables declared otherwise.)
 const char* const kSchema = R"sql(
 CREATE TABLE IF NOT EXISTS MessageVars(
   partkey INTEGER NOT NULL,
   MessageId TEXT NOT NULL,
-  attachment TEXT NOT NULL,
   ArticleId INTEGER NOT NULL DEFAULT 0,
   lines INTEGER NOT NULL DEFAULT 0,
   bytes INTEGER NOT NULL DEFAULT 0,
@@ -84,7 +85,7 @@ CREATE TABLE IF NOT EXISTS ScanChunk(
   "last" INTEGER NOT NULL,
   PRIMARY KEY(server, "first")) WITHOUT ROWID;
 )sql";
-constexpr int64_t kSchemaVersion = 2;  // PRAGMA user_version of the layout above
+constexpr int64_t kSchemaVersion = 3;  // PRAGMA user_version of the layout above
 
 // Files written before the parts were keyed by partkey (user_version 0 with tables in
 // them): the attachments get their stored key as partkey and the parts move over.
@@ -95,21 +96,20 @@ ALTER TABLE MessageVars RENAME TO MessageVars_v0;
 CREATE TABLE MessageVars(
   partkey INTEGER NOT NULL,
   MessageId TEXT NOT NULL,
-  attachment TEXT NOT NULL,
   ArticleId INTEGER NOT NULL DEFAULT 0,
   lines INTEGER NOT NULL DEFAULT 0,
   bytes INTEGER NOT NULL DEFAULT 0,
   partnum INTEGER NOT NULL DEFAULT 1,
   PRIMARY KEY(partkey, MessageId)) WITHOUT ROWID;
-INSERT OR IGNORE INTO MessageVars(MessageId,attachment,ArticleId,lines,bytes,partnum,partkey)
-  SELECT m.MessageId,m.attachment,m.ArticleId,m.lines,m.bytes,m.partnum,a.partkey
+INSERT OR IGNORE INTO MessageVars(MessageId,ArticleId,lines,bytes,partnum,partkey)
+  SELECT m.MessageId,m.ArticleId,m.lines,m.bytes,m.partnum,a.partkey
   FROM MessageVars_v0 m JOIN Attachment a ON a.Id=m.attachment;
 DROP TABLE MessageVars_v0;
 )sql";
 
 const char* const kInsertPartSql =
-    "INSERT OR IGNORE INTO MessageVars(MessageId,attachment,ArticleId,lines,bytes,partnum,partkey) "
-    "VALUES(?,?,?,?,?,?,?)";
+    "INSERT OR IGNORE INTO MessageVars(MessageId,ArticleId,lines,bytes,partnum,partkey) "
+    "VALUES(?,?,?,?,?,?)";
 
 // Column order of ReadAttachment.
 const char* const kAttCols =
@@ -406,12 +406,16 @@ bool HeaderDatabase::OpenFile() {
         return false;
     if (!Exec("BEGIN IMMEDIATE"))
         return false;
-    int64_t version = 0, tables = 0;
+    int64_t version = 0, tables = 0, repeated_ids = 0;
     if (!QueryInt("PRAGMA user_version", version) ||
         !QueryInt("SELECT count(*) FROM sqlite_master WHERE name='Attachment'", tables) ||
         (version == 0 && tables > 0 && !Exec(kMigrateToPartKey)) ||
         (version < 2 && tables > 0 &&
          !Exec("ALTER TABLE Attachment ADD COLUMN reason TEXT NOT NULL DEFAULT ''")) ||
+        !QueryInt("SELECT count(*) FROM pragma_table_info('MessageVars') WHERE "
+                  "name='attachment'",
+                  repeated_ids) ||
+        (repeated_ids > 0 && !Exec("ALTER TABLE MessageVars DROP COLUMN attachment")) ||
         !Exec(kSchema) ||
         (version != kSchemaVersion &&
          !Exec(("PRAGMA user_version=" + std::to_string(kSchemaVersion)).c_str()))) {
@@ -688,19 +692,17 @@ bool HeaderDatabase::NextPartKey(int64_t& out) {
     return true;
 }
 
-bool HeaderDatabase::InsertPart(const MessageVars& part, int64_t partkey, const std::string& id,
-                                bool* inserted) {
+bool HeaderDatabase::InsertPart(const MessageVars& part, int64_t partkey, bool* inserted) {
     sqlite3_stmt* s = Stmt(insert_part_stmt_, kInsertPartSql);
     if (!s)
         return false;
     StmtScope scope{s};
     BindText(s, 1, part.MessageId);
-    BindText(s, 2, id);
-    sqlite3_bind_int64(s, 3, part.ArticleId);
-    sqlite3_bind_int64(s, 4, part.lines);
-    sqlite3_bind_int64(s, 5, part.bytes);
-    sqlite3_bind_int(s, 6, part.partnum);
-    sqlite3_bind_int64(s, 7, partkey);
+    sqlite3_bind_int64(s, 2, part.ArticleId);
+    sqlite3_bind_int64(s, 3, part.lines);
+    sqlite3_bind_int64(s, 4, part.bytes);
+    sqlite3_bind_int(s, 5, part.partnum);
+    sqlite3_bind_int64(s, 6, partkey);
     if (sqlite3_step(s) != SQLITE_DONE)
         return false;
     bool added = sqlite3_changes(db_) > 0;
@@ -757,7 +759,7 @@ bool HeaderDatabase::MergeLocked(const MessageVars* part, const Attachment& atta
         partkey = p->partkey;
         if (part) {
             bool inserted = false;
-            if (!InsertPart(*part, partkey, attachment.Id, &inserted))
+            if (!InsertPart(*part, partkey, &inserted))
                 return false;
             if (inserted) {
                 rec.bytes = SaturatingAdd(rec.bytes, part->bytes);
@@ -780,7 +782,7 @@ bool HeaderDatabase::MergeLocked(const MessageVars* part, const Attachment& atta
         rec.partlist.clear();
         if (part) {
             bool inserted = false;
-            if (!InsertPart(*part, partkey, attachment.Id, &inserted))
+            if (!InsertPart(*part, partkey, &inserted))
                 return false;
             if (inserted) {
                 rec.bytes = part->bytes;
@@ -801,7 +803,7 @@ bool HeaderDatabase::MergeLocked(const MessageVars* part, const Attachment& atta
 
     // The parts handed along belong to this attachment, whatever their own field says.
     for (const MessageVars& mv : attachment.partlist)
-        if (!InsertPart(mv, partkey, attachment.Id, nullptr))
+        if (!InsertPart(mv, partkey, nullptr))
             return false;
     return true;
 }
@@ -904,12 +906,11 @@ bool HeaderDatabase::InsertScannedParts(const ScannedArticle* articles, const si
     auto bind = [&](sqlite3_stmt* s, int first, size_t i) {
         const ScannedArticle& a = articles[i];
         BindText(s, first + 0, a.message_id);
-        BindText(s, first + 1, a.id);
-        sqlite3_bind_int64(s, first + 2, a.article_id);
-        sqlite3_bind_int64(s, first + 3, a.lines);
-        sqlite3_bind_int64(s, first + 4, a.bytes);
-        sqlite3_bind_int(s, first + 5, a.partnum);
-        sqlite3_bind_int64(s, first + 6, pending_[slots[i]].partkey);
+        sqlite3_bind_int64(s, first + 1, a.article_id);
+        sqlite3_bind_int64(s, first + 2, a.lines);
+        sqlite3_bind_int64(s, first + 3, a.bytes);
+        sqlite3_bind_int(s, first + 4, a.partnum);
+        sqlite3_bind_int64(s, first + 5, pending_[slots[i]].partkey);
     };
     auto stored = [&](size_t i) {
         inserted[i] = true;
@@ -921,10 +922,10 @@ bool HeaderDatabase::InsertScannedParts(const ScannedArticle* articles, const si
     if (count == kScannedRunParts) {
         static const std::string sql = [] {
             std::string text =
-                "INSERT OR IGNORE INTO MessageVars(MessageId,attachment,ArticleId,lines,bytes,"
-                "partnum,partkey) VALUES";
+                "INSERT OR IGNORE INTO MessageVars(MessageId,ArticleId,lines,bytes,partnum,"
+                "partkey) VALUES";
             for (size_t i = 0; i < kScannedRunParts; ++i)
-                text += i == 0 ? "(?,?,?,?,?,?,?)" : ",(?,?,?,?,?,?,?)";
+                text += i == 0 ? "(?,?,?,?,?,?)" : ",(?,?,?,?,?,?)";
             return text;
         }();
         sqlite3_stmt* s = Stmt(insert_parts_stmt_, sql);
@@ -934,7 +935,7 @@ bool HeaderDatabase::InsertScannedParts(const ScannedArticle* articles, const si
         {
             StmtScope scope{s};
             for (size_t i = 0; i < count; ++i)
-                bind(s, static_cast<int>(i * 7 + 1), i);
+                bind(s, static_cast<int>(i * 6 + 1), i);
             rc = sqlite3_step(s);
         }
         const bool all_new = rc == SQLITE_DONE && sqlite3_changes(db_) == static_cast<int>(count);
@@ -995,7 +996,7 @@ bool HeaderDatabase::LoadParts(Attachment& attachment) {
     std::vector<MessageVars> parts;
     bool ok = Run(Access::Read, "load parts", [&] {
         sqlite3_stmt* s = Stmt(
-            "SELECT MessageId,attachment,ArticleId,lines,bytes,partnum FROM MessageVars "
+            "SELECT MessageId,ArticleId,lines,bytes,partnum FROM MessageVars "
             "WHERE partkey=(SELECT partkey FROM Attachment WHERE Id=?) "
             "ORDER BY partnum, MessageId");  // a few hundred rows: sorted in memory
         if (!s)
@@ -1006,11 +1007,11 @@ bool HeaderDatabase::LoadParts(Attachment& attachment) {
         while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
             MessageVars mv;
             mv.MessageId = ColText(s, 0);
-            mv.attachment = ColText(s, 1);
-            mv.ArticleId = sqlite3_column_int64(s, 2);
-            mv.lines = sqlite3_column_int64(s, 3);
-            mv.bytes = sqlite3_column_int64(s, 4);
-            mv.partnum = sqlite3_column_int(s, 5);
+            mv.attachment = attachment.Id;  // the part key ties every part to its attachment
+            mv.ArticleId = sqlite3_column_int64(s, 1);
+            mv.lines = sqlite3_column_int64(s, 2);
+            mv.bytes = sqlite3_column_int64(s, 3);
+            mv.partnum = sqlite3_column_int(s, 4);
             parts.push_back(std::move(mv));
         }
         return rc == SQLITE_DONE;

@@ -238,8 +238,7 @@ class HeaderDatabase {
     void Changed() { data_version_.fetch_add(1, std::memory_order_acq_rel); }
     bool LookupAttachment(std::string_view id, Pending& out);
     bool NextPartKey(int64_t& out);
-    bool InsertPart(const MessageVars& part, int64_t partkey, const std::string& id,
-                    bool* inserted);
+    bool InsertPart(const MessageVars& part, int64_t partkey, bool* inserted);
     bool MergeLocked(const MessageVars* part, const Attachment& attachment);
     bool MergeScannedRun(const ScannedArticle* articles, size_t count, const std::string& dir,
                          const std::string& newsgroup);

@@ -65,8 +65,7 @@ void ExpectConsistentFile(const std::string& path) {
     ASSERT_EQ(sqlite3_open(path.c_str(), &raw), SQLITE_OK);
     for (const char* sql : {"PRAGMA integrity_check",
                             "SELECT count(*) FROM MessageVars m WHERE NOT EXISTS("
-                            "SELECT 1 FROM Attachment a WHERE a.partkey=m.partkey "
-                            "AND a.Id=m.attachment)"}) {
+                            "SELECT 1 FROM Attachment a WHERE a.partkey=m.partkey)"}) {
         sqlite3_stmt* s = nullptr;
         ASSERT_EQ(sqlite3_prepare_v2(raw, sql, -1, &s, nullptr), SQLITE_OK) << sql;
         ASSERT_EQ(sqlite3_step(s), SQLITE_ROW);
@@ -633,6 +632,54 @@ INSERT INTO MessageVars VALUES('<a2@x>','a.rar',12,10,2048,2),('<a1@x>','a.rar',
     EXPECT_EQ(again.db->CountView({}), 3);
     EXPECT_TRUE(host.messages.empty());
     ExpectConsistent(again, again.db->path());
+}
+
+// A file whose parts still repeat their attachment's Id loses that column when it is opened;
+// its rows and parts read back as before and new parts join them.
+TEST_F(HeaderDbTest, PartsThatRepeatTheirAttachmentsIdAreConvertedOnOpen) {
+    std::filesystem::create_directories(dir.File("data"));
+    std::string path = HeaderDatabase::PathFor(dir.File("data"), "alt.v2");
+    sqlite3* raw = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &raw), SQLITE_OK);
+    const char* v2 = R"sql(
+PRAGMA journal_mode=WAL;
+CREATE TABLE MessageVars(partkey INTEGER NOT NULL, MessageId TEXT NOT NULL,
+  attachment TEXT NOT NULL, ArticleId INTEGER NOT NULL DEFAULT 0,
+  lines INTEGER NOT NULL DEFAULT 0, bytes INTEGER NOT NULL DEFAULT 0,
+  partnum INTEGER NOT NULL DEFAULT 1, PRIMARY KEY(partkey, MessageId)) WITHOUT ROWID;
+CREATE TABLE Attachment(seq INTEGER PRIMARY KEY, Id TEXT NOT NULL,
+  filename TEXT NOT NULL COLLATE NOCASE, email TEXT NOT NULL, bytes INTEGER NOT NULL DEFAULT 0,
+  lines INTEGER NOT NULL DEFAULT 0, parts INTEGER NOT NULL DEFAULT 1, newsgroup TEXT NOT NULL,
+  state INTEGER NOT NULL DEFAULT 0, isnew INTEGER NOT NULL DEFAULT 0, dir TEXT NOT NULL,
+  date INTEGER NOT NULL DEFAULT 0, partcount INTEGER NOT NULL DEFAULT 0,
+  partkey INTEGER NOT NULL DEFAULT 0, reason TEXT NOT NULL DEFAULT '');
+CREATE UNIQUE INDEX Attachment_Id ON Attachment(Id);
+INSERT INTO Attachment(seq,Id,filename,email,bytes,lines,parts,newsgroup,state,isnew,dir,
+  partcount,partkey) VALUES(4,'a.rar','a.rar','p',3072,30,3,'alt.v2',2,1,'/d',2,7);
+INSERT INTO MessageVars VALUES(7,'<a2@x>','a.rar',12,10,2048,2),(7,'<a1@x>','a.rar',11,20,1024,1);
+PRAGMA user_version=2;
+)sql";
+    ASSERT_EQ(sqlite3_exec(raw, v2, nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(raw);
+
+    Group g = Open("alt.v2");
+    ASSERT_NE(g.db, nullptr);
+    EXPECT_TRUE(host.messages.empty());
+    EXPECT_EQ(g.db->HighestArticleId(), 12);
+    auto p3 = Part("<a3@x>", 14, 1024, 3);
+    ASSERT_TRUE(g.db->StoreAttachment(&p3, Att("a.rar", 3)));
+    Attachment a = Att("a.rar", 3);
+    ASSERT_TRUE(g.db->LoadParts(a));
+    ASSERT_EQ(a.partlist.size(), 3u);
+    EXPECT_EQ(a.partlist[0], (MessageVars{"<a1@x>", "a.rar", 11, 20, 1024, 1}));
+    EXPECT_EQ(a.partlist[2], (MessageVars{"<a3@x>", "a.rar", 14, 10, 1024, 3}));
+    std::vector<Attachment> rows;
+    ASSERT_TRUE(g.db->StoredRows(0, -1, rows));
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].partcount, 3);
+    EXPECT_EQ(rows[0].state, StateComplete);
+    g.db.reset();
+    ExpectConsistentFile(path);
 }
 
 // A log written before entries kept their reason gets the column when it is opened, and

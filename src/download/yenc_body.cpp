@@ -5,7 +5,7 @@
 #include <memory>
 #include <vector>
 
-#include "download/crc32.h"
+#include "download/yenc_body_crc.h"
 #if defined(__x86_64__)
 #include <immintrin.h>
 #endif
@@ -61,56 +61,33 @@ void DecodeYencBodyScalar(std::string_view body, size_t& i, size_t stop, uint8_t
 
 namespace {
 
-// The vector decoders take a block of 16 or 32 bytes. Comparisons give bit masks of its
-// "=", line feeds, carriage returns and dots; with the byte before the block and the byte
-// after it, plain integer operations on those masks find the bytes to drop (each "=", line
-// feeds, a carriage return before a line feed, a doubled dot at a line's start) and the
-// escaped ones (after an "=", unless the line ends there). Every byte loses 42 and an
-// escaped one another 64; the dropped ones are squeezed out. Two "=" in a row and a run
-// of carriage returns, which no encoder writes, go to the byte loop.
-struct BlockPlan {
-    uint64_t drop = 0;
-    uint64_t escaped = 0;
-    uint32_t open = 0;  // 1 when the byte after the block is escaped
-    bool bytewise = false;
-};
+// The vector decoders take a block of 16 or 32 bytes and load it three times: at its
+// place, one byte earlier and one byte later, so that comparing each load with "=", line
+// feed, carriage return and dot says for every byte what it is and what is around it. The
+// bytes to drop are each "=", line feeds, a carriage return before a line feed and the
+// first dot of two after a line feed; every byte loses 42 and one after an "=" another 64
+// (a byte after an "=" that ends its line is dropped anyway); the dropped ones are squeezed
+// out. Two "=" in a row, where an "=" is itself escaped, and runs of carriage returns (no
+// encoder writes either) send the block to the byte loop.
 
-// Masks of a `width`-byte block; `before` and `after` are the bytes around it.
-inline BlockPlan PlanBlock(uint64_t eq, uint64_t lf, uint64_t cr, uint64_t dot, char before,
-                           char after, unsigned width, uint32_t open) {
-    BlockPlan plan;
-    const unsigned top = width - 1;
-    const uint64_t next_cr = (cr >> 1) | (uint64_t{after == '\r'} << top);
-    if ((eq & ((eq << 1) | open)) != 0 || (cr & next_cr) != 0) {
-        plan.bytewise = true;
-        return plan;
-    }
-    const uint64_t next_lf = (lf >> 1) | (uint64_t{after == '\n'} << top);
-    const uint64_t next_dot = (dot >> 1) | (uint64_t{after == '.'} << top);
-    const uint64_t prev_lf = (lf << 1) | uint64_t{before == '\n'};
-    const uint64_t line_end = lf | (cr & next_lf);
-    const uint64_t mask = width == 64 ? ~uint64_t{0} : (uint64_t{1} << width) - 1;
-    plan.drop = (eq | line_end | (dot & prev_lf & next_dot)) & mask;
-    plan.escaped = ((eq << 1) | open) & ~line_end & mask;
-    plan.open = static_cast<uint32_t>(eq >> top);
-    return plan;
+// The vector blocks read escapes from the bytes, and the byte loop may leave i after an "="
+// that was itself escaped: it goes on a byte at a time until the escape state is that of
+// the byte before i again, or i reaches stop. Returns whether it is.
+inline bool SyncEscape(const char* in, size_t n, size_t stop, size_t& i, uint8_t* out, size_t& o,
+                       bool& escape) {
+    if (i == 0)
+        DecodeBodyBytes(in, n, std::min<size_t>(stop, 1), i, out, o, escape);
+    while (i > 0 && i < stop && escape != (in[i - 1] == '='))
+        DecodeBodyBytes(in, n, i + 1, i, out, o, escape);
+    return i > 0 && escape == (in[i - 1] == '=');
 }
 
-// The byte loop over a block the vector code leaves to it.
-inline void DecodeBlockBytewise(const char* in, size_t n, size_t width, size_t& i, uint8_t* out,
-                                size_t& o, uint32_t& open) {
-    bool escape = open != 0;
+// The byte loop over a block the vector code leaves to it (i > 0, escape state in sync).
+inline bool DecodeBlockBytewise(const char* in, size_t n, size_t width, size_t stop, size_t& i,
+                                uint8_t* out, size_t& o, bool& escape) {
+    escape = in[i - 1] == '=';
     DecodeBodyBytes(in, n, i + width, i, out, o, escape);
-    open = escape;
-}
-
-// One bit for each byte of v that is c.
-__attribute__((target("ssse3"), always_inline)) inline uint32_t Bits16(__m128i v, char c) {
-    return static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(c))));
-}
-
-__attribute__((target("avx2"), always_inline)) inline uint32_t Bits32(__m256i v, char c) {
-    return static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v, _mm256_set1_epi8(c))));
+    return SyncEscape(in, n, stop, i, out, o, escape);
 }
 
 // The shuffle that moves the bytes of 16 whose bit in the index is 0 to the front, for
@@ -134,56 +111,71 @@ const LaneOrder* LaneOrders() {
     return table.get();
 }
 
-// One 0xff byte for each bit of the low 16 bits of `mask`.
-__attribute__((target("ssse3"), always_inline)) inline __m128i Spread16(uint32_t mask) {
-    const __m128i spread = _mm_shuffle_epi8(_mm_cvtsi32_si128(static_cast<int>(mask)),
-                                            _mm_set_epi64x(0x0101010101010101, 0));
-    const __m128i bit = _mm_set1_epi64x(static_cast<long long>(0x8040201008040201));
-    return _mm_cmpeq_epi8(_mm_and_si128(spread, bit), bit);
+// A block decoded but not yet squeezed: its bytes, 0xff where one is dropped, and 0xff
+// where the block needs the byte loop.
+struct Marked16 {
+    __m128i bytes, drop, bad;
+};
+
+struct Marked32 {
+    __m256i bytes, drop, bad;
+};
+
+// 0xff in each byte of x that is c.
+__attribute__((target("ssse3"), always_inline)) inline __m128i Is16(__m128i x, char c) {
+    return _mm_cmpeq_epi8(x, _mm_set1_epi8(c));
 }
 
-// The same for the 32 bits of `mask`.
-__attribute__((target("avx2"), always_inline)) inline __m256i Spread32(uint32_t mask) {
-    // The shuffle stays within each 16-byte half, and every 4 bytes of the broadcast hold
-    // the whole mask, so each half picks its two mask bytes from its own copy.
-    const __m256i spread = _mm256_shuffle_epi8(
-        _mm256_set1_epi32(static_cast<int>(mask)),
-        _mm256_set_epi64x(0x0303030303030303, 0x0202020202020202, 0x0101010101010101, 0));
-    const __m256i bit = _mm256_set1_epi64x(static_cast<long long>(0x8040201008040201));
-    return _mm256_cmpeq_epi8(_mm256_and_si256(spread, bit), bit);
+__attribute__((target("avx2"), always_inline)) inline __m256i Is32(__m256i x, char c) {
+    return _mm256_cmpeq_epi8(x, _mm256_set1_epi8(c));
 }
 
-// Decodes the 16 bytes at in + i (0 < i, i + 16 < n, o <= i).
-__attribute__((target("ssse3"), always_inline)) inline void BodyBlock16(const char* in, size_t n,
-                                                                        size_t& i, uint8_t* out,
-                                                                        size_t& o, uint32_t& open) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
-    const uint32_t eq = Bits16(v, '='), lf = Bits16(v, '\n'), cr = Bits16(v, '\r'),
-                   dot = Bits16(v, '.');
-    const BlockPlan plan = PlanBlock(eq, lf, cr, dot, in[i - 1], in[i + 16], 16, open);
-    if (plan.bytewise) {
-        DecodeBlockBytewise(in, n, 16, i, out, o, open);
-        return;
-    }
-    const uint32_t drop = static_cast<uint32_t>(plan.drop);
-    const __m128i bytes = _mm_sub_epi8(
-        _mm_sub_epi8(v, _mm_set1_epi8(42)),
-        _mm_and_si128(Spread16(static_cast<uint32_t>(plan.escaped)), _mm_set1_epi8(64)));
-    const __m128i order =
-        _mm_load_si128(reinterpret_cast<const __m128i*>(LaneOrders()[drop].data()));
-    // Room: o <= i and i + 16 < n.
+__attribute__((target("ssse3"), always_inline)) inline Marked16 Mark16(const char* at) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+    const __m128i prev = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at - 1));
+    const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 1));
+    const __m128i eq = Is16(v, '='), cr = Is16(v, '\r'), escaped = Is16(prev, '=');
+    const __m128i drop = _mm_or_si128(
+        _mm_or_si128(eq, Is16(v, '\n')),
+        _mm_or_si128(
+            _mm_and_si128(cr, Is16(next, '\n')),
+            _mm_and_si128(_mm_and_si128(Is16(v, '.'), Is16(prev, '\n')), Is16(next, '.'))));
+    const __m128i bad =
+        _mm_or_si128(_mm_and_si128(eq, escaped), _mm_and_si128(cr, Is16(next, '\r')));
+    const __m128i bytes =
+        _mm_sub_epi8(_mm_sub_epi8(v, _mm_set1_epi8(42)), _mm_and_si128(escaped, _mm_set1_epi8(64)));
+    return {bytes, drop, bad};
+}
+
+__attribute__((target("avx2"), always_inline)) inline Marked32 Mark32(const char* at) {
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
+    const __m256i prev = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at - 1));
+    const __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + 1));
+    const __m256i eq = Is32(v, '='), cr = Is32(v, '\r'), escaped = Is32(prev, '=');
+    const __m256i drop = _mm256_or_si256(
+        _mm256_or_si256(eq, Is32(v, '\n')),
+        _mm256_or_si256(
+            _mm256_and_si256(cr, Is32(next, '\n')),
+            _mm256_and_si256(_mm256_and_si256(Is32(v, '.'), Is32(prev, '\n')), Is32(next, '.'))));
+    const __m256i bad =
+        _mm256_or_si256(_mm256_and_si256(eq, escaped), _mm256_and_si256(cr, Is32(next, '\r')));
+    const __m256i bytes = _mm256_sub_epi8(_mm256_sub_epi8(v, _mm256_set1_epi8(42)),
+                                          _mm256_and_si256(escaped, _mm256_set1_epi8(64)));
+    return {bytes, drop, bad};
+}
+
+// Writes the bytes of `bytes` whose bit in `drop` is 0 to out + o and advances o (room for
+// 16 bytes at out + o).
+__attribute__((target("ssse3"), always_inline)) inline void Squeeze16(const LaneOrder* orders,
+                                                                      __m128i bytes, unsigned drop,
+                                                                      uint8_t* out, size_t& o) {
+    const __m128i order = _mm_load_si128(reinterpret_cast<const __m128i*>(orders[drop].data()));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + o), _mm_shuffle_epi8(bytes, order));
     o += 16 - static_cast<unsigned>(__builtin_popcount(drop));
-    i += 16;
-    open = plan.open;
 }
 
-// Decodes 32 bytes `v`, escaped where `escaped` says, dropping where `drop` says, to out + o.
 __attribute__((target("avx2,popcnt"), always_inline)) inline void Squeeze32(
-    const LaneOrder* orders, __m256i v, uint32_t escaped, uint32_t drop, uint8_t* out, size_t& o) {
-    const __m256i bytes =
-        _mm256_sub_epi8(_mm256_sub_epi8(v, _mm256_set1_epi8(42)),
-                        _mm256_and_si256(Spread32(escaped), _mm256_set1_epi8(64)));
+    const LaneOrder* orders, __m256i bytes, uint32_t drop, uint8_t* out, size_t& o) {
     const unsigned low_drop = drop & 0xffff, high_drop = drop >> 16;
     const __m256i order = _mm256_inserti128_si256(
         _mm256_castsi128_si256(
@@ -196,35 +188,31 @@ __attribute__((target("avx2,popcnt"), always_inline)) inline void Squeeze32(
     o += 16 - static_cast<unsigned>(__builtin_popcount(high_drop));
 }
 
-// Decodes the 64 bytes at in + i (0 < i, i + 64 < n, o <= i): one plan for two vectors.
-__attribute__((target("avx2,popcnt"), always_inline)) inline void BodyBlock64(
-    const LaneOrder* orders, const char* in, size_t n, size_t& i, uint8_t* out, size_t& o,
-    uint32_t& open) {
-    const __m256i v0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + i));
-    const __m256i v1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + i + 32));
-    auto join = [](uint32_t low, uint32_t high) { return low | (uint64_t{high} << 32); };
-    const uint64_t eq = join(Bits32(v0, '='), Bits32(v1, '='));
-    const uint64_t lf = join(Bits32(v0, '\n'), Bits32(v1, '\n'));
-    const uint64_t cr = join(Bits32(v0, '\r'), Bits32(v1, '\r'));
-    const uint64_t dot = join(Bits32(v0, '.'), Bits32(v1, '.'));
-    const BlockPlan plan = PlanBlock(eq, lf, cr, dot, in[i - 1], in[i + 64], 64, open);
-    if (plan.bytewise) {
-        DecodeBlockBytewise(in, n, 64, i, out, o, open);
-        return;
-    }
-    Squeeze32(orders, v0, static_cast<uint32_t>(plan.escaped), static_cast<uint32_t>(plan.drop),
-              out, o);
-    Squeeze32(orders, v1, static_cast<uint32_t>(plan.escaped >> 32),
-              static_cast<uint32_t>(plan.drop >> 32), out, o);
-    i += 64;
-    open = plan.open;
+// Decodes the 16 bytes at in + i (0 < i, i + 16 < n, o <= i, escape state in sync), or
+// returns false and leaves them to the byte loop.
+__attribute__((target("ssse3"), always_inline)) inline bool BodyBlock16(const LaneOrder* orders,
+                                                                        const char* in, size_t& i,
+                                                                        uint8_t* out, size_t& o) {
+    const Marked16 block = Mark16(in + i);
+    if (_mm_movemask_epi8(block.bad) != 0)
+        return false;
+    // Room: o <= i and i + 16 < n.
+    Squeeze16(orders, block.bytes, static_cast<unsigned>(_mm_movemask_epi8(block.drop)), out, o);
+    i += 16;
+    return true;
 }
 
-// The first byte has none before it to look at: the byte loop takes it.
-inline void DecodeFirstByte(const char* in, size_t n, size_t& i, size_t stop, uint8_t* out,
-                            size_t& o, bool& escape) {
-    if (i == 0)
-        DecodeBodyBytes(in, n, std::min<size_t>(stop, 1), i, out, o, escape);
+// The same for the 64 bytes at in + i (i + 64 < n).
+__attribute__((target("avx2,popcnt"), always_inline)) inline bool BodyBlock64(
+    const LaneOrder* orders, const char* in, size_t& i, uint8_t* out, size_t& o) {
+    const Marked32 low = Mark32(in + i), high = Mark32(in + i + 32);
+    const __m256i bad = _mm256_or_si256(low.bad, high.bad);
+    if (!_mm256_testz_si256(bad, bad))
+        return false;
+    Squeeze32(orders, low.bytes, static_cast<uint32_t>(_mm256_movemask_epi8(low.drop)), out, o);
+    Squeeze32(orders, high.bytes, static_cast<uint32_t>(_mm256_movemask_epi8(high.drop)), out, o);
+    i += 64;
+    return true;
 }
 
 __attribute__((target("ssse3"))) void DecodeYencBodySsse3(std::string_view body, size_t& i,
@@ -232,12 +220,19 @@ __attribute__((target("ssse3"))) void DecodeYencBodySsse3(std::string_view body,
                                                           bool& escape) {
     const char* in = body.data();
     const size_t n = body.size();
-    DecodeFirstByte(in, n, i, stop, out, o, escape);
-    uint32_t open = escape;
-    while (i + 16 <= stop && i + 16 < n)
-        BodyBlock16(in, n, i, out, o, open);
-    escape = open != 0;
-    DecodeBodyBytes(in, n, stop, i, out, o, escape);
+    // Positions in locals: the stores through `out` could otherwise alias them, and each
+    // step would wait on a store and a reload.
+    size_t at = i, written = o;
+    bool synced = SyncEscape(in, n, stop, at, out, written, escape);
+    const LaneOrder* orders = LaneOrders();
+    while (synced && at + 16 <= stop && at + 16 < n)
+        if (!BodyBlock16(orders, in, at, out, written))
+            synced = DecodeBlockBytewise(in, n, 16, stop, at, out, written, escape);
+    if (synced)
+        escape = in[at - 1] == '=';
+    DecodeBodyBytes(in, n, stop, at, out, written, escape);
+    i = at;
+    o = written;
 }
 
 __attribute__((target("avx2,popcnt,ssse3"))) void DecodeYencBodyAvx2(std::string_view body,
@@ -246,15 +241,20 @@ __attribute__((target("avx2,popcnt,ssse3"))) void DecodeYencBodyAvx2(std::string
                                                                      bool& escape) {
     const char* in = body.data();
     const size_t n = body.size();
-    DecodeFirstByte(in, n, i, stop, out, o, escape);
-    uint32_t open = escape;
+    size_t at = i, written = o;  // in locals, as above
+    bool synced = SyncEscape(in, n, stop, at, out, written, escape);
     const LaneOrder* orders = LaneOrders();
-    while (i + 64 <= stop && i + 64 < n)
-        BodyBlock64(orders, in, n, i, out, o, open);
-    while (i + 16 <= stop && i + 16 < n)
-        BodyBlock16(in, n, i, out, o, open);
-    escape = open != 0;
-    DecodeBodyBytes(in, n, stop, i, out, o, escape);
+    while (synced && at + 64 <= stop && at + 64 < n)
+        if (!BodyBlock64(orders, in, at, out, written))
+            synced = DecodeBlockBytewise(in, n, 64, stop, at, out, written, escape);
+    while (synced && at + 16 <= stop && at + 16 < n)
+        if (!BodyBlock16(orders, in, at, out, written))
+            synced = DecodeBlockBytewise(in, n, 16, stop, at, out, written, escape);
+    if (synced)
+        escape = in[at - 1] == '=';
+    DecodeBodyBytes(in, n, stop, at, out, written, escape);
+    i = at;
+    o = written;
 }
 
 }  // namespace
@@ -284,7 +284,7 @@ size_t DecodeYencBody(YencBodyDecoder decode, std::string_view body, uint8_t* ou
     while (i < body.size()) {
         const size_t before = o;
         decode(body, i, std::min(body.size(), i + kSlice), out, o, escape);
-        crc = Crc32(crc, out + before, o - before);
+        crc = Crc32Wide(crc, out + before, o - before);
     }
     return o;
 }

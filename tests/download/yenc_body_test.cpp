@@ -8,6 +8,7 @@
 
 #include "codec_support.h"
 #include "download/crc32.h"
+#include "download/yenc_body_crc.h"
 #include "download/yenc_simd.h"
 
 namespace qs {
@@ -113,6 +114,21 @@ TEST(YencBody, RandomBodiesAgreeWithTheLinePathAndTheChecksumIsOfTheOutput) {
             << choice.name;
         EXPECT_EQ(crc, Crc32(0, data.data(), data.size())) << choice.name;
     }
+}
+
+// The folding CRC against the library's at every length over the fold's step sizes, at
+// every alignment, continuing any value.
+TEST(YencBody, WideCrcIsTheLibrarysAtEveryLengthAndAlignment) {
+    std::mt19937 rng(11);
+    const std::string data = test::RandomBytes(4096, 12);
+    for (size_t size = 0; size <= 1100; ++size)
+        for (size_t offset = 0; offset < 32; offset += 7) {
+            const uint32_t crc = size % 3 == 0 ? 0 : static_cast<uint32_t>(rng());
+            ASSERT_EQ(Crc32Wide(crc, data.data() + offset, size),
+                      Crc32(crc, data.data() + offset, size))
+                << size << " bytes at " << offset;
+        }
+    EXPECT_EQ(Crc32Wide(0, data.data(), data.size()), Crc32(0, data.data(), data.size()));
 }
 
 }  // namespace

@@ -90,6 +90,10 @@ std::string BodyCommand(const Settings& settings, const MessageVars& part, std::
     return "BODY " + part.MessageId;
 }
 
+// No news server takes articles anywhere near this size; a body that grows past it is a
+// broken or hostile server's, and reading on would only fill the memory.
+constexpr size_t kMaxBodyBytes = size_t{32} << 20;
+
 // Reads one BODY reply and, when the server sends the body, the body up to the closing dot.
 PartOutcome ReadBody(DownloadShared& shared, int slot_index, NntpSocket& connection,
                      const Settings& settings, PartBody& body, std::string& reply) {
@@ -130,6 +134,13 @@ PartOutcome ReadBody(DownloadShared& shared, int slot_index, NntpSocket& connect
         }
         if (read == NntpSocket::BlockResult::End)
             break;  // the connection ended or failed inside the body
+        if (body.size() > kMaxBodyBytes) {
+            LogLine("Body longer than %zu bytes: the connection is dropped\n", kMaxBodyBytes);
+            body.clear();
+            reply = "the article is larger than 32 MiB";
+            AppendStatus(slot, " " + reply);
+            return PartOutcome::Refused;
+        }
         if (limit_kbps > 0)
             state.ThrottleIfOverLimit(slot_index, limit_kbps);
         if (state.paused())

@@ -179,6 +179,25 @@ TEST_F(DownloadQueue, YencPartFailingItsCheckIsFetchedFromTheNextServer) {
     EXPECT_EQ(BodyCount(b, "<c.bin.1@test>"), 1);
 }
 
+// A server that never ends its body is cut off at the size limit, not read into memory
+// without end; the part then comes from the next server.
+TEST_F(DownloadQueue, AnEndlessBodyIsCutOffAndThePartIsFetchedFromTheNextServer) {
+    NewsServer a, b;
+    AddServer(a);
+    AddServer(b);
+    std::string data = PostYenc({&a, &b}, "e.bin", 4000, 2);
+    a.QueueReply("BODY", Reply::Endless("222 0 <e.bin.1@test>\r\n=ybegin part=1 "));
+    Queue(Entry("e.bin", 2));
+    RunWorkers();
+
+    auto log = Rows(*log_db_);
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0].state, StateDone);
+    EXPECT_EQ(ReadFile(OutputDir() + "e.bin"), data);
+    EXPECT_EQ(BodyCount(a, "<e.bin.1@test>"), 1);
+    EXPECT_EQ(BodyCount(b, "<e.bin.1@test>"), 1);
+}
+
 TEST_F(DownloadQueue, OverLongBodyLinesAreReadWhole) {
     NewsServer a;
     AddServer(a);

@@ -19,13 +19,19 @@ void Tell(const ArticleStatus& status, ArticleRead& read, std::string text) {
         status(read.status);
 }
 
-// The lines after a 220 up to the closing ".", unstuffed, each ended by CR LF. False when the
-// connection ended first or a line did not fit the line buffer.
-bool ReadArticleLines(NntpSocket& connection, std::string& text) {
+// No text article comes near this size: a server that sends more is broken or hostile.
+constexpr size_t kMaxArticleBytes = size_t{32} << 20;
+
+// The lines after a 220 up to the closing ".", unstuffed, each ended by CR LF. Null when the
+// article came whole, else why it did not: the connection ended first, a line did not fit
+// the line buffer, or the article grew past the size limit.
+const char* ReadArticleLines(NntpSocket& connection, std::string& text) {
     std::string line;
     while (connection.ReadLine(line)) {
         if (line.size() >= 2 && line[0] == '.' && line[1] == '\r')
-            return true;
+            return nullptr;
+        if (text.size() > kMaxArticleBytes)
+            return "the article is larger than 32 MiB";
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
         std::string_view content = line;
@@ -33,7 +39,7 @@ bool ReadArticleLines(NntpSocket& connection, std::string& text) {
             content.remove_prefix(1);
         text.append(content).append("\r\n");
     }
-    return false;
+    return "the connection ended early";
 }
 
 // The reply line for a message; a connection that ended gives none, so say that instead.
@@ -83,10 +89,12 @@ ArticleRead ReadArticleOn(WorkerState& state, int slot, const std::string& group
         }
         Tell(status, read, "Reading...");
         std::string text;
-        read.ok = ReadArticleLines(*connection, text);
+        const char* cut_short = ReadArticleLines(*connection, text);
+        read.ok = cut_short == nullptr;
         read.text = std::move(text);
-        Tell(status, read,
-             read.ok ? "Ready..." : "Error reading article: the connection ended early");
+        Tell(
+            status, read,
+            read.ok ? std::string("Ready...") : std::string("Error reading article: ") + cut_short);
         return read;
     }
     Tell(status, read, kRetrieveFailed);

@@ -165,6 +165,17 @@ TEST_F(ArticlesTest, ALostConnectionOrAnEndlessLineEndsTheReadWithTheTextSoFar) 
     read = Read("<long@example.com>");
     EXPECT_FALSE(read.ok);
     EXPECT_EQ(read.text, "Subject: cut\r\n");
+    // More lines than any article has: the read stops at the size limit, the memory stays
+    // bounded whatever the server goes on sending.
+    std::string huge = "220 0 <long@example.com>\r\n";
+    const std::string line = std::string(500, 'y') + "\r\n";
+    while (huge.size() < (size_t{33} << 20))
+        huge += line;
+    server.QueueReply("ARTICLE", Reply::Close(std::move(huge)));
+    read = Read("<long@example.com>");
+    EXPECT_FALSE(read.ok);
+    EXPECT_EQ(read.status, "Error reading article: the article is larger than 32 MiB");
+    EXPECT_LE(read.text.size(), (size_t{32} << 20) + 1024);
 }
 
 TEST(ArticleText, FollowUpQuotesTheBodyAndChainsTheReferences) {

@@ -13,6 +13,7 @@
 #include "download/mime_decoder.h"
 #include "download/uu_decoder.h"
 #include "download/yenc_body.h"
+#include "download/yenc_body_crc.h"
 #include "download/yenc_decoder.h"
 #include "download/yenc_simd.h"
 
@@ -238,13 +239,34 @@ void BM_YencBodyDecodeCrc(benchmark::State& state, qs::YencBodyDecoder decode, s
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * expected));
 }
 
-void BM_Crc32(benchmark::State& state) {
+// The same decoding without the CRC: how the time splits between the two.
+void BM_YencBodyDecodeOnly(benchmark::State& state, qs::YencBodyDecoder decode) {
+    const auto& bodies = YencBodies();
+    std::vector<uint8_t> part(kPartSize * 2);
+    for (auto _ : state) {
+        size_t total = 0;
+        for (const auto& body : bodies) {
+            size_t i = 0, o = 0;
+            bool escape = false;
+            decode(body, i, body.size(), part.data(), o, escape);
+            total += o;
+        }
+        benchmark::DoNotOptimize(part.data());
+        if (total != kTotal)
+            state.SkipWithError("yEnc decoding went wrong");
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kTotal));
+}
+
+// The CRC-32 of one part, by the library and by the folding the body decoder uses.
+void BM_Crc32(benchmark::State& state, uint32_t (*crc32)(uint32_t, const void*, size_t)) {
     std::string data = RandomBytes(kPartSize);
     for (auto _ : state)
-        benchmark::DoNotOptimize(qs::Crc32(0, data.data(), data.size()));
+        benchmark::DoNotOptimize(crc32(0, data.data(), data.size()));
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * data.size()));
 }
-BENCHMARK(BM_Crc32);
+BENCHMARK_CAPTURE(BM_Crc32, library, qs::Crc32);
+BENCHMARK_CAPTURE(BM_Crc32, wide, qs::Crc32Wide);
 
 void BM_UuDecode(benchmark::State& state) {
     static const qs::PartBody lines = UuLines();
@@ -287,6 +309,9 @@ int main(int argc, char** argv) {
         benchmark::RegisterBenchmark(
             ("BM_YencBodyDecodeCrcCached/" + std::string(choice.name)).c_str(),
             BM_YencBodyDecodeCrc, choice.decode, kCachedParts);
+        benchmark::RegisterBenchmark(("BM_YencBodyDecodeOnly/" + std::string(choice.name)).c_str(),
+                                     BM_YencBodyDecodeOnly, choice.decode)
+            ->Unit(benchmark::kMillisecond);
     }
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))

@@ -64,12 +64,12 @@ namespace {
 // The vector decoders take a block of 16 or 32 bytes and load it three times: at its
 // place, one byte earlier and one byte later, so that comparing each load with "=", line
 // feed, carriage return and dot says for every byte what it is and what is around it. The
-// bytes to drop are each "=", line feeds and a carriage return before a line feed; every
-// byte loses 42 and one after an "=" another 64 (a byte after an "=" that ends its line is
-// dropped anyway); the dropped ones are squeezed out. Two "=" in a row, where an "=" is
-// itself escaped, and runs of carriage returns (no encoder writes either) send the block to
-// the byte loop, and so does a line that starts with a dot (one line in 256 at most, as
-// encoders escape most of them), which may be one the server doubled.
+// bytes to drop are each "=", line feeds and carriage returns; every byte loses 42 and one
+// after an "=" another 64 (a byte after an "=" that ends its line is dropped anyway); the
+// dropped ones are squeezed out. Two "=" in a row, where an "=" is itself escaped, and a
+// carriage return not before a line feed (no encoder writes either) send the block to the
+// byte loop, and so does a line that starts with a dot (one line in 256 at most, as encoders
+// escape most of them), which may be one the server doubled.
 
 // The vector blocks read escapes from the bytes, and the byte loop may leave i after an "="
 // that was itself escaped: it goes on a byte at a time until the escape state is that of
@@ -136,11 +136,10 @@ __attribute__((target("ssse3"), always_inline)) inline Marked16 Mark16(const cha
     const __m128i prev = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at - 1));
     const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 1));
     const __m128i eq = Is16(v, '='), cr = Is16(v, '\r'), escaped = Is16(prev, '=');
-    const __m128i drop =
-        _mm_or_si128(_mm_or_si128(eq, Is16(v, '\n')), _mm_and_si128(cr, Is16(next, '\n')));
-    const __m128i bad =
-        _mm_or_si128(_mm_or_si128(_mm_and_si128(eq, escaped), _mm_and_si128(cr, Is16(next, '\r'))),
-                     _mm_and_si128(Is16(v, '.'), Is16(prev, '\n')));
+    const __m128i drop = _mm_or_si128(_mm_or_si128(eq, Is16(v, '\n')), cr);
+    const __m128i bad = _mm_or_si128(
+        _mm_or_si128(_mm_and_si128(eq, escaped), _mm_andnot_si128(Is16(next, '\n'), cr)),
+        _mm_and_si128(Is16(v, '.'), Is16(prev, '\n')));
     const __m128i bytes =
         _mm_sub_epi8(_mm_sub_epi8(v, _mm_set1_epi8(42)), _mm_and_si128(escaped, _mm_set1_epi8(64)));
     return {bytes, drop, bad};
@@ -151,10 +150,9 @@ __attribute__((target("avx2"), always_inline)) inline Marked32 Mark32(const char
     const __m256i prev = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at - 1));
     const __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + 1));
     const __m256i eq = Is32(v, '='), cr = Is32(v, '\r'), escaped = Is32(prev, '=');
-    const __m256i drop =
-        _mm256_or_si256(_mm256_or_si256(eq, Is32(v, '\n')), _mm256_and_si256(cr, Is32(next, '\n')));
+    const __m256i drop = _mm256_or_si256(_mm256_or_si256(eq, Is32(v, '\n')), cr);
     const __m256i bad = _mm256_or_si256(
-        _mm256_or_si256(_mm256_and_si256(eq, escaped), _mm256_and_si256(cr, Is32(next, '\r'))),
+        _mm256_or_si256(_mm256_and_si256(eq, escaped), _mm256_andnot_si256(Is32(next, '\n'), cr)),
         _mm256_and_si256(Is32(v, '.'), Is32(prev, '\n')));
     const __m256i bytes = _mm256_sub_epi8(_mm256_sub_epi8(v, _mm256_set1_epi8(42)),
                                           _mm256_and_si256(escaped, _mm256_set1_epi8(64)));

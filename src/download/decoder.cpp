@@ -1,6 +1,7 @@
 #include "download/decoder.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "app/debug_log.h"
 #include "app/number_reader.h"
@@ -99,18 +100,41 @@ int ScanNumbers(std::string_view text, std::string_view pattern, int64_t* values
     return filled;
 }
 
+// The first characters of the needle, in either case, are found with memchr: every part of a
+// new file is searched for text headers before it is known to be yEnc, so this runs over
+// whole bodies.
 size_t FindNoCase(std::string_view text, std::string_view needle) {
     auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; };
+    auto upper = [](char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; };
+    constexpr size_t npos = std::string_view::npos;
+    if (needle.empty())
+        return 0;
     if (needle.size() > text.size())
-        return std::string_view::npos;
-    for (size_t i = 0; i + needle.size() <= text.size(); ++i) {
-        size_t k = 0;
+        return npos;
+    const size_t last = text.size() - needle.size();  // the last place a match can start
+    auto next = [&](char c, size_t from) -> size_t {
+        if (from > last)
+            return npos;
+        const void* at = std::memchr(text.data() + from, c, last + 1 - from);
+        return at ? static_cast<size_t>(static_cast<const char*>(at) - text.data()) : npos;
+    };
+    const char first_lower = lower(needle[0]), first_upper = upper(needle[0]);
+    size_t next_lower = next(first_lower, 0);
+    size_t next_upper = first_upper == first_lower ? npos : next(first_upper, 0);
+    for (;;) {
+        const size_t i = std::min(next_lower, next_upper);
+        if (i == npos)
+            return npos;
+        size_t k = 1;
         while (k < needle.size() && lower(text[i + k]) == lower(needle[k]))
             ++k;
         if (k == needle.size())
             return i;
+        if (i == next_lower)
+            next_lower = next(first_lower, i + 1);
+        else
+            next_upper = next(first_upper, i + 1);
     }
-    return std::string_view::npos;
 }
 
 }  // namespace qs

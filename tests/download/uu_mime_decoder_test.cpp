@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <random>
+
 #include "codec_support.h"
+#include "download/decoder.h"
 #include "download/mime_decoder.h"
 #include "download/uu_decoder.h"
 #include "support/temp_dir.h"
@@ -186,6 +190,39 @@ TEST_F(Encoded, Base64NeedsBothHeaderWords) {
         dec.Start(dir_.path() + "/out/", LineList{"Content-Type: x; name=\"a\"\r", "\r", "YWJj\r"}),
         DecodeOutcome::NotFound);
     EXPECT_FALSE(dec.output_open());
+}
+
+// The header search finds what a plain byte-by-byte comparison in either case finds, first
+// match included, in text full of near misses and of the needle's first letter in both cases.
+TEST(FindNoCase, AgreesWithAPlainSearchOnRandomText) {
+    auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; };
+    auto plain = [&](std::string_view text, std::string_view needle) {
+        for (size_t i = 0; i + needle.size() <= text.size(); ++i) {
+            size_t k = 0;
+            while (k < needle.size() && lower(text[i + k]) == lower(needle[k]))
+                ++k;
+            if (k == needle.size())
+                return i;
+        }
+        return std::string_view::npos;
+    };
+    std::mt19937 rng(5);
+    const std::string alphabet = "bBaAsSeE64nNmM=\"x";
+    for (const std::string needle : {"base64", "name=\"", "=", "Bb", "\"q"}) {
+        for (int round = 0; round < 2000; ++round) {
+            std::string text(rng() % 40, ' ');
+            for (char& c : text)
+                c = alphabet[rng() % alphabet.size()];
+            if (rng() % 3 == 0 && !text.empty())  // a match in some mix of cases
+                for (size_t k = 0, at = rng() % text.size();
+                     k < needle.size() && at + k < text.size(); ++k)
+                    text[at + k] =
+                        rng() % 2 ? needle[k] : static_cast<char>(std::toupper(needle[k]));
+            ASSERT_EQ(FindNoCase(text, needle), plain(text, needle)) << text << " / " << needle;
+        }
+    }
+    EXPECT_EQ(FindNoCase("", ""), 0u);
+    EXPECT_EQ(FindNoCase("ab", "abc"), std::string_view::npos);
 }
 
 }  // namespace

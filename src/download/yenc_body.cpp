@@ -210,6 +210,12 @@ __attribute__((target("avx2,popcnt"), always_inline)) inline bool BodyBlock64(
     return true;
 }
 
+// Where the vector blocks end: at stop, and a byte before the end of the body, as each
+// block looks at the byte after it.
+inline size_t VectorEnd(size_t n, size_t stop) {
+    return n > 0 ? std::min(stop, n - 1) : 0;
+}
+
 __attribute__((target("ssse3"))) void DecodeYencBodySsse3(std::string_view body, size_t& i,
                                                           size_t stop, uint8_t* out, size_t& o,
                                                           bool& escape) {
@@ -220,7 +226,8 @@ __attribute__((target("ssse3"))) void DecodeYencBodySsse3(std::string_view body,
     size_t at = i, written = o;
     bool synced = SyncEscape(in, n, stop, at, out, written, escape);
     const LaneOrder* orders = LaneOrders();
-    while (synced && at + 16 <= stop && at + 16 < n)
+    const size_t end = VectorEnd(n, stop);
+    while (synced && at + 16 <= end)
         if (!BodyBlock16(orders, in, at, out, written))
             synced = DecodeBlockBytewise(in, n, 16, stop, at, out, written, escape);
     if (synced)
@@ -239,10 +246,11 @@ __attribute__((target("avx2,popcnt,ssse3"))) void DecodeYencBodyAvx2(std::string
     size_t at = i, written = o;  // in locals, as above
     bool synced = SyncEscape(in, n, stop, at, out, written, escape);
     const LaneOrder* orders = LaneOrders();
-    while (synced && at + 64 <= stop && at + 64 < n)
+    const size_t end = VectorEnd(n, stop);
+    while (synced && at + 64 <= end)
         if (!BodyBlock64(orders, in, at, out, written))
             synced = DecodeBlockBytewise(in, n, 64, stop, at, out, written, escape);
-    while (synced && at + 16 <= stop && at + 16 < n)
+    while (synced && at + 16 <= end)
         if (!BodyBlock16(orders, in, at, out, written))
             synced = DecodeBlockBytewise(in, n, 16, stop, at, out, written, escape);
     if (synced)

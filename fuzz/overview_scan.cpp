@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/host.h"
 #include "db/header_db.h"
@@ -83,8 +84,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         QS_FUZZ_CHECK(word.find(',') == std::string::npos);
 
     QS_FUZZ_CHECK(scratch.group.db->Empty());
-    OverviewRecord record;
-    ScanRecords records;
+    // Stored as a scan stores them: the accepted lines in one batch, many parts a statement.
+    std::vector<OverviewRecord> records;
     {
         DbBatch batch(scratch.group.db);
         while (!input.empty()) {
@@ -102,12 +103,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             }
             if (!filter.Accepts(fields.subject, fields.from))
                 continue;
-            ParseOverviewFields(fields, record);
+            ParseOverviewFields(fields, records.emplace_back());
             const SubjectCounter counter = ParseSubjectCounter(fields.subject);
             QS_FUZZ_CHECK(fields.subject.substr(0, counter.name.size()) == counter.name);
-            if (BuildScanRecords(record, scratch.group, records))
-                QS_FUZZ_CHECK(scratch.group.db->StoreAttachment(&records.part, records.attachment));
         }
+        std::vector<ScannedArticle> articles;
+        for (const OverviewRecord& record : records)
+            if (!ToScannedArticle(record, articles.emplace_back()))
+                articles.pop_back();
+        QS_FUZZ_CHECK(scratch.group.db->StoreScanned(articles, scratch.group.downloaddir,
+                                                     scratch.group.name));
     }
     scratch.group.db->Flush();
     CheckStored(scratch.check);

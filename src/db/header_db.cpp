@@ -404,6 +404,25 @@ bool HeaderDatabase::OpenFile() {
         !Exec("PRAGMA wal_autocheckpoint=4096") || !Exec("PRAGMA temp_store=MEMORY") ||
         !Exec("PRAGMA mmap_size=268435456"))
         return false;
+    // A file of the current layout is only read here: opening it does not wait for the write
+    // lock, which a scan's open batch may hold for a second at a time.
+    int64_t version = 0;
+    if (!QueryInt("PRAGMA user_version", version))
+        return false;
+    if (version != kSchemaVersion && !CreateOrConvertTables())
+        return false;
+    int64_t kb = 0;
+    if (!SumKilobytes(kb))
+        return false;
+    kb_total_ = kb;
+    highest_seen_ = 0;
+    highest_known_ = false;
+    return true;
+}
+
+// Creates the tables of a new file, or brings an earlier layout up to date, under the write
+// lock (another connection may be doing the same).
+bool HeaderDatabase::CreateOrConvertTables() {
     if (!Exec("BEGIN IMMEDIATE"))
         return false;
     int64_t version = 0, tables = 0, repeated_ids = 0;
@@ -422,15 +441,7 @@ bool HeaderDatabase::OpenFile() {
         Exec("ROLLBACK");
         return false;
     }
-    if (!Exec("COMMIT"))
-        return false;
-    int64_t kb = 0;
-    if (!SumKilobytes(kb))
-        return false;
-    kb_total_ = kb;
-    highest_seen_ = 0;
-    highest_known_ = false;
-    return true;
+    return Exec("COMMIT");
 }
 
 void HeaderDatabase::CloseFile() {

@@ -217,6 +217,7 @@ class HeaderDatabase {
 
     HeaderDatabase(const DbEnv& env, std::string name, std::string path);
     bool OpenFile();
+    bool CreateOrConvertTables();
     void CloseFile();
     bool Exec(const char* sql);
     bool QueryInt(const char* sql, int64_t& out);

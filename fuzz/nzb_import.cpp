@@ -114,7 +114,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     QS_FUZZ_CHECK(Count(s.check,
                         "SELECT count(*) FROM MessageVars m WHERE NOT EXISTS (SELECT 1 FROM "
-                        "Attachment a WHERE a.Id=m.attachment AND a.partkey=m.partkey)") == 0);
+                        "Attachment a WHERE a.partkey=m.partkey)") == 0);
     CheckTree(s);
     return 0;
 }

@@ -15,7 +15,6 @@
 #include "download/yenc_body.h"
 #include "download/yenc_body_crc.h"
 #include "download/yenc_decoder.h"
-#include "download/yenc_simd.h"
 
 namespace {
 
@@ -157,52 +156,6 @@ void BM_YencDecode(benchmark::State& state) {
 }
 BENCHMARK(BM_YencDecode)->Unit(benchmark::kMillisecond);
 
-void BM_YencLineOnly(benchmark::State& state) {
-    const auto& parts = YencParts();
-    std::vector<uint8_t> out(4096);
-    for (auto _ : state) {
-        size_t total = 0;
-        for (const auto& part : parts)
-            for (size_t i = 2; i + 1 < part.size(); ++i) {
-                std::string_view line = part[i];
-                line.remove_suffix(1);
-                total += qs::DecodeYencLine(line, out.data());
-            }
-        benchmark::DoNotOptimize(total);
-    }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kTotal));
-}
-BENCHMARK(BM_YencLineOnly)->Unit(benchmark::kMillisecond);
-
-// Each part's lines decoded into one buffer and its CRC-32 taken, as YencDecoder does but
-// without its line checks and file writes: the speed of one line decoder and the CRC on
-// one core. Over all 100 MB the lines come from memory each time; over kCachedParts
-// parts they come from the cache, as those of a part just read from the server do.
-void BM_YencDecodeCrc(benchmark::State& state, qs::YencLineDecoder decode, size_t part_count) {
-    const auto& all = YencParts();
-    const std::span<const LineList> parts(all.data(), std::min(part_count, all.size()));
-    const size_t expected = std::min(kTotal, parts.size() * kPartSize);
-    std::vector<uint8_t> part(kPartSize + 4096);
-    for (auto _ : state) {
-        size_t total = 0;
-        uint32_t crcs = 0;
-        for (const auto& lines : parts) {
-            size_t size = 0;
-            for (size_t i = 2; i + 1 < lines.size(); ++i) {
-                std::string_view line = lines[i];
-                line.remove_suffix(1);
-                size += decode(line, part.data() + size);
-            }
-            crcs ^= qs::Crc32(0, part.data(), size);
-            total += size;
-        }
-        benchmark::DoNotOptimize(crcs);
-        if (total != expected)
-            state.SkipWithError("yEnc decoding went wrong");
-    }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * expected));
-}
-
 // The data lines of each part as one body, as they come off the wire (CR LF line ends).
 const std::vector<std::string>& YencBodies() {
     static std::vector<std::string> bodies = [] {
@@ -218,7 +171,10 @@ const std::vector<std::string>& YencBodies() {
     return bodies;
 }
 
-// BM_YencDecodeCrc for a decoder of whole bodies, the CRC-32 taken slice by slice.
+// Each part's data lines decoded by one decoder of whole bodies and the CRC-32 taken slice by
+// slice, as YencDecoder does but without its line checks and file writes: the speed of the
+// decoder and the CRC on one core. Over all 100 MB the bodies come from memory each time;
+// over kCachedParts parts they come from the cache, as a part just read from the server does.
 void BM_YencBodyDecodeCrc(benchmark::State& state, qs::YencBodyDecoder decode, size_t part_count) {
     const auto& all = YencBodies();
     const std::span<const std::string> bodies(all.data(), std::min(part_count, all.size()));
@@ -295,13 +251,6 @@ BENCHMARK(BM_Base64Decode)->Unit(benchmark::kMillisecond);
 }  // namespace
 
 int main(int argc, char** argv) {
-    for (const auto& choice : qs::AvailableYencLineDecoders()) {
-        benchmark::RegisterBenchmark(("BM_YencDecodeCrc/" + std::string(choice.name)).c_str(),
-                                     BM_YencDecodeCrc, choice.decode, SIZE_MAX)
-            ->Unit(benchmark::kMillisecond);
-        benchmark::RegisterBenchmark(("BM_YencDecodeCrcCached/" + std::string(choice.name)).c_str(),
-                                     BM_YencDecodeCrc, choice.decode, kCachedParts);
-    }
     for (const auto& choice : qs::AvailableYencBodyDecoders()) {
         benchmark::RegisterBenchmark(("BM_YencBodyDecodeCrc/" + std::string(choice.name)).c_str(),
                                      BM_YencBodyDecodeCrc, choice.decode, SIZE_MAX)

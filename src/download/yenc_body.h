@@ -10,8 +10,9 @@ namespace qs {
 // Decoding the data lines of a yEnc part as one run of bytes, the way they came in the
 // article body, instead of line by line. The result is that of splitting `body` at each
 // line feed, dropping the carriage returns at a line's end and the first of two leading
-// dots, and decoding each line with DecodeYencLine (escapes, a lone "=" at a line's end
-// dropped). `body` starts at the start of a line; its last line needs no line feed.
+// dots, and decoding each line alone: every byte less 42, a byte after "=" less 106 and
+// the "=" dropped, a lone "=" at a line's end dropped. `body` starts at the start of a
+// line; its last line needs no line feed.
 
 // Decodes body[i, stop) into out + o and advances both; a carriage return run that ends a
 // line may take i past stop. `escape` says that body[i] follows an "=" and is updated.

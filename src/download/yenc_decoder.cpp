@@ -7,7 +7,6 @@
 #include "app/debug_log.h"
 #include "download/crc32.h"
 #include "download/yenc_body.h"
-#include "download/yenc_simd.h"
 
 namespace qs {
 
@@ -53,11 +52,6 @@ std::string_view NameAfter(std::string_view line) {
 }
 
 }  // namespace
-
-size_t DecodeYencLine(std::string_view line, uint8_t* out) {
-    static const YencLineDecoder decode = FastestYencLineDecoder();
-    return decode(line, out);
-}
 
 YencDecoder::YencDecoder(std::string subject, OutputNamer namer)
     : DecoderFrame(std::move(subject), std::move(namer)) {}

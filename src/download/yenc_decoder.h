@@ -12,11 +12,6 @@
 
 namespace qs {
 
-// Decodes one yEnc data line (line end and the first of two leading dots already
-// removed) into `out`, which must have room for line.size() bytes. Returns the number of
-// bytes written. An "=" at the very end of the line has nothing to escape and is dropped.
-size_t DecodeYencLine(std::string_view line, uint8_t* out);
-
 // Turns the yEnc parts of an attachment into one output file.
 //
 // Each part is decoded into memory and checked against its "=yend" line (size, part

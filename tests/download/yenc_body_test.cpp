@@ -9,7 +9,6 @@
 #include "codec_support.h"
 #include "download/crc32.h"
 #include "download/yenc_body_crc.h"
-#include "download/yenc_simd.h"
 
 namespace qs {
 namespace {

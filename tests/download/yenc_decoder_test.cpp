@@ -47,34 +47,6 @@ TEST(Crc32, KnownVectorsAndCombine) {
     EXPECT_EQ(Crc32Combine(Crc32(0, "1234", 4), Crc32(0, "56789", 5), 5), 0xCBF43926u);
 }
 
-TEST(YencLine, FastDecoderMatchesTheReference) {
-    std::mt19937 rng(7);
-    for (int round = 0; round < 2000; ++round) {
-        size_t length = rng() % 300;
-        std::string line(length, '\0');
-        for (auto& c : line) {
-            // Plenty of "=" so escapes fall on every position of a 16-byte block, also last.
-            unsigned r = rng() % 8;
-            c = r == 0 ? '=' : static_cast<char>(rng() & 0xff);
-        }
-        std::string expected = test::ReferenceYencDecode(line);
-        std::vector<uint8_t> out(line.size() + 1);
-        size_t n = DecodeYencLine(line, out.data());
-        ASSERT_EQ(std::string(reinterpret_cast<char*>(out.data()), n), expected) << round;
-    }
-}
-
-TEST(YencLine, EscapesAndTheEndOfTheLine) {
-    uint8_t out[16];
-    ASSERT_EQ(DecodeYencLine("=J*", out), 2u);
-    EXPECT_EQ(out[0], 0xE0);
-    EXPECT_EQ(out[1], 0x00);
-    // A lone "=" at the end has nothing to escape and is dropped.
-    ASSERT_EQ(DecodeYencLine("+=", out), 1u);
-    EXPECT_EQ(out[0], 1);
-    EXPECT_EQ(DecodeYencLine("=", out), 0u);
-}
-
 TEST(YencDecoder, HandCheckedVectors) {
     TempDir dir;
     // "123456789" is each byte + 42; its CRC-32 is CBF43926.

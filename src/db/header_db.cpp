@@ -111,6 +111,12 @@ const char* const kInsertPartSql =
     "INSERT OR IGNORE INTO MessageVars(MessageId,ArticleId,lines,bytes,partnum,partkey) "
     "VALUES(?,?,?,?,?,?)";
 
+// One row of kAttInsertCols and the partkey.
+const char* const kAttInsertRow = "(?,?,?,?,?,?,?,?,?,?,?,?,?,?)";
+constexpr size_t kAttInsertRowColumns = 14;
+// New attachments written by one statement.
+constexpr size_t kAttachmentRunRows = 16;
+
 // Column order of ReadAttachment.
 const char* const kAttCols =
     "state,email,parts,partcount,bytes,lines,date,Id,filename,dir,newsgroup,isnew,reason";
@@ -455,7 +461,8 @@ void HeaderDatabase::CloseFile() {
     stmts_.clear();
     for (sqlite3_stmt** slot :
          {&lookup_stmt_, &insert_part_stmt_, &insert_parts_stmt_, &savepoint_stmt_, &release_stmt_,
-          &rollback_to_stmt_, &insert_att_stmt_, &update_att_stmt_, &update_att_state_stmt_})
+          &rollback_to_stmt_, &insert_att_stmt_, &insert_att_run_stmt_, &update_att_stmt_,
+          &update_att_state_stmt_})
         *slot = nullptr;
     sqlite3_close_v2(db_);
     db_ = nullptr;
@@ -626,9 +633,18 @@ void HeaderDatabase::Flush() {
 bool HeaderDatabase::FlushPending() {
     if (pending_.empty())
         return true;
-    sqlite3_stmt* ins =
-        Stmt(insert_att_stmt_, std::string("INSERT INTO Attachment(") + kAttInsertCols +
-                                   ",partkey) VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
+    // New attachments go in runs of kAttachmentRunRows to a statement (a scan of single-part
+    // posts makes one per line), in the order they arrived, so their stored order is kept.
+    static const std::string insert_one = std::string("INSERT INTO Attachment(") + kAttInsertCols +
+                                          ",partkey) VALUES" + kAttInsertRow;
+    static const std::string insert_run = [] {
+        std::string text = insert_one;
+        for (size_t i = 1; i < kAttachmentRunRows; ++i)
+            text += std::string(",") + kAttInsertRow;
+        return text;
+    }();
+    sqlite3_stmt* ins = Stmt(insert_att_stmt_, insert_one);
+    sqlite3_stmt* ins_run = Stmt(insert_att_run_stmt_, insert_run);
     sqlite3_stmt* upd =
         Stmt(update_att_stmt_,
              "UPDATE Attachment SET bytes=?1,lines=?2,partcount=?3,isnew=?4 WHERE seq=?5");
@@ -636,29 +652,42 @@ bool HeaderDatabase::FlushPending() {
         Stmt(update_att_state_stmt_,
              "UPDATE Attachment SET bytes=?1,lines=?2,partcount=?3,isnew=?4,state=?6,reason=?7 "
              "WHERE seq=?5");
-    if (!ins || !upd || !upd_state)
+    if (!ins || !ins_run || !upd || !upd_state)
         return false;
+    std::vector<const Pending*> fresh;
     for (const Pending& p : pending_) {
-        sqlite3_stmt* s;
         if (p.rowid == 0) {
-            s = ins;
-            BindAttachment(s, 1, p.rec);
-            sqlite3_bind_int64(s, 14, p.partkey);
-        } else {
-            s = p.rec.state != p.stored_state || p.rec.reason != p.stored_reason ? upd_state : upd;
-            sqlite3_bind_int64(s, 1, p.rec.bytes);
-            sqlite3_bind_int64(s, 2, p.rec.lines);
-            sqlite3_bind_int(s, 3, p.rec.partcount);
-            sqlite3_bind_int(s, 4, p.rec.isnew);
-            sqlite3_bind_int64(s, 5, p.rowid);
-            if (s == upd_state) {
-                sqlite3_bind_int(s, 6, p.rec.state);
-                BindText(s, 7, p.rec.reason);
-            }
+            fresh.push_back(&p);
+            continue;
+        }
+        sqlite3_stmt* s =
+            p.rec.state != p.stored_state || p.rec.reason != p.stored_reason ? upd_state : upd;
+        sqlite3_bind_int64(s, 1, p.rec.bytes);
+        sqlite3_bind_int64(s, 2, p.rec.lines);
+        sqlite3_bind_int(s, 3, p.rec.partcount);
+        sqlite3_bind_int(s, 4, p.rec.isnew);
+        sqlite3_bind_int64(s, 5, p.rowid);
+        if (s == upd_state) {
+            sqlite3_bind_int(s, 6, p.rec.state);
+            BindText(s, 7, p.rec.reason);
         }
         StmtScope scope{s};
         if (sqlite3_step(s) != SQLITE_DONE)
             return false;
+    }
+    for (size_t first = 0; first < fresh.size();) {
+        const bool run = fresh.size() - first >= kAttachmentRunRows;
+        sqlite3_stmt* s = run ? ins_run : ins;
+        const size_t rows = run ? kAttachmentRunRows : 1;
+        StmtScope scope{s};
+        for (size_t k = 0; k < rows; ++k) {
+            const int column = static_cast<int>(k * kAttInsertRowColumns);
+            BindAttachment(s, column + 1, fresh[first + k]->rec);
+            sqlite3_bind_int64(s, column + 14, fresh[first + k]->partkey);
+        }
+        if (sqlite3_step(s) != SQLITE_DONE)
+            return false;
+        first += rows;
     }
     pending_.clear();
     pending_index_.clear();

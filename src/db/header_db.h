@@ -277,6 +277,7 @@ class HeaderDatabase {
     sqlite3_stmt* release_stmt_ = nullptr;
     sqlite3_stmt* rollback_to_stmt_ = nullptr;
     sqlite3_stmt* insert_att_stmt_ = nullptr;
+    sqlite3_stmt* insert_att_run_stmt_ = nullptr;
     sqlite3_stmt* update_att_stmt_ = nullptr;
     sqlite3_stmt* update_att_state_stmt_ = nullptr;
     int64_t next_partkey_ = 0;  // 0: read it from the file first (inside a transaction)

@@ -71,39 +71,6 @@ OverviewRecord ParseOverviewLine(std::string_view line) {
     return record;
 }
 
-bool BuildScanRecords(const OverviewRecord& record, const Group& group, ScanRecords& out) {
-    if (!IsUsableMessageId(record.message_id))
-        return false;
-
-    MessageVars& part = out.part;
-    part.MessageId = record.message_id;
-    part.attachment.clear();  // StoreAttachment fills it in
-    part.ArticleId = record.number;
-    part.lines = record.lines;
-    part.bytes = record.bytes;
-    part.partnum = record.part_number;
-
-    // Field by field rather than from a fresh Attachment: the strings keep their buffers,
-    // so a scan loop that reuses `out` does not allocate per line.
-    Attachment& a = out.attachment;
-    a.state = 0;
-    a.email = record.from;
-    a.parts = record.part_total;
-    a.partcount = 0;
-    a.bytes = 0;
-    a.lines = 0;
-    a.date = record.date;
-    a.Id = record.part_total == 1 ? record.message_id : record.subject;
-    a.filename = record.subject;
-    a.dir = group.downloaddir;
-    a.newsgroup = group.name;
-    a.isnew = 1;
-    a.reason.clear();
-    a.flags[0] = a.flags[1] = a.flags[2] = 0;
-    a.partlist.clear();
-    return true;
-}
-
 bool ToScannedArticle(const OverviewRecord& record, ScannedArticle& out) {
     if (!IsUsableMessageId(record.message_id))
         return false;

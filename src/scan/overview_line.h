@@ -5,7 +5,6 @@
 #include <string_view>
 
 #include "db/header_db.h"
-#include "db/records.h"
 
 namespace qs {
 
@@ -54,19 +53,10 @@ struct OverviewRecord {
 void ParseOverviewFields(const OverviewFields& fields, OverviewRecord& record);
 OverviewRecord ParseOverviewLine(std::string_view line);
 
-// The article and the attachment one overview line contributes to a group's database.
-struct ScanRecords {
-    MessageVars part;
-    Attachment attachment;
-};
-
-// Builds the records StoreAttachment merges: a single-part post is keyed by its Message-ID,
-// a multi-part one by its name. False, with `out` unspecified, when the line cannot name an
-// article: its Message-ID is empty or holds control characters.
-bool BuildScanRecords(const OverviewRecord& record, const Group& group, ScanRecords& out);
-
-// The same article and attachment for HeaderDatabase::StoreScanned, as views into `record`.
-// False when BuildScanRecords is.
+// The article one overview line contributes to a group's database, and what names its
+// attachment, for HeaderDatabase::StoreScanned, as views into `record`: a single-part post
+// is keyed by its Message-ID, a multi-part one by its name. False when the line cannot name
+// an article: its Message-ID is empty or holds control characters.
 bool ToScannedArticle(const OverviewRecord& record, ScannedArticle& out);
 
 }  // namespace qs

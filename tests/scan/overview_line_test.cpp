@@ -96,81 +96,53 @@ TEST(OverviewLine, HostileLinesAreHandled) {
     EXPECT_EQ(r.part_total, 2);
 }
 
-Group TestGroup() {
-    Group g;
-    g.name = "alt.binaries.test";
-    g.downloaddir = "/data/test";
-    return g;
-}
-
-TEST(ScanRecordsTest, SinglePartIsKeyedByMessageId) {
+TEST(ScannedArticleTest, SinglePartIsKeyedByMessageId) {
     OverviewRecord r = ParseOverviewLine("77\tholiday.jpg\tme <m@x>\t\t<one@x>\t\t100\t3");
-    ScanRecords out;
-    ASSERT_TRUE(BuildScanRecords(r, TestGroup(), out));
-    EXPECT_EQ(out.part.MessageId, "<one@x>");
-    EXPECT_EQ(out.part.ArticleId, 77);
-    EXPECT_EQ(out.part.bytes, 100);
-    EXPECT_EQ(out.part.lines, 3);
-    EXPECT_EQ(out.part.partnum, 1);
-    EXPECT_EQ(out.attachment.Id, "<one@x>");
-    EXPECT_EQ(out.attachment.filename, "holiday.jpg");
-    EXPECT_EQ(out.attachment.email, "me <m@x>");
-    EXPECT_EQ(out.attachment.parts, 1);
-    EXPECT_EQ(out.attachment.state, 0);
-    EXPECT_EQ(out.attachment.partcount, 0);
-    EXPECT_EQ(out.attachment.dir, "/data/test");
-    EXPECT_EQ(out.attachment.newsgroup, "alt.binaries.test");
-    EXPECT_EQ(out.attachment.isnew, 1);
+    ScannedArticle out;
+    ASSERT_TRUE(ToScannedArticle(r, out));
+    EXPECT_EQ(out.message_id, "<one@x>");
+    EXPECT_EQ(out.article_id, 77);
+    EXPECT_EQ(out.bytes, 100);
+    EXPECT_EQ(out.lines, 3);
+    EXPECT_EQ(out.partnum, 1);
+    EXPECT_EQ(out.id, "<one@x>");
+    EXPECT_EQ(out.filename, "holiday.jpg");
+    EXPECT_EQ(out.email, "me <m@x>");
+    EXPECT_EQ(out.parts, 1);
 
     // A counter of (1/1) or (2/x) still means a single-part post.
     r = ParseOverviewLine("78\tabc (2/x)\tme\t\t<two@x>\t\t1\t1");
-    ASSERT_TRUE(BuildScanRecords(r, TestGroup(), out));
-    EXPECT_EQ(out.attachment.Id, "<two@x>");
-    EXPECT_EQ(out.part.partnum, 2);
+    ASSERT_TRUE(ToScannedArticle(r, out));
+    EXPECT_EQ(out.id, "<two@x>");
+    EXPECT_EQ(out.partnum, 2);
 }
 
-TEST(ScanRecordsTest, PartsOfOneFileShareTheirName) {
-    ScanRecords a, b, c;
-    ASSERT_TRUE(
-        BuildScanRecords(ParseOverviewLine("1\tf.rar (1/2)\tme\t\t<a@x>\t\t1\t1"), TestGroup(), a));
-    ASSERT_TRUE(
-        BuildScanRecords(ParseOverviewLine("2\tf.rar (2/2)\tme\t\t<b@x>\t\t1\t1"), TestGroup(), b));
-    EXPECT_EQ(a.attachment.Id, "f.rar ");
-    EXPECT_EQ(a.attachment.Id, b.attachment.Id);
-    EXPECT_EQ(a.attachment.parts, 2);
-    EXPECT_EQ(b.part.partnum, 2);
+TEST(ScannedArticleTest, PartsOfOneFileShareTheirName) {
+    const OverviewRecord first = ParseOverviewLine("1\tf.rar (1/2)\tme\t\t<a@x>\t\t1\t1");
+    const OverviewRecord second = ParseOverviewLine("2\tf.rar (2/2)\tme\t\t<b@x>\t\t1\t1");
+    ScannedArticle a, b;
+    ASSERT_TRUE(ToScannedArticle(first, a));
+    ASSERT_TRUE(ToScannedArticle(second, b));
+    EXPECT_EQ(a.id, "f.rar ");
+    EXPECT_EQ(a.id, b.id);
+    EXPECT_EQ(a.parts, 2);
+    EXPECT_EQ(b.partnum, 2);
 
     // A counter right after the first character keeps the subject whole, so the parts differ.
-    ASSERT_TRUE(
-        BuildScanRecords(ParseOverviewLine("3\tx(1/2)\tme\t\t<c@x>\t\t1\t1"), TestGroup(), a));
-    ASSERT_TRUE(
-        BuildScanRecords(ParseOverviewLine("4\tx(2/2)\tme\t\t<d@x>\t\t1\t1"), TestGroup(), c));
-    EXPECT_EQ(a.attachment.Id, "x(1/2)");
-    EXPECT_NE(a.attachment.Id, c.attachment.Id);
+    const OverviewRecord third = ParseOverviewLine("3\tx(1/2)\tme\t\t<c@x>\t\t1\t1");
+    const OverviewRecord fourth = ParseOverviewLine("4\tx(2/2)\tme\t\t<d@x>\t\t1\t1");
+    ASSERT_TRUE(ToScannedArticle(third, a));
+    ASSERT_TRUE(ToScannedArticle(fourth, b));
+    EXPECT_EQ(a.id, "x(1/2)");
+    EXPECT_NE(a.id, b.id);
 }
 
-TEST(ScanRecordsTest, LinesWithoutAUsableMessageIdAreRefused) {
-    ScanRecords out;
-    EXPECT_FALSE(
-        BuildScanRecords(ParseOverviewLine("5\tf (1/2)\tme\t\t\t\t1\t1"), TestGroup(), out));
-    EXPECT_FALSE(BuildScanRecords(ParseOverviewLine("5\tf\tme"), TestGroup(), out));
-    EXPECT_FALSE(
-        BuildScanRecords(ParseOverviewLine("5\tf\tme\t\t<a\rb@x>\t\t1\t1"), TestGroup(), out));
-    EXPECT_FALSE(BuildScanRecords(ParseOverviewLine(std::string("5\tf\tme\t\t<a\0b>", 13)),
-                                  TestGroup(), out));
-}
-
-TEST(ScanRecordsTest, ReusedRecordsStartFresh) {
-    ScanRecords out;
-    out.attachment.state = 5;
-    out.attachment.partcount = 9;
-    out.attachment.partlist.resize(3);
-    out.part.attachment = "old";
-    ASSERT_TRUE(BuildScanRecords(ParseOverviewLine("6\ts\tme\t\t<a@x>"), TestGroup(), out));
-    EXPECT_EQ(out.attachment.state, 0);
-    EXPECT_EQ(out.attachment.partcount, 0);
-    EXPECT_TRUE(out.attachment.partlist.empty());
-    EXPECT_EQ(out.part.attachment, "");
+TEST(ScannedArticleTest, LinesWithoutAUsableMessageIdAreRefused) {
+    ScannedArticle out;
+    for (const std::string& line :
+         {std::string("5\tf (1/2)\tme\t\t\t\t1\t1"), std::string("5\tf\tme"),
+          std::string("5\tf\tme\t\t<a\rb@x>\t\t1\t1"), std::string("5\tf\tme\t\t<a\0b>", 13)})
+        EXPECT_FALSE(ToScannedArticle(ParseOverviewLine(line), out)) << line;
 }
 
 }  // namespace

@@ -45,7 +45,7 @@ struct Store {
     Group group;
     Store() {
         group.name = "alt.binaries.test";
-        group.downloaddir = dir.File("dl");
+        group.downloaddir = "/downloads/alt.binaries.test/";  // the same for every store
         DbEnv env;
         env.data_dir = dir.path();
         EXPECT_TRUE(OpenHeaderDatabase(group, env));
@@ -71,7 +71,8 @@ struct Store {
             std::string row = a.Id + "|" + a.filename + "|" + std::to_string(a.state) + "|" +
                               std::to_string(a.parts) + "|" + std::to_string(a.partcount) + "|" +
                               std::to_string(a.bytes) + "|" + std::to_string(a.lines) + "|" +
-                              std::to_string(a.date) + "|" + std::to_string(a.isnew);
+                              std::to_string(a.date) + "|" + std::to_string(a.isnew) + "|" + a.dir +
+                              "|" + a.newsgroup;
             for (const MessageVars& p : a.partlist)
                 row += "|" + p.MessageId + ":" + std::to_string(p.ArticleId);
             out.push_back(row);
@@ -80,15 +81,31 @@ struct Store {
     }
 };
 
-// Stores the lines one at a time, as a scan without a merge thread would; stops at the
-// first refused write.
+// Stores the lines one at a time through StoreAttachment, with the records a scanned line
+// stands for (a fresh attachment of the group, new); stops at the first refused write.
 void StoreEachAtOnce(Store& store, const std::vector<std::string>& lines) {
     OverviewRecord record;
-    ScanRecords records;
     for (const std::string& line : lines) {
         ParseOverviewFields(SplitOverviewLine(line), record);
-        if (BuildScanRecords(record, store.group, records) &&
-            !store.group.db->StoreAttachment(&records.part, records.attachment))
+        ScannedArticle article;
+        if (!ToScannedArticle(record, article))
+            continue;
+        MessageVars part;
+        part.MessageId = article.message_id;
+        part.ArticleId = article.article_id;
+        part.lines = article.lines;
+        part.bytes = article.bytes;
+        part.partnum = article.partnum;
+        Attachment attachment;
+        attachment.email = article.email;
+        attachment.parts = article.parts;
+        attachment.date = article.date;
+        attachment.Id = article.id;
+        attachment.filename = article.filename;
+        attachment.dir = store.group.downloaddir;
+        attachment.newsgroup = store.group.name;
+        attachment.isnew = 1;
+        if (!store.group.db->StoreAttachment(&part, attachment))
             return;
     }
 }

@@ -1,10 +1,11 @@
-// Overview lines through parsing and record building into a real group database: the
+// Overview lines through parsing and StoreScanned into a real group database: the
 // merge joins the parts of one post and keeps single posts apart.
 
 #include <gtest/gtest.h>
 
 #include <map>
 #include <string>
+#include <vector>
 
 #include "db/header_db.h"
 #include "db/header_view.h"
@@ -35,14 +36,14 @@ TEST(StoreScannedLines, PartsJoinIntoOneAttachment) {
         "16\tcover.jpg (1/1)\tme <m@x>\t\t<c@x>\t\t20\t2",
         "17\tlost (1/2)\tme <m@x>\t\t\t\t20\t2",
     };
-    OverviewRecord record;
-    ScanRecords out;
-    for (const char* line : lines) {
-        ParseOverviewFields(SplitOverviewLine(line), record);
-        if (BuildScanRecords(record, group, out)) {
-            ASSERT_TRUE(group.db->StoreAttachment(&out.part, out.attachment));
-        }
+    std::vector<OverviewRecord> records(std::size(lines));
+    std::vector<ScannedArticle> articles;
+    for (size_t i = 0; i < records.size(); ++i) {
+        ParseOverviewFields(SplitOverviewLine(lines[i]), records[i]);
+        if (!ToScannedArticle(records[i], articles.emplace_back()))
+            articles.pop_back();
     }
+    ASSERT_TRUE(group.db->StoreScanned(articles, group.downloaddir, group.name));
 
     HeaderView view(group.db);
     ASSERT_EQ(view.CountRows(), 4);

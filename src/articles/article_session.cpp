@@ -3,6 +3,7 @@
 #include "app/debug_log.h"
 #include "app/text_util.h"
 #include "articles/article_text.h"
+#include "nntp/nntp_socket.h"
 #include "nntp/server_rotation.h"
 #include "nntp/session.h"
 
@@ -19,9 +20,6 @@ void Tell(const ArticleStatus& status, ArticleRead& read, std::string text) {
         status(read.status);
 }
 
-// No text article comes near this size: a server that sends more is broken or hostile.
-constexpr size_t kMaxArticleBytes = size_t{32} << 20;
-
 // The lines after a 220 up to the closing ".", unstuffed, each ended by CR LF. Null when the
 // article came whole, else why it did not: the connection ended first, a line did not fit
 // the line buffer, or the article grew past the size limit.
@@ -31,7 +29,7 @@ const char* ReadArticleLines(NntpSocket& connection, std::string& text) {
         if (line.size() >= 2 && line[0] == '.' && line[1] == '\r')
             return nullptr;
         if (text.size() > kMaxArticleBytes)
-            return "the article is larger than 32 MiB";
+            return kArticleTooLarge;
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
         std::string_view content = line;

@@ -12,6 +12,7 @@
 #include "app/text_util.h"
 #include "download/attachment_decoder.h"
 #include "download/download_sets.h"
+#include "nntp/nntp_socket.h"
 #include "nntp/session.h"
 
 namespace qs {
@@ -90,10 +91,6 @@ std::string BodyCommand(const Settings& settings, const MessageVars& part, std::
     return "BODY " + part.MessageId;
 }
 
-// No news server takes articles anywhere near this size; a body that grows past it is a
-// broken or hostile server's, and reading on would only fill the memory.
-constexpr size_t kMaxBodyBytes = size_t{32} << 20;
-
 // Reads one BODY reply and, when the server sends the body, the body up to the closing dot.
 PartOutcome ReadBody(DownloadShared& shared, int slot_index, NntpSocket& connection,
                      const Settings& settings, PartBody& body, std::string& reply) {
@@ -134,10 +131,10 @@ PartOutcome ReadBody(DownloadShared& shared, int slot_index, NntpSocket& connect
         }
         if (read == NntpSocket::BlockResult::End)
             break;  // the connection ended or failed inside the body
-        if (body.size() > kMaxBodyBytes) {
-            LogLine("Body longer than %zu bytes: the connection is dropped\n", kMaxBodyBytes);
+        if (body.size() > kMaxArticleBytes) {
+            LogLine("Body longer than %zu bytes: the connection is dropped\n", kMaxArticleBytes);
             body.clear();
-            reply = "the article is larger than 32 MiB";
+            reply = kArticleTooLarge;
             AppendStatus(slot, " " + reply);
             return PartOutcome::Refused;
         }

@@ -25,6 +25,10 @@ struct SocketOptions {
 inline constexpr size_t kReplyBufferSize = 1000;
 // The most a line read whole may hold before the stream gives up on it.
 inline constexpr size_t kWholeLineLimit = 4 * 1024 * 1024;
+// No news server takes articles anywhere near this size: a body that grows past it comes
+// from a broken or hostile server, and reading on would only fill the memory.
+inline constexpr size_t kMaxArticleBytes = size_t{32} << 20;
+inline constexpr const char* kArticleTooLarge = "the article is larger than 32 MiB";
 
 // How ReadLine treats a line longer than its buffer.
 enum class LineMode {

@@ -683,7 +683,7 @@ bool HeaderDatabase::FlushPending() {
         for (size_t k = 0; k < rows; ++k) {
             const int column = static_cast<int>(k * kAttInsertRowColumns);
             BindAttachment(s, column + 1, fresh[first + k]->rec);
-            sqlite3_bind_int64(s, column + 14, fresh[first + k]->partkey);
+            sqlite3_bind_int64(s, column + kAttInsertRowColumns, fresh[first + k]->partkey);
         }
         if (sqlite3_step(s) != SQLITE_DONE)
             return false;

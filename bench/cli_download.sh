@@ -62,6 +62,6 @@ wall, user, sys_, size = float(wall), float(user), float(sys_), int(size)
 gb = size / 1e9
 server = (int(after) - int(before)) / int(ticks)
 print(f"slots {slots}: {size/1e6:.0f} MB in {wall:.2f} s = {size/1e6/wall:.0f} MB/s; "
-      f"client {(user+sys_)/gb:.2f} CPU-s/GB, server {server/gb:.2f} CPU-s/GB, "
+      f"client {(user+sys_)/gb:.2f} CPU-s/GB (user {user/gb:.2f}, system {sys_/gb:.2f}), server {server/gb:.2f} CPU-s/GB, "
       f"peak RSS {int(rss)/1024:.0f} MB; SHA-256 checked")
 PY

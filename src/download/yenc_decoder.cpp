@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "app/debug_log.h"
+#include "app/line_scan.h"
 #include "download/crc32.h"
 #include "download/yenc_body.h"
 
@@ -157,17 +158,23 @@ namespace {
 // first line that starts with "=yend" (the trailer) or "=ybegin " (a next part without a
 // trailer before it), or with the part.
 size_t DataLinesSize(std::string_view rest) {
-    size_t at = 0;
-    while (at < rest.size()) {
-        const std::string_view from = rest.substr(at);
-        if (StartsWith(from, "=yend") || StartsWith(from, "=ybegin "))
-            return at;
-        const size_t lf = rest.find('\n', at);
-        if (lf == std::string_view::npos)
+    auto ends_data = [](std::string_view from) {
+        return StartsWith(from, "=yend") || StartsWith(from, "=ybegin ");
+    };
+    if (ends_data(rest))
+        return 0;
+    // Only a line that starts with "=" can end them.
+    const char* begin = rest.data();
+    const char* end = begin + rest.size();
+    for (const char* at = begin;;) {
+        const char* lf = FindLineFeedBefore(at, end, '=');
+        if (lf == nullptr)
             return rest.size();
+        const size_t line = static_cast<size_t>(lf + 1 - begin);
+        if (ends_data(rest.substr(line)))
+            return line;
         at = lf + 1;
     }
-    return rest.size();
 }
 
 }  // namespace

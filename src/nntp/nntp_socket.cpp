@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "app/debug_log.h"
+#include "app/line_scan.h"
 
 namespace qs {
 
@@ -151,13 +152,15 @@ SocketStreamBuffer::BlockResult SocketStreamBuffer::ReadDotBlock(std::string& bl
     // line (with or without its CR) ends the block.
     while (at < end) {
         if (state == BlockState::InLine) {
-            const void* lf = std::memchr(at, '\n', static_cast<size_t>(end - at));
+            // Only a line that starts with a dot can end the block.
+            const char* lf = FindLineFeedBefore(at, end, '.');
             if (lf == nullptr) {
+                state = end[-1] == '\n' ? BlockState::LineStart : BlockState::InLine;
                 at = end;
                 break;
             }
-            at = static_cast<const char*>(lf) + 1;
-            state = BlockState::LineStart;
+            at = lf + 2;
+            state = BlockState::Dot;
             continue;
         }
         const char c = *at++;

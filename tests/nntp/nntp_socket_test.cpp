@@ -55,10 +55,12 @@ TEST(NntpSocket, DotBlocksEndAtTheirDotLineWhereverTheReceivesSplitThem) {
     // Two bodies back to back and a line after them: lines that only look like the end
     // (a doubled dot, ".x", ".\r\r", an empty line), one body ended by ".\r\n" and one by a
     // bare ".\n", and a body that is empty.
-    const std::string first = "abc\r\n..doubled\r\n.x\r\n\r\n.\r\r\n\n=y.\r\n";
+    // Lines long enough to be searched many bytes at a time come first.
+    const std::string first = "abc\r\n" + std::string(70, 'x') + "\r\n..doubled\r\n" +
+                              std::string(150, 'y') + "\n.x\r\n\r\n.\r\r\n\n=y.\r\n";
     const std::string second = "line\n";
     const std::string wire = first + ".\r\n" + second + ".\n.\r\n222 after\r\n";
-    for (size_t chunk : {1, 2, 3, 5, 64}) {
+    for (size_t chunk : {1, 2, 3, 5, 64, 65536}) {
         NewsServer server;
         Reply reply = Reply::Raw(wire);
         reply.chunk = chunk;

@@ -460,9 +460,8 @@ void HeaderDatabase::CloseFile() {
         sqlite3_finalize(stmt);
     stmts_.clear();
     for (sqlite3_stmt** slot :
-         {&lookup_stmt_, &insert_part_stmt_, &insert_parts_stmt_, &savepoint_stmt_, &release_stmt_,
-          &rollback_to_stmt_, &insert_att_stmt_, &insert_att_run_stmt_, &update_att_stmt_,
-          &update_att_state_stmt_})
+         {&lookup_stmt_, &insert_part_stmt_, &insert_parts_stmt_, &insert_att_stmt_,
+          &insert_att_run_stmt_, &update_att_stmt_, &update_att_state_stmt_})
         *slot = nullptr;
     sqlite3_close_v2(db_);
     db_ = nullptr;
@@ -500,15 +499,6 @@ sqlite3_stmt* HeaderDatabase::Stmt(sqlite3_stmt*& slot, std::string_view sql) {
     if (!slot)
         slot = Stmt(std::string(sql));
     return slot;
-}
-
-// Runs a statement without parameters or rows (SAVEPOINT and the like), prepared once.
-bool HeaderDatabase::StepOnce(sqlite3_stmt*& slot, std::string_view sql) {
-    sqlite3_stmt* s = Stmt(slot, sql);
-    if (!s)
-        return false;
-    StmtScope scope{s};
-    return sqlite3_step(s) == SQLITE_DONE;
 }
 
 sqlite3_stmt* HeaderDatabase::Stmt(const std::string& sql) {
@@ -635,8 +625,10 @@ bool HeaderDatabase::FlushPending() {
         return true;
     // New attachments go in runs of kAttachmentRunRows to a statement (a scan of single-part
     // posts makes one per line), in the order they arrived, so their stored order is kept.
-    static const std::string insert_one = std::string("INSERT INTO Attachment(") + kAttInsertCols +
-                                          ",partkey) VALUES" + kAttInsertRow;
+    // OR FAIL: a refused row fails the whole transaction anyway, so the statement keeps no
+    // journal of its own to undo itself with.
+    static const std::string insert_one = std::string("INSERT OR FAIL INTO Attachment(") +
+                                          kAttInsertCols + ",partkey) VALUES" + kAttInsertRow;
     static const std::string insert_run = [] {
         std::string text = insert_one;
         for (size_t i = 1; i < kAttachmentRunRows; ++i)
@@ -939,8 +931,7 @@ bool HeaderDatabase::MergeScannedRun(const ScannedArticle* articles, size_t coun
 }
 
 // Writes the parts of `articles` to their attachments' part keys; inserted[i] tells whether
-// part i was new. A full run goes in one statement; when some of its parts were stored
-// already, that statement is undone and the parts are written one by one to learn which.
+// part i was new. A full run goes in one statement up to its first part stored already.
 bool HeaderDatabase::InsertScannedParts(const ScannedArticle* articles, const size_t* slots,
                                         size_t count, bool* inserted) {
     auto bind = [&](sqlite3_stmt* s, int first, size_t i) {
@@ -959,41 +950,43 @@ bool HeaderDatabase::InsertScannedParts(const ScannedArticle* articles, const si
         ++txn_parts_;
     };
 
+    size_t first = 0;  // the first part not written yet
     if (count == kScannedRunParts) {
+        // OR FAIL stops at the first part that is stored already and keeps the parts before
+        // it, so nothing has to be undone and no statement journal is kept; the parts behind
+        // that one go one by one.
         static const std::string sql = [] {
             std::string text =
-                "INSERT OR IGNORE INTO MessageVars(MessageId,ArticleId,lines,bytes,partnum,"
+                "INSERT OR FAIL INTO MessageVars(MessageId,ArticleId,lines,bytes,partnum,"
                 "partkey) VALUES";
             for (size_t i = 0; i < kScannedRunParts; ++i)
                 text += i == 0 ? "(?,?,?,?,?,?)" : ",(?,?,?,?,?,?)";
             return text;
         }();
         sqlite3_stmt* s = Stmt(insert_parts_stmt_, sql);
-        if (!s || !StepOnce(savepoint_stmt_, "SAVEPOINT scanned_run"))
+        if (!s)
             return false;
-        int rc;
-        {
-            StmtScope scope{s};
-            for (size_t i = 0; i < count; ++i)
-                bind(s, static_cast<int>(i * 6 + 1), i);
-            rc = sqlite3_step(s);
-        }
-        const bool all_new = rc == SQLITE_DONE && sqlite3_changes(db_) == static_cast<int>(count);
-        if (!all_new && !StepOnce(rollback_to_stmt_, "ROLLBACK TO scanned_run"))
+        StmtScope scope{s};
+        for (size_t i = 0; i < count; ++i)
+            bind(s, static_cast<int>(i * 6 + 1), i);
+        const int rc = sqlite3_step(s);
+        if (rc != SQLITE_DONE && (rc & 0xff) != SQLITE_CONSTRAINT)
             return false;
-        if (!StepOnce(release_stmt_, "RELEASE scanned_run"))
+        const size_t written = static_cast<size_t>(sqlite3_changes(db_));
+        for (size_t i = 0; i < written && i < count; ++i)
+            stored(i);
+        if (rc == SQLITE_DONE)
+            return written == count;
+        if (written >= count)
             return false;
-        if (all_new) {
-            for (size_t i = 0; i < count; ++i)
-                stored(i);
-            return true;
-        }
+        inserted[written] = false;
+        first = written + 1;
     }
 
     sqlite3_stmt* s = Stmt(insert_part_stmt_, kInsertPartSql);
     if (!s)
         return false;
-    for (size_t i = 0; i < count; ++i) {
+    for (size_t i = first; i < count; ++i) {
         StmtScope scope{s};
         bind(s, 1, i);
         if (sqlite3_step(s) != SQLITE_DONE)

@@ -245,7 +245,6 @@ class HeaderDatabase {
                          const std::string& newsgroup);
     bool InsertScannedParts(const ScannedArticle* articles, const size_t* slots, size_t count,
                             bool* inserted);
-    bool StepOnce(sqlite3_stmt*& slot, std::string_view sql);
     bool OrderUsable(const ViewQuery& query) const;
     ViewSql ViewSqlFor(const ViewQuery& query) const;
     bool ViewRowIds(const ViewSql& view, int64_t first, int64_t count, std::vector<int64_t>& ids);
@@ -273,9 +272,6 @@ class HeaderDatabase {
     sqlite3_stmt* lookup_stmt_ = nullptr;
     sqlite3_stmt* insert_part_stmt_ = nullptr;
     sqlite3_stmt* insert_parts_stmt_ = nullptr;  // kScannedRunParts rows at a time
-    sqlite3_stmt* savepoint_stmt_ = nullptr;
-    sqlite3_stmt* release_stmt_ = nullptr;
-    sqlite3_stmt* rollback_to_stmt_ = nullptr;
     sqlite3_stmt* insert_att_stmt_ = nullptr;
     sqlite3_stmt* insert_att_run_stmt_ = nullptr;
     sqlite3_stmt* update_att_stmt_ = nullptr;

@@ -74,7 +74,7 @@ struct ArticleRange {
 
 class HeaderDatabase {
   public:
-    static constexpr int kBatchMaxParts = 50000;
+    static constexpr int kBatchMaxParts = 250000;
     static constexpr int kBatchMaxMillis = 1000;
     // Scanned parts written by one statement.
     static constexpr size_t kScannedRunParts = 32;

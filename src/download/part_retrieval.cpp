@@ -125,12 +125,16 @@ PartOutcome ReadBody(DownloadShared& shared, int slot_index, NntpSocket& connect
         const NntpSocket::BlockResult read = connection.ReadDotBlock(body, block_state);
         slot.received_bytes.fetch_add(static_cast<int64_t>(body.size() - before),
                                       std::memory_order_relaxed);
+        if (read == NntpSocket::BlockResult::End)
+            break;  // the connection ended or failed inside the body
+        // The last receive of a body counts too: a body that arrives in one receive is held
+        // back as well.
+        if (limit_kbps > 0)
+            state.ThrottleIfOverLimit(slot_index, limit_kbps);
         if (read == NntpSocket::BlockResult::Done) {
             complete = true;
             break;
         }
-        if (read == NntpSocket::BlockResult::End)
-            break;  // the connection ended or failed inside the body
         if (body.size() > kMaxArticleBytes) {
             LogLine("Body longer than %zu bytes: the connection is dropped\n", kMaxArticleBytes);
             body.clear();
@@ -138,8 +142,6 @@ PartOutcome ReadBody(DownloadShared& shared, int slot_index, NntpSocket& connect
             AppendStatus(slot, " " + reply);
             return PartOutcome::Refused;
         }
-        if (limit_kbps > 0)
-            state.ThrottleIfOverLimit(slot_index, limit_kbps);
         if (state.paused())
             state.WaitWhilePaused(slot_index);
         if (!state.downloading())

@@ -98,7 +98,7 @@ int64_t WorkerState::NowMillis() {
 void WorkerState::ThrottleIfOverLimit(int slot_index, int limit_kbps) {
     if (limit_kbps <= 0)
         return;
-    // Callers come once per line or once per receive (up to 16 KiB), so the sleep lasts
+    // Callers come once per line or once per receive (up to 256 KiB), so the sleep lasts
     // until the rate is back under the limit rather than a fixed time per call.
     for (;;) {
         int64_t elapsed = NowMillis() - interval_start_ms.load();

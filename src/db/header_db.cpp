@@ -878,6 +878,10 @@ bool HeaderDatabase::MergeScannedRun(const ScannedArticle* articles, size_t coun
     for (size_t i = 0; i < count; ++i) {
         const ScannedArticle& a = articles[i];
         creates[i] = false;
+        if (i > 0 && a.id == articles[i - 1].id) {
+            slots[i] = slots[i - 1];  // the parts of a post mostly come one after another
+            continue;
+        }
         auto it = pending_index_.find(a.id);
         if (it != pending_index_.end()) {
             slots[i] = it->second;

@@ -18,8 +18,14 @@ OverviewRecord& ScanMerger::Next() {
     return b.records[b.size];
 }
 
+// The article is derived here, on the reader's thread, which has time to spare while the
+// merge thread writes.
 void ScanMerger::Add() {
-    if (++filling_->size == kBatchLines)
+    Batch& b = *filling_;
+    ScannedArticle article;
+    if (ToScannedArticle(b.records[b.size], article))
+        b.articles.push_back(article);
+    if (++b.size == kBatchLines)
         Send();
 }
 
@@ -59,24 +65,14 @@ void ScanMerger::Run() {
         std::unique_ptr<Batch> batch = std::move(queue_.front());
         queue_.pop_front();
         lock.unlock();
-        if (!failed())
-            Store(*batch);
+        if (!failed() && !db_->StoreScanned(batch->articles, group_.downloaddir, group_.name))
+            failed_.store(true, std::memory_order_release);
         batch->size = 0;
+        batch->articles.clear();
         lock.lock();
         free_.push_back(std::move(batch));
         freed_cv_.notify_one();
     }
-}
-
-void ScanMerger::Store(const Batch& batch) {
-    articles_.clear();
-    for (size_t i = 0; i < batch.size; ++i) {
-        ScannedArticle article;
-        if (ToScannedArticle(batch.records[i], article))
-            articles_.push_back(article);
-    }
-    if (!db_->StoreScanned(articles_, group_.downloaddir, group_.name))
-        failed_.store(true, std::memory_order_release);
 }
 
 }  // namespace qs

@@ -44,19 +44,21 @@ class ScanMerger {
     bool failed() const { return failed_.load(std::memory_order_acquire); }
 
   private:
+    // The records' room is taken at once: the articles point into their strings, which must
+    // not move while the batch fills.
     struct Batch {
+        Batch() { records.reserve(kBatchLines); }
         std::vector<OverviewRecord> records;
         size_t size = 0;
+        std::vector<ScannedArticle> articles;  // of the records that make one
     };
 
     void Send();
     void Run();
-    void Store(const Batch& batch);
 
     std::shared_ptr<HeaderDatabase> db_;
     const Group& group_;
     std::unique_ptr<Batch> filling_;
-    std::vector<ScannedArticle> articles_;  // merge thread only
 
     std::mutex mutex_;
     std::condition_variable queued_cv_;  // the merge thread waits for a batch or the end

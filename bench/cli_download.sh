@@ -5,6 +5,11 @@
 # client's CPU and peak memory and the server's CPU; every file is checked by SHA-256.
 #   bench/cli_download.sh BIN_DIR [MB] [SLOTS] [DEPTH]   (make build first; BIN_DIR
 #   build-release/bin; DEPTH: BODY commands in flight per connection, default the setting's)
+# On a virtual machine that hands freed memory back to its host (virtio free page reporting),
+# every page-cache page the download writes may fault on the host first, and that shows as
+# the client's system time, varying from run to run. To measure the program alone, hold the
+# reporting back while benchmarking (as root; 9 is the usual value to restore):
+#   echo 11 > /sys/module/page_reporting/parameters/page_reporting_order
 set -euo pipefail
 bin=${1:?usage: cli_download.sh BIN_DIR [MB] [SLOTS]}
 mb=${2:-1024}

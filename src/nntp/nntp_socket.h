@@ -39,9 +39,9 @@ enum class LineMode {
 // The stream buffer under NntpSocket: one 272 KiB block, 16 KiB of pending output followed by
 // 256 KiB of received input. A download receives in pieces up to that size: reading more of
 // the socket's queue at once, the kernel also acknowledges less often (a download costs a
-// fifth less CPU than with 64 KiB pieces, most of it in the kernel). It sends and receives on whatever descriptor its owner holds,
-// through the owner's TLS channel once one is set, and compressed once StartCompression
-// has been called.
+// fifth less CPU than with 64 KiB pieces, most of it in the kernel). It sends and receives on
+// whatever descriptor its owner holds, through the owner's TLS channel once one is set, and
+// compressed once StartCompression has been called.
 class SocketStreamBuffer : public std::streambuf {
   public:
     static constexpr size_t kPutSize = 16384;

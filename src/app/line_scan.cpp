@@ -44,8 +44,8 @@ __attribute__((target("avx2"), always_inline)) inline __m256i Load32(const char*
 }
 
 // Sixty-four positions a step.
-__attribute__((target("avx2,bmi"))) const char* FindLineFeedBeforeAvx2(const char* at,
-                                                                       const char* end, char next) {
+__attribute__((target("avx2"))) const char* FindLineFeedBeforeAvx2(const char* at, const char* end,
+                                                                   char next) {
     const __m256i lf = _mm256_set1_epi8('\n');
     const __m256i want = _mm256_set1_epi8(next);
     while (end - at > 64) {
@@ -54,7 +54,7 @@ __attribute__((target("avx2,bmi"))) const char* FindLineFeedBeforeAvx2(const cha
         const uint64_t afters = Equal32(Load32(at + 1), want) |
                                 static_cast<uint64_t>(Equal32(Load32(at + 33), want)) << 32;
         if ((feeds & afters) != 0)
-            return at + _tzcnt_u64(feeds & afters);
+            return at + __builtin_ctzll(feeds & afters);
         at += 64;
     }
     return FindLineFeedBeforeSse2(at, end, next);
@@ -64,7 +64,7 @@ using Finder = const char* (*)(const char*, const char*, char);
 
 Finder Fastest() {
     __builtin_cpu_init();
-    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi"))
+    if (__builtin_cpu_supports("avx2"))
         return FindLineFeedBeforeAvx2;
     return FindLineFeedBeforeSse2;
 }

@@ -87,6 +87,11 @@ CREATE TABLE IF NOT EXISTS ScanChunk(
 )sql";
 constexpr int64_t kSchemaVersion = 3;  // PRAGMA user_version of the layout above
 
+// WAL pages after a commit that start a checkpoint (64 MiB of 16 KiB pages), and the size
+// at which the writer waits for the WAL to be copied back so that it can start over.
+constexpr int kCheckpointFrames = 4096;
+constexpr int kWalLimitFrames = 4 * kCheckpointFrames;
+
 // Files written before the parts were keyed by partkey (user_version 0 with tables in
 // them): the attachments get their stored key as partkey and the parts move over.
 const char* const kMigrateToPartKey = R"sql(
@@ -404,12 +409,15 @@ bool HeaderDatabase::OpenFile() {
     // less to write and to walk. WAL: readers never block the writer, and a killed process
     // leaves a consistent file. NORMAL sync in WAL mode survives a killed process (the
     // commits are in the WAL file, which the kernel holds); a power loss may cost the last
-    // commits but not the file. The WAL is written back about every 64 MiB.
+    // commits but not the file.
     if (!Exec("PRAGMA page_size=16384") || !Exec("PRAGMA journal_mode=WAL") ||
         !Exec("PRAGMA synchronous=NORMAL") || !Exec("PRAGMA cache_size=-65536") ||
-        !Exec("PRAGMA wal_autocheckpoint=4096") || !Exec("PRAGMA temp_store=MEMORY") ||
-        !Exec("PRAGMA mmap_size=268435456"))
+        !Exec("PRAGMA temp_store=MEMORY") || !Exec("PRAGMA mmap_size=268435456"))
         return false;
+    // The WAL is copied back into the file on a thread of its own (in place of SQLite's
+    // checkpoint inside the commit), about every kCheckpointFrames pages.
+    checkpointer_ = std::make_unique<WalCheckpointer>(path_);
+    sqlite3_wal_hook(db_, &HeaderDatabase::OnWalCommit, this);
     // A file of the current layout is only read here: opening it does not wait for the write
     // lock, which a scan's open batch may hold for a second at a time.
     int64_t version = 0;
@@ -463,12 +471,25 @@ void HeaderDatabase::CloseFile() {
          {&lookup_stmt_, &insert_part_stmt_, &insert_parts_stmt_, &insert_att_stmt_,
           &insert_att_run_stmt_, &update_att_stmt_, &update_att_state_stmt_})
         *slot = nullptr;
+    // Its connection closes first: the last one to close copies the rest of the WAL back
+    // and removes it.
+    checkpointer_.reset();
+    wal_frames_ = 0;
     sqlite3_close_v2(db_);
     db_ = nullptr;
 }
 
 HeaderDatabase::~HeaderDatabase() {
     CloseFile();
+}
+
+// After every commit, with the pages now in the WAL.
+int HeaderDatabase::OnWalCommit(void* self, sqlite3*, const char*, int frames) {
+    auto* db = static_cast<HeaderDatabase*>(self);
+    db->wal_frames_ = frames;
+    if (frames >= kCheckpointFrames && db->checkpointer_)
+        db->checkpointer_->Request();
+    return SQLITE_OK;
 }
 
 bool HeaderDatabase::Exec(const char* sql) {
@@ -571,6 +592,16 @@ bool HeaderDatabase::Run(Access access, const char* what, Body&& body) {
 bool HeaderDatabase::BeginWrite() {
     if (in_txn_)
         return true;
+    // The WAL starts over from its beginning only when a write transaction begins after all
+    // of it was copied back, which a scan committing batch after batch seldom leaves time
+    // for. Past kWalLimitFrames the writer lets the copy finish first.
+    if (wal_frames_ >= kWalLimitFrames) {
+        checkpointer_->WaitIdle();
+        int log_frames = 0, copied_frames = 0;
+        sqlite3_wal_checkpoint_v2(db_, "main", SQLITE_CHECKPOINT_PASSIVE, &log_frames,
+                                  &copied_frames);
+        wal_frames_ = 0;
+    }
     if (!Exec("BEGIN IMMEDIATE"))
         return false;
     in_txn_ = true;

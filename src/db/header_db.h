@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "db/records.h"
+#include "db/wal_checkpointer.h"
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -225,6 +226,7 @@ class HeaderDatabase {
     // A statement prepared once and kept in *slot (the merge path runs these per part).
     sqlite3_stmt* Stmt(sqlite3_stmt*& slot, std::string_view sql);
     bool Fail(const char* what);
+    static int OnWalCommit(void* self, sqlite3* db, const char* schema, int frames);
 
     // The one way in for every operation: body runs with the database lock held (inside
     // the write transaction unless access is Read) and returns false when it failed.
@@ -276,6 +278,8 @@ class HeaderDatabase {
     sqlite3_stmt* insert_att_run_stmt_ = nullptr;
     sqlite3_stmt* update_att_stmt_ = nullptr;
     sqlite3_stmt* update_att_state_stmt_ = nullptr;
+    std::unique_ptr<WalCheckpointer> checkpointer_;
+    int wal_frames_ = 0;        // in the write-ahead log after the last commit
     int64_t next_partkey_ = 0;  // 0: read it from the file first (inside a transaction)
     bool in_txn_ = false;
     int batch_depth_ = 0;

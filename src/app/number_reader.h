@@ -6,6 +6,7 @@
 // starts at `pos`, advances it past what it consumed and returns false on a mismatch
 // (the caller then stops, as a formatted read stops at its first failed directive).
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
@@ -42,11 +43,19 @@ bool ReadInt(std::string_view text, size_t& pos, Int& value) {
         return false;
     // The magnitude of the most negative value is one more than the maximum.
     const uint64_t cap = static_cast<uint64_t>(std::numeric_limits<Int>::max()) + 1;
+    // Up to 19 digits fit in 64 bits unchecked; leading zeros do not count.
+    while (p + 1 < text.size() && text[p] == '0' && IsDigit(text[p + 1]))
+        ++p;
+    const size_t end = std::min(text.size(), p + 19);
     uint64_t magnitude = 0;
-    for (; p < text.size() && IsDigit(text[p]); ++p) {
-        const uint64_t digit = static_cast<uint64_t>(text[p] - '0');
-        magnitude = magnitude > (cap - digit) / 10 ? cap : magnitude * 10 + digit;
+    for (; p < end && IsDigit(text[p]); ++p)
+        magnitude = magnitude * 10 + static_cast<uint64_t>(text[p] - '0');
+    if (p < text.size() && IsDigit(text[p])) {
+        magnitude = cap;
+        while (p < text.size() && IsDigit(text[p]))
+            ++p;
     }
+    magnitude = std::min(magnitude, cap);
     if (negative) {
         value = magnitude >= cap ? std::numeric_limits<Int>::min()
                                  : static_cast<Int>(-static_cast<int64_t>(magnitude));

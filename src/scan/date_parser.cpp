@@ -1,5 +1,6 @@
 #include "scan/date_parser.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <ctime>
 #include <mutex>
@@ -112,11 +113,19 @@ class HourCache {
 
 }  // namespace
 
+// Every overview line has a month: the names are compared as three-byte numbers.
 int MonthIndex(std::string_view word) {
-    static constexpr std::string_view kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                                   "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    static constexpr char kMonths[] = "JanFebMarAprMayJunJulAugSepOctNovDec";
+    constexpr auto key = [](const char* c) {
+        return static_cast<uint32_t>(static_cast<unsigned char>(c[0])) << 16 |
+               static_cast<uint32_t>(static_cast<unsigned char>(c[1])) << 8 |
+               static_cast<uint32_t>(static_cast<unsigned char>(c[2]));
+    };
+    if (word.size() != 3)
+        return 12;
+    const uint32_t wanted = key(word.data());
     for (int i = 0; i < 12; ++i) {
-        if (word == kMonths[i])
+        if (key(kMonths + 3 * i) == wanted)
             return i;
     }
     return 12;

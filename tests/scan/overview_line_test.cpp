@@ -43,6 +43,15 @@ TEST(OverviewLine, NumberFields) {
     EXPECT_EQ(ReadOverviewNumber(""), 0);
     EXPECT_EQ(ReadOverviewNumber("x1"), 0);
     EXPECT_EQ(ReadOverviewNumber("99999999999999999999999"), INT64_MAX);
+    // The limits exactly, one past them, and leading zeros that do not count as digits.
+    EXPECT_EQ(ReadOverviewNumber("9223372036854775807"), INT64_MAX);
+    EXPECT_EQ(ReadOverviewNumber("9223372036854775808"), INT64_MAX);
+    EXPECT_EQ(ReadOverviewNumber("-9223372036854775808"), INT64_MIN);
+    EXPECT_EQ(ReadOverviewNumber("-9223372036854775809"), INT64_MIN);
+    EXPECT_EQ(ReadOverviewNumber("18446744073709551616"), INT64_MAX);  // wraps 64 bits to 0
+    EXPECT_EQ(ReadOverviewNumber("0000000000000000000000000042x"), 42);
+    EXPECT_EQ(ReadOverviewNumber("-00000000000000000000009223372036854775808"), INT64_MIN);
+    EXPECT_EQ(ReadOverviewNumber("000"), 0);
 }
 
 TEST(OverviewLine, DataLinesStartWithADigit) {

@@ -597,9 +597,7 @@ bool HeaderDatabase::BeginWrite() {
     // for. Past kWalLimitFrames the writer lets the copy finish first.
     if (wal_frames_ >= kWalLimitFrames) {
         checkpointer_->WaitIdle();
-        int log_frames = 0, copied_frames = 0;
-        sqlite3_wal_checkpoint_v2(db_, "main", SQLITE_CHECKPOINT_PASSIVE, &log_frames,
-                                  &copied_frames);
+        sqlite3_wal_checkpoint_v2(db_, "main", SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
         wal_frames_ = 0;
     }
     if (!Exec("BEGIN IMMEDIATE"))

@@ -72,9 +72,8 @@ bool WalCheckpointer::Checkpoint() {
         // writer's own would.
         sqlite3_exec(db_, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
     }
-    int log_frames = 0, copied_frames = 0;
-    const int rc = sqlite3_wal_checkpoint_v2(db_, "main", SQLITE_CHECKPOINT_PASSIVE, &log_frames,
-                                             &copied_frames);
+    const int rc =
+        sqlite3_wal_checkpoint_v2(db_, "main", SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
     // Busy: another connection's checkpoint runs; the next request tries again.
     if (rc != SQLITE_OK && rc != SQLITE_BUSY)
         LogLine("SQL error: checkpoint of %s: %s\n", path_.c_str(), sqlite3_errmsg(db_));

@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <cinttypes>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
@@ -11,6 +12,7 @@
 #include "app/debug_log.h"
 #include "app/host.h"
 #include "app/text_util.h"
+#include "db/part_runs.h"
 
 namespace qs {
 namespace {
@@ -20,22 +22,23 @@ namespace {
 //
 // The parts are clustered by their attachment's partkey, a number given to each attachment
 // when it is first stored (one more than the highest in use) and carried with its contents
-// when queue rows are rewritten. A scan appends parts to the few attachments being posted,
-// which are the newest ones: the inserts land at the end of the table, so a batch writes
-// only a few fresh pages instead of touching pages all over a table keyed by name. A part
-// already stored for its attachment is recognised by the key. The key is also what ties a
-// part to its attachment: the part does not repeat the attachment's Id (files before
-// user_version 3 did; the column is dropped when they are opened). (The key columns come
-// first: SQLite 3.40's integrity check misreads WITHOUT ROWID tables declared otherwise.)
+// when queue rows are rewritten. The key is also what ties a part to its attachment: the
+// part does not repeat the attachment's Id (files before user_version 3 did; the column is
+// dropped when they are opened). A MessageVars row is a run of parts, packed (see
+// db/part_runs.h): the parts one transaction added to one attachment, numbered by seq in
+// the order they were written. ArticleId is the highest article number of the run. The
+// runs are a rowid table, so that a new one is appended to the end of the file's B-tree
+// (a run is kilobytes: keyed by partkey, four to a page, the tree would be rebalanced
+// every other insert); a small index finds an attachment's runs. (ScanChunk's key columns
+// come first: SQLite 3.40's integrity check misreads WITHOUT ROWID tables declared
+// otherwise.)
 const char* const kSchema = R"sql(
 CREATE TABLE IF NOT EXISTS MessageVars(
   partkey INTEGER NOT NULL,
-  MessageId TEXT NOT NULL,
+  seq INTEGER NOT NULL,
   ArticleId INTEGER NOT NULL DEFAULT 0,
-  lines INTEGER NOT NULL DEFAULT 0,
-  bytes INTEGER NOT NULL DEFAULT 0,
-  partnum INTEGER NOT NULL DEFAULT 1,
-  PRIMARY KEY(partkey, MessageId)) WITHOUT ROWID;
+  parts BLOB NOT NULL);
+CREATE UNIQUE INDEX IF NOT EXISTS MessageVars_run ON MessageVars(partkey, seq);
 CREATE TABLE IF NOT EXISTS Attachment(
   seq INTEGER PRIMARY KEY,
   Id TEXT NOT NULL,
@@ -85,7 +88,7 @@ CREATE TABLE IF NOT EXISTS ScanChunk(
   "last" INTEGER NOT NULL,
   PRIMARY KEY(server, "first")) WITHOUT ROWID;
 )sql";
-constexpr int64_t kSchemaVersion = 3;  // PRAGMA user_version of the layout above
+constexpr int64_t kSchemaVersion = 4;  // PRAGMA user_version of the layout above
 
 // WAL pages after a commit that start a checkpoint (64 MiB of 16 KiB pages), and the size
 // at which the writer waits for the WAL to be copied back so that it can start over.
@@ -112,9 +115,8 @@ INSERT OR IGNORE INTO MessageVars(MessageId,ArticleId,lines,bytes,partnum,partke
 DROP TABLE MessageVars_v0;
 )sql";
 
-const char* const kInsertPartSql =
-    "INSERT OR IGNORE INTO MessageVars(MessageId,ArticleId,lines,bytes,partnum,partkey) "
-    "VALUES(?,?,?,?,?,?)";
+const char* const kInsertRunSql =
+    "INSERT INTO MessageVars(partkey,seq,ArticleId,parts) VALUES(?,?,?,?)";
 
 // One row of kAttInsertCols and the partkey.
 const char* const kAttInsertRow = "(?,?,?,?,?,?,?,?,?,?,?,?,?,?)";
@@ -439,7 +441,7 @@ bool HeaderDatabase::OpenFile() {
 bool HeaderDatabase::CreateOrConvertTables() {
     if (!Exec("BEGIN IMMEDIATE"))
         return false;
-    int64_t version = 0, tables = 0, repeated_ids = 0;
+    int64_t version = 0, tables = 0, repeated_ids = 0, part_rows = 0;
     if (!QueryInt("PRAGMA user_version", version) ||
         !QueryInt("SELECT count(*) FROM sqlite_master WHERE name='Attachment'", tables) ||
         (version == 0 && tables > 0 && !Exec(kMigrateToPartKey)) ||
@@ -449,13 +451,73 @@ bool HeaderDatabase::CreateOrConvertTables() {
                   "name='attachment'",
                   repeated_ids) ||
         (repeated_ids > 0 && !Exec("ALTER TABLE MessageVars DROP COLUMN attachment")) ||
-        !Exec(kSchema) ||
+        !QueryInt("SELECT count(*) FROM pragma_table_info('MessageVars') WHERE "
+                  "name='MessageId'",
+                  part_rows) ||
+        (part_rows > 0 && !ConvertPartRowsToRuns()) || !Exec(kSchema) ||
         (version != kSchemaVersion &&
          !Exec(("PRAGMA user_version=" + std::to_string(kSchemaVersion)).c_str()))) {
         Exec("ROLLBACK");
         return false;
     }
     return Exec("COMMIT");
+}
+
+// Files before user_version 4 hold a row per part: their parts are packed into runs, a run
+// per kRunParts parts of an attachment.
+bool HeaderDatabase::ConvertPartRowsToRuns() {
+    if (!Exec("ALTER TABLE MessageVars RENAME TO MessageVars_rows; "
+              "CREATE TABLE MessageVars(partkey INTEGER NOT NULL, seq INTEGER NOT NULL, "
+              "ArticleId INTEGER NOT NULL DEFAULT 0, parts BLOB NOT NULL);"))
+        return false;
+    sqlite3_stmt* read = nullptr;
+    sqlite3_stmt* write = nullptr;
+    bool ok = sqlite3_prepare_v2(db_,
+                                 "SELECT partkey,MessageId,ArticleId,lines,bytes,partnum "
+                                 "FROM MessageVars_rows ORDER BY partkey",
+                                 -1, &read, nullptr) == SQLITE_OK &&
+              sqlite3_prepare_v2(db_, kInsertRunSql, -1, &write, nullptr) == SQLITE_OK;
+    std::string run;
+    int64_t partkey = 0, seq = 0, highest = 0;
+    int parts = 0;
+    auto write_run = [&] {
+        if (parts == 0)
+            return true;
+        sqlite3_bind_int64(write, 1, partkey);
+        sqlite3_bind_int64(write, 2, ++seq);
+        sqlite3_bind_int64(write, 3, highest);
+        sqlite3_bind_blob(write, 4, run.data(), static_cast<int>(run.size()), SQLITE_STATIC);
+        const bool written = sqlite3_step(write) == SQLITE_DONE;
+        sqlite3_reset(write);
+        run.clear();
+        parts = 0;
+        highest = 0;
+        return written;
+    };
+    int rc = SQLITE_DONE;
+    while (ok && (rc = sqlite3_step(read)) == SQLITE_ROW) {
+        const int64_t key = sqlite3_column_int64(read, 0);
+        if (key != partkey || parts == part_runs::kRunParts) {
+            ok = write_run();
+            if (key != partkey)
+                seq = 0;
+            partkey = key;
+        }
+        const auto* id = reinterpret_cast<const char*>(sqlite3_column_text(read, 1));
+        part_runs::PackedPart part;
+        part.message_id = std::string_view(id ? id : "", id ? sqlite3_column_bytes(read, 1) : 0);
+        part.article_id = sqlite3_column_int64(read, 2);
+        part.lines = sqlite3_column_int64(read, 3);
+        part.bytes = sqlite3_column_int64(read, 4);
+        part.partnum = sqlite3_column_int(read, 5);
+        part_runs::Append(run, part);
+        highest = std::max(highest, part.article_id);
+        ++parts;
+    }
+    ok = ok && rc == SQLITE_DONE && write_run();
+    sqlite3_finalize(read);
+    sqlite3_finalize(write);
+    return ok && Exec("DROP TABLE MessageVars_rows");
 }
 
 void HeaderDatabase::CloseFile() {
@@ -468,7 +530,7 @@ void HeaderDatabase::CloseFile() {
         sqlite3_finalize(stmt);
     stmts_.clear();
     for (sqlite3_stmt** slot :
-         {&lookup_stmt_, &insert_part_stmt_, &insert_parts_stmt_, &insert_att_stmt_,
+         {&lookup_stmt_, &insert_run_stmt_, &read_runs_stmt_, &insert_att_stmt_,
           &insert_att_run_stmt_, &update_att_stmt_, &update_att_state_stmt_})
         *slot = nullptr;
     // Its connection closes first: the last one to close copies the rest of the WAL back
@@ -541,14 +603,17 @@ bool HeaderDatabase::Fail(const char* what) {
     {
         std::lock_guard<std::mutex> lock(error_mu_);
         const int code = db_ ? sqlite3_errcode(db_) : SQLITE_MISUSE;
-        last_error_ = code == SQLITE_CORRUPT || code == SQLITE_NOTADB
-                          ? std::string("the database is damaged (") + sqlite3_errmsg(db_) + ")"
-                          : std::string(db_ ? sqlite3_errmsg(db_) : "the database is closed");
+        if (parts_damaged_)
+            last_error_ = "the database is damaged (a part list cannot be read)";
+        else
+            last_error_ = code == SQLITE_CORRUPT || code == SQLITE_NOTADB
+                              ? std::string("the database is damaged (") + sqlite3_errmsg(db_) + ")"
+                              : std::string(db_ ? sqlite3_errmsg(db_) : "the database is closed");
+        parts_damaged_ = false;
     }
     failures_.fetch_add(1);
     if (db_ && in_txn_) {
-        pending_.clear();
-        pending_index_.clear();
+        DropPending();
         sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
         in_txn_ = false;
         next_partkey_ = 0;
@@ -637,8 +702,12 @@ void HeaderDatabase::BeginBatch() {
 
 void HeaderDatabase::EndBatch() {
     std::lock_guard<std::mutex> lock(db_mu_);
-    if (batch_depth_ > 0 && --batch_depth_ == 0 && db_)
-        Commit();
+    if (batch_depth_ > 0 && --batch_depth_ == 0) {
+        if (db_)
+            Commit();
+        spare_parts_.clear();
+        spare_parts_.shrink_to_fit();
+    }
 }
 
 void HeaderDatabase::Flush() {
@@ -677,6 +746,8 @@ bool HeaderDatabase::FlushPending() {
         return false;
     std::vector<const Pending*> fresh;
     for (const Pending& p : pending_) {
+        if (!WriteRuns(p))
+            return false;
         if (p.rowid == 0) {
             fresh.push_back(&p);
             continue;
@@ -710,8 +781,7 @@ bool HeaderDatabase::FlushPending() {
             return false;
         first += rows;
     }
-    pending_.clear();
-    pending_index_.clear();
+    DropPending();
     return true;
 }
 
@@ -737,11 +807,14 @@ bool HeaderDatabase::LookupAttachment(std::string_view id, Pending& out) {
 }
 
 // The partkey for an attachment about to be stored: one more than the highest stored or
-// given out in this transaction. Runs inside the write transaction, so no other
-// connection can take the same number.
+// given out in this transaction (runs left without their attachment count too, so a new
+// attachment never finds runs under its key). Runs inside the write transaction, so no
+// other connection can take the same number.
 bool HeaderDatabase::NextPartKey(int64_t& out) {
     if (next_partkey_ == 0) {
-        sqlite3_stmt* s = Stmt("SELECT coalesce(max(partkey),0) FROM Attachment");
+        sqlite3_stmt* s = Stmt(
+            "SELECT max(coalesce((SELECT max(partkey) FROM Attachment),0),"
+            "coalesce((SELECT max(partkey) FROM MessageVars),0))");
         if (!s)
             return false;
         StmtScope scope{s};
@@ -753,26 +826,154 @@ bool HeaderDatabase::NextPartKey(int64_t& out) {
     return true;
 }
 
-bool HeaderDatabase::InsertPart(const MessageVars& part, int64_t partkey, bool* inserted) {
-    sqlite3_stmt* s = Stmt(insert_part_stmt_, kInsertPartSql);
-    if (!s)
+namespace {
+
+// A reference to a packed part of a pending attachment: whether it is stored or new, and
+// where in those parts it starts.
+uint64_t PartRef(bool stored, size_t offset) {
+    return (static_cast<uint64_t>(offset) << 1) | (stored ? 1 : 0);
+}
+
+// Whether the part `ref` refers to has the Message-ID `id`.
+bool SameId(const std::string& fresh, const std::string& stored, uint64_t ref,
+            std::string_view id) {
+    return part_runs::MessageIdAt((ref & 1) ? stored : fresh, static_cast<size_t>(ref >> 1)) == id;
+}
+
+}  // namespace
+
+// The pending slot of the attachment `id`: the one this transaction holds or the stored one
+// read in; found false when there is none.
+size_t HeaderDatabase::PendingSlot(std::string_view id, bool& found) {
+    found = true;
+    auto it = pending_index_.find(id);
+    if (it != pending_index_.end())
+        return it->second;
+    Pending p;
+    if (!LookupAttachment(id, p)) {
+        found = false;
+        return SIZE_MAX;
+    }
+    return AddPending(std::move(p), id);
+}
+
+// Makes p the pending attachment `id`, with part buffers left by an earlier transaction.
+size_t HeaderDatabase::AddPending(Pending&& p, std::string_view id) {
+    if (!spare_parts_.empty()) {
+        p.parts = std::move(spare_parts_.back());
+        spare_parts_.pop_back();
+    }
+    pending_index_.emplace(std::string(id), pending_.size());
+    pending_.push_back(std::move(p));
+    return pending_.size() - 1;
+}
+
+// Adds `part` to the parts pending_[slot] adds in this transaction, unless the attachment
+// holds an article of that Message-ID already (added false). False when reading the stored
+// parts failed.
+bool HeaderDatabase::AddPart(size_t slot, const part_runs::PackedPart& part, bool& added) {
+    added = false;
+    if (pending_[slot].rowid != 0 && !pending_[slot].stored_read && !ReadStoredRuns(slot))
         return false;
-    StmtScope scope{s};
-    BindText(s, 1, part.MessageId);
-    sqlite3_bind_int64(s, 2, part.ArticleId);
-    sqlite3_bind_int64(s, 3, part.lines);
-    sqlite3_bind_int64(s, 4, part.bytes);
-    sqlite3_bind_int(s, 5, part.partnum);
-    sqlite3_bind_int64(s, 6, partkey);
-    if (sqlite3_step(s) != SQLITE_DONE)
-        return false;
-    bool added = sqlite3_changes(db_) > 0;
-    if (inserted)
-        *inserted = added;
-    if (added && part.ArticleId > highest_seen_.load(std::memory_order_relaxed))
-        highest_seen_.store(part.ArticleId, std::memory_order_relaxed);
+    Pending::Parts& parts = pending_[slot].parts;
+    const size_t offset = parts.fresh.size();
+    added = parts.ids.Insert(
+        PartIdIndex::Hash(part.message_id), PartRef(false, offset),
+        [&](uint64_t ref) { return SameId(parts.fresh, parts.stored, ref, part.message_id); });
+    if (!added)
+        return true;
+    part_runs::Append(parts.fresh, part);
+    if (part.article_id > highest_seen_.load(std::memory_order_relaxed))
+        highest_seen_.store(part.article_id, std::memory_order_relaxed);
     ++txn_parts_;
     return true;
+}
+
+// Reads the stored runs of pending_[slot] and enters their parts in its index.
+bool HeaderDatabase::ReadStoredRuns(size_t slot) {
+    sqlite3_stmt* s =
+        Stmt(read_runs_stmt_, "SELECT seq,parts FROM MessageVars WHERE partkey=? ORDER BY seq");
+    if (!s)
+        return false;
+    Pending& p = pending_[slot];
+    Pending::Parts& parts = p.parts;
+    {
+        StmtScope scope{s};
+        sqlite3_bind_int64(s, 1, p.partkey);
+        int rc;
+        while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
+            p.last_seq = sqlite3_column_int64(s, 0);
+            const void* blob = sqlite3_column_blob(s, 1);
+            parts.stored.append(static_cast<const char*>(blob),
+                                blob ? static_cast<size_t>(sqlite3_column_bytes(s, 1)) : 0);
+        }
+        if (rc != SQLITE_DONE)
+            return false;
+    }
+    part_runs::Reader reader(parts.stored);
+    part_runs::PackedPart part;
+    size_t offset = 0;
+    while (reader.Next(part, &offset))
+        parts.ids.Insert(
+            PartIdIndex::Hash(part.message_id), PartRef(true, offset),
+            [&](uint64_t ref) { return SameId(parts.fresh, parts.stored, ref, part.message_id); });
+    if (!reader.ok()) {
+        LogLine("SQL error: the stored parts of partkey %" PRId64 " cannot be read (%s)\n",
+                p.partkey, path_.c_str());
+        parts_damaged_ = true;
+        return false;
+    }
+    p.stored_read = true;
+    return true;
+}
+
+// Writes the parts pending p adds as runs of up to kRunParts parts, after its stored ones.
+bool HeaderDatabase::WriteRuns(const Pending& p) {
+    const std::string& fresh = p.parts.fresh;
+    if (fresh.empty())
+        return true;
+    sqlite3_stmt* s = Stmt(insert_run_stmt_, kInsertRunSql);
+    if (!s)
+        return false;
+    int64_t seq = p.last_seq;
+    part_runs::Reader reader(fresh);
+    part_runs::PackedPart part;
+    size_t start = 0, offset = 0;
+    int count = 0;
+    int64_t highest = 0;
+    auto write = [&](size_t end) {
+        StmtScope scope{s};
+        sqlite3_bind_int64(s, 1, p.partkey);
+        sqlite3_bind_int64(s, 2, ++seq);
+        sqlite3_bind_int64(s, 3, highest);
+        sqlite3_bind_blob(s, 4, fresh.data() + start, static_cast<int>(end - start), SQLITE_STATIC);
+        count = 0;
+        highest = 0;
+        start = end;
+        return sqlite3_step(s) == SQLITE_DONE;
+    };
+    while (reader.Next(part, &offset)) {
+        if (count == part_runs::kRunParts && !write(offset))
+            return false;
+        highest = std::max(highest, part.article_id);
+        ++count;
+    }
+    return reader.ok() && write(fresh.size());
+}
+
+void HeaderDatabase::DropPending() {
+    // Buffers that grew large go: the next transaction may never need that much again.
+    constexpr size_t kSpareBytes = 64 * 1024;
+    for (Pending& p : pending_) {
+        if (batch_depth_ == 0 || p.parts.fresh.capacity() + p.parts.stored.capacity() > kSpareBytes)
+            continue;
+        p.parts.fresh.clear();
+        p.parts.stored.clear();
+        p.parts.ids.Clear();
+        spare_parts_.push_back(std::move(p.parts));
+    }
+    pending_.clear();
+    pending_index_.clear();
 }
 
 bool HeaderDatabase::StoreAttachment(const MessageVars* part, const Attachment& attachment) {
@@ -797,32 +998,29 @@ void ApplyMergedState(Attachment& rec, int state, const std::string& reason, int
     rec.isnew = isnew;
 }
 
+part_runs::PackedPart Packed(const MessageVars& mv) {
+    part_runs::PackedPart part;
+    part.message_id = mv.MessageId;
+    part.article_id = mv.ArticleId;
+    part.lines = mv.lines;
+    part.bytes = mv.bytes;
+    part.partnum = mv.partnum;
+    return part;
+}
+
 }  // namespace
 
 bool HeaderDatabase::MergeLocked(const MessageVars* part, const Attachment& attachment) {
-    Pending* p = nullptr;
-    auto it = pending_index_.find(attachment.Id);
-    if (it != pending_index_.end()) {
-        p = &pending_[it->second];
-    } else {
-        Pending found;
-        if (LookupAttachment(attachment.Id, found)) {
-            pending_index_.emplace(attachment.Id, pending_.size());
-            pending_.push_back(std::move(found));
-            p = &pending_.back();
-        }
-    }
-
-    bool skip = false;  // the part is an article stored already
-    int64_t partkey = 0;
-    if (p) {
-        Attachment& rec = p->rec;
-        partkey = p->partkey;
+    bool found = false;
+    size_t slot = PendingSlot(attachment.Id, found);
+    if (found) {
+        bool skip = false;  // the part is an article stored already
         if (part) {
-            bool inserted = false;
-            if (!InsertPart(*part, partkey, &inserted))
+            bool added = false;
+            if (!AddPart(slot, Packed(*part), added))
                 return false;
-            if (inserted) {
+            Attachment& rec = pending_[slot].rec;
+            if (added) {
                 rec.bytes = SaturatingAdd(rec.bytes, part->bytes);
                 rec.lines = SaturatingAdd(rec.lines, part->lines);
                 kb_total_ += part->bytes / 1024;
@@ -832,40 +1030,37 @@ bool HeaderDatabase::MergeLocked(const MessageVars* part, const Attachment& atta
             }
         }
         if (!skip)
-            ApplyMergedState(rec, attachment.state, attachment.reason, attachment.isnew);
+            ApplyMergedState(pending_[slot].rec, attachment.state, attachment.reason,
+                             attachment.isnew);
     } else {
         Pending fresh;
         if (!NextPartKey(fresh.partkey))
             return false;
-        partkey = fresh.partkey;
         Attachment& rec = fresh.rec;
         rec = attachment;
         rec.partlist.clear();
+        slot = AddPending(std::move(fresh), attachment.Id);
         if (part) {
-            bool inserted = false;
-            if (!InsertPart(*part, partkey, &inserted))
+            // Nothing else carries a part key given out just now: the part is new to it.
+            bool added = false;
+            if (!AddPart(slot, Packed(*part), added) || !added)
                 return false;
-            if (inserted) {
-                rec.bytes = part->bytes;
-                rec.lines = part->lines;
-                rec.partcount = 1;
-            } else {
-                skip = true;  // the article belongs to another attachment already
-            }
+            pending_[slot].rec.bytes = part->bytes;
+            pending_[slot].rec.lines = part->lines;
+            pending_[slot].rec.partcount = 1;
         }
-        if (!skip) {
-            if (rec.state < StateQueued)
-                rec.state = rec.parts == 1 ? StateComplete : StateIncomplete;
-            kb_total_ += rec.bytes / 1024;
-            pending_index_.emplace(attachment.Id, pending_.size());
-            pending_.push_back(std::move(fresh));
-        }
+        Attachment& stored = pending_[slot].rec;
+        if (stored.state < StateQueued)
+            stored.state = stored.parts == 1 ? StateComplete : StateIncomplete;
+        kb_total_ += stored.bytes / 1024;
     }
 
     // The parts handed along belong to this attachment, whatever their own field says.
-    for (const MessageVars& mv : attachment.partlist)
-        if (!InsertPart(mv, partkey, nullptr))
+    for (const MessageVars& mv : attachment.partlist) {
+        bool added = false;
+        if (!AddPart(slot, Packed(mv), added))
             return false;
+    }
     return true;
 }
 
@@ -879,45 +1074,37 @@ bool HeaderDatabase::StoreScanned(const std::vector<ScannedArticle>& articles,
     if (!batched) {
         // Each article commits on its own, so one refused write keeps those before it.
         for (const ScannedArticle& a : articles)
-            if (!Run(Access::Merge, "store",
-                     [&] { return MergeScannedRun(&a, 1, dir, newsgroup); }))
+            if (!Run(Access::Merge, "store", [&] { return MergeScanned(a, dir, newsgroup); }))
                 return false;
         return true;
     }
     // A refused write rolls the open batch back whole, whichever article it was.
     return Run(Access::Merge, "store", [&] {
-        for (size_t first = 0; first < articles.size(); first += kScannedRunParts) {
-            const size_t count = std::min(kScannedRunParts, articles.size() - first);
-            if (!MergeScannedRun(&articles[first], count, dir, newsgroup))
+        for (const ScannedArticle& a : articles)
+            if (!MergeScanned(a, dir, newsgroup))
                 return false;
-        }
         return true;
     });
 }
 
-// Merges up to kScannedRunParts articles as MergeLocked merges each in turn. First every
-// article finds its pending attachment (a new attachment becomes pending at its first
-// article, so the articles behind it find it), then the parts are written, then the merge
-// rule counts the parts that were new.
-bool HeaderDatabase::MergeScannedRun(const ScannedArticle* articles, size_t count,
-                                     const std::string& dir, const std::string& newsgroup) {
-    size_t slots[kScannedRunParts] = {};
-    bool creates[kScannedRunParts] = {};
-    bool inserted[kScannedRunParts] = {};
-    for (size_t i = 0; i < count; ++i) {
-        const ScannedArticle& a = articles[i];
-        creates[i] = false;
-        if (i > 0 && a.id == articles[i - 1].id) {
-            slots[i] = slots[i - 1];  // the parts of a post mostly come one after another
-            continue;
-        }
-        auto it = pending_index_.find(a.id);
-        if (it != pending_index_.end()) {
-            slots[i] = it->second;
-            continue;
-        }
-        Pending p;
-        if (!LookupAttachment(a.id, p)) {
+// Merges a scanned article as MergeLocked merges it with its attachment (state 0, isnew 1).
+bool HeaderDatabase::MergeScanned(const ScannedArticle& a, const std::string& dir,
+                                  const std::string& newsgroup) {
+    part_runs::PackedPart part;
+    part.message_id = a.message_id;
+    part.article_id = a.article_id;
+    part.lines = a.lines;
+    part.bytes = a.bytes;
+    part.partnum = a.partnum;
+    // The parts of a post mostly come one after another.
+    size_t slot = SIZE_MAX;
+    if (last_scanned_slot_ < pending_.size() && pending_[last_scanned_slot_].rec.Id == a.id) {
+        slot = last_scanned_slot_;
+    } else {
+        bool found = false;
+        slot = PendingSlot(a.id, found);
+        if (!found) {
+            Pending p;
             if (!NextPartKey(p.partkey))
                 return false;
             Attachment& rec = p.rec;
@@ -929,104 +1116,31 @@ bool HeaderDatabase::MergeScannedRun(const ScannedArticle* articles, size_t coun
             rec.dir = dir;
             rec.newsgroup = newsgroup;
             rec.isnew = 1;
-            creates[i] = true;
-        }
-        slots[i] = pending_.size();
-        pending_index_.emplace(std::string(a.id), pending_.size());
-        pending_.push_back(std::move(p));
-    }
-
-    if (!InsertScannedParts(articles, slots, count, inserted))
-        return false;
-
-    for (size_t i = 0; i < count; ++i) {
-        const ScannedArticle& a = articles[i];
-        Attachment& rec = pending_[slots[i]].rec;
-        if (creates[i]) {
-            // Nothing else carries a part key given out just now, so the first part of a new
-            // attachment is always stored.
-            if (!inserted[i])
-                return false;
             rec.bytes = a.bytes;
             rec.lines = a.lines;
             rec.partcount = 1;
             rec.state = rec.parts == 1 ? StateComplete : StateIncomplete;
+            slot = AddPending(std::move(p), a.id);
+            last_scanned_slot_ = slot;
+            // Nothing else carries a part key given out just now: the part is new to it.
+            bool added = false;
+            if (!AddPart(slot, part, added) || !added)
+                return false;
             kb_total_ += a.bytes / 1024;
-        } else if (inserted[i]) {
-            rec.bytes = SaturatingAdd(rec.bytes, a.bytes);
-            rec.lines = SaturatingAdd(rec.lines, a.lines);
-            kb_total_ += a.bytes / 1024;
-            rec.partcount += 1;
-            ApplyMergedState(rec, 0, std::string(), 1);
+            return true;
         }
     }
-    return true;
-}
-
-// Writes the parts of `articles` to their attachments' part keys; inserted[i] tells whether
-// part i was new. A full run goes in one statement up to its first part stored already.
-bool HeaderDatabase::InsertScannedParts(const ScannedArticle* articles, const size_t* slots,
-                                        size_t count, bool* inserted) {
-    auto bind = [&](sqlite3_stmt* s, int first, size_t i) {
-        const ScannedArticle& a = articles[i];
-        BindText(s, first + 0, a.message_id);
-        sqlite3_bind_int64(s, first + 1, a.article_id);
-        sqlite3_bind_int64(s, first + 2, a.lines);
-        sqlite3_bind_int64(s, first + 3, a.bytes);
-        sqlite3_bind_int(s, first + 4, a.partnum);
-        sqlite3_bind_int64(s, first + 5, pending_[slots[i]].partkey);
-    };
-    auto stored = [&](size_t i) {
-        inserted[i] = true;
-        if (articles[i].article_id > highest_seen_.load(std::memory_order_relaxed))
-            highest_seen_.store(articles[i].article_id, std::memory_order_relaxed);
-        ++txn_parts_;
-    };
-
-    size_t first = 0;  // the first part not written yet
-    if (count == kScannedRunParts) {
-        // OR FAIL stops at the first part that is stored already and keeps the parts before
-        // it, so nothing has to be undone and no statement journal is kept; the parts behind
-        // that one go one by one.
-        static const std::string sql = [] {
-            std::string text =
-                "INSERT OR FAIL INTO MessageVars(MessageId,ArticleId,lines,bytes,partnum,"
-                "partkey) VALUES";
-            for (size_t i = 0; i < kScannedRunParts; ++i)
-                text += i == 0 ? "(?,?,?,?,?,?)" : ",(?,?,?,?,?,?)";
-            return text;
-        }();
-        sqlite3_stmt* s = Stmt(insert_parts_stmt_, sql);
-        if (!s)
-            return false;
-        StmtScope scope{s};
-        for (size_t i = 0; i < count; ++i)
-            bind(s, static_cast<int>(i * 6 + 1), i);
-        const int rc = sqlite3_step(s);
-        if (rc != SQLITE_DONE && (rc & 0xff) != SQLITE_CONSTRAINT)
-            return false;
-        const size_t written = static_cast<size_t>(sqlite3_changes(db_));
-        for (size_t i = 0; i < written && i < count; ++i)
-            stored(i);
-        if (rc == SQLITE_DONE)
-            return written == count;
-        if (written >= count)
-            return false;
-        inserted[written] = false;
-        first = written + 1;
-    }
-
-    sqlite3_stmt* s = Stmt(insert_part_stmt_, kInsertPartSql);
-    if (!s)
+    last_scanned_slot_ = slot;
+    bool added = false;
+    if (!AddPart(slot, part, added))
         return false;
-    for (size_t i = first; i < count; ++i) {
-        StmtScope scope{s};
-        bind(s, 1, i);
-        if (sqlite3_step(s) != SQLITE_DONE)
-            return false;
-        inserted[i] = false;
-        if (sqlite3_changes(db_) > 0)
-            stored(i);
+    if (added) {
+        Attachment& rec = pending_[slot].rec;
+        rec.bytes = SaturatingAdd(rec.bytes, a.bytes);
+        rec.lines = SaturatingAdd(rec.lines, a.lines);
+        kb_total_ += a.bytes / 1024;
+        rec.partcount += 1;
+        ApplyMergedState(rec, 0, std::string(), 1);
     }
     return true;
 }
@@ -1062,29 +1176,45 @@ bool HeaderDatabase::LoadParts(Attachment& attachment) {
     std::vector<MessageVars> parts;
     bool ok = Run(Access::Read, "load parts", [&] {
         sqlite3_stmt* s = Stmt(
-            "SELECT MessageId,ArticleId,lines,bytes,partnum FROM MessageVars "
-            "WHERE partkey=(SELECT partkey FROM Attachment WHERE Id=?) "
-            "ORDER BY partnum, MessageId");  // a few hundred rows: sorted in memory
+            "SELECT parts FROM MessageVars "
+            "WHERE partkey=(SELECT partkey FROM Attachment WHERE Id=?) ORDER BY seq");
         if (!s)
             return false;
         StmtScope scope{s};
         BindText(s, 1, attachment.Id);
         int rc;
         while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
-            MessageVars mv;
-            mv.MessageId = ColText(s, 0);
-            mv.attachment = attachment.Id;  // the part key ties every part to its attachment
-            mv.ArticleId = sqlite3_column_int64(s, 1);
-            mv.lines = sqlite3_column_int64(s, 2);
-            mv.bytes = sqlite3_column_int64(s, 3);
-            mv.partnum = sqlite3_column_int(s, 4);
-            parts.push_back(std::move(mv));
+            const void* blob = sqlite3_column_blob(s, 0);
+            part_runs::Reader reader(
+                std::string_view(static_cast<const char*>(blob),
+                                 blob ? static_cast<size_t>(sqlite3_column_bytes(s, 0)) : 0));
+            part_runs::PackedPart part;
+            while (reader.Next(part)) {
+                MessageVars mv;
+                mv.MessageId = part.message_id;
+                mv.attachment = attachment.Id;  // the part key ties every part to its attachment
+                mv.ArticleId = part.article_id;
+                mv.lines = part.lines;
+                mv.bytes = part.bytes;
+                mv.partnum = part.partnum;
+                parts.push_back(std::move(mv));
+            }
+            if (!reader.ok()) {
+                LogLine("SQL error: the parts of %s cannot be read (%s)\n", attachment.Id.c_str(),
+                        path_.c_str());
+                parts_damaged_ = true;
+                return false;
+            }
         }
         return rc == SQLITE_DONE;
     });
-    if (ok)
-        attachment.partlist = std::move(parts);
-    return ok;
+    if (!ok)
+        return false;
+    std::sort(parts.begin(), parts.end(), [](const MessageVars& a, const MessageVars& b) {
+        return a.partnum != b.partnum ? a.partnum < b.partnum : a.MessageId < b.MessageId;
+    });
+    attachment.partlist = std::move(parts);
+    return true;
 }
 
 bool HeaderDatabase::RemoveLocked(const Attachment& attachment) {
@@ -1141,8 +1271,7 @@ bool HeaderDatabase::RemoveAttachments(const std::vector<Attachment>& attachment
 // What a batch merged so far goes with the rest, unwritten.
 bool HeaderDatabase::Empty() {
     return Run(Access::Replace, "empty", [&] {
-        pending_.clear();
-        pending_index_.clear();
+        DropPending();
         if (!Exec("DELETE FROM MessageVars; DELETE FROM Attachment; DELETE FROM \"Group\"; "
                   "DELETE FROM ScanResume; DELETE FROM ScanChunk;"))
             return false;

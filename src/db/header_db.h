@@ -23,6 +23,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "db/part_id_index.h"
+#include "db/part_runs.h"
 #include "db/records.h"
 #include "db/wal_checkpointer.h"
 
@@ -77,8 +79,6 @@ class HeaderDatabase {
   public:
     static constexpr int kBatchMaxParts = 250000;
     static constexpr int kBatchMaxMillis = 1000;
-    // Scanned parts written by one statement.
-    static constexpr size_t kScannedRunParts = 32;
 
     // Opens (creating when absent) data_dir/<name>.db. A file SQLite finds damaged is
     // reported, moved aside (<name>.db.damaged-<time>) and created afresh once; any other
@@ -111,9 +111,9 @@ class HeaderDatabase {
     // Merges an attachment and optionally one scanned part into the database.
     [[nodiscard]] bool StoreAttachment(const MessageVars* part, const Attachment& attachment);
     // Merges scanned articles in order, each exactly as StoreAttachment merges it with an
-    // attachment of state 0 and isnew 1 in `dir` and `newsgroup`. Inside an open batch the
-    // parts are written many to a statement; outside one each article commits on its own.
-    // Stops at the first refused write.
+    // attachment of state 0 and isnew 1 in `dir` and `newsgroup`. Inside an open batch they
+    // are written with the batch; outside one each article commits on its own. Stops at the
+    // first refused write.
     [[nodiscard]] bool StoreScanned(const std::vector<ScannedArticle>& articles,
                                     const std::string& dir, const std::string& newsgroup);
     // Rewrites the state of the stored attachment with the same Id.
@@ -206,6 +206,17 @@ class HeaderDatabase {
         int64_t partkey = 0;
         int stored_state = 0;
         std::string stored_reason;
+        // The parts this transaction adds, packed (written as runs when it commits); a
+        // stored attachment's runs, read when a part is first added, and its last run's
+        // number; and every part of the two by Message-ID.
+        struct Parts {
+            std::string fresh;
+            std::string stored;
+            PartIdIndex ids;
+        };
+        Parts parts;
+        bool stored_read = false;
+        int64_t last_seq = 0;
     };
     // How an operation holds the database (see Run in header_db.cpp).
     enum class Access {
@@ -219,6 +230,7 @@ class HeaderDatabase {
     HeaderDatabase(const DbEnv& env, std::string name, std::string path);
     bool OpenFile();
     bool CreateOrConvertTables();
+    bool ConvertPartRowsToRuns();
     void CloseFile();
     bool Exec(const char* sql);
     bool QueryInt(const char* sql, int64_t& out);
@@ -241,12 +253,15 @@ class HeaderDatabase {
     void Changed() { data_version_.fetch_add(1, std::memory_order_acq_rel); }
     bool LookupAttachment(std::string_view id, Pending& out);
     bool NextPartKey(int64_t& out);
-    bool InsertPart(const MessageVars& part, int64_t partkey, bool* inserted);
+    size_t PendingSlot(std::string_view id, bool& found);
+    size_t AddPending(Pending&& p, std::string_view id);
+    bool AddPart(size_t slot, const part_runs::PackedPart& part, bool& added);
+    bool ReadStoredRuns(size_t slot);
+    bool WriteRuns(const Pending& p);
+    void DropPending();
     bool MergeLocked(const MessageVars* part, const Attachment& attachment);
-    bool MergeScannedRun(const ScannedArticle* articles, size_t count, const std::string& dir,
-                         const std::string& newsgroup);
-    bool InsertScannedParts(const ScannedArticle* articles, const size_t* slots, size_t count,
-                            bool* inserted);
+    bool MergeScanned(const ScannedArticle& article, const std::string& dir,
+                      const std::string& newsgroup);
     bool OrderUsable(const ViewQuery& query) const;
     ViewSql ViewSqlFor(const ViewQuery& query) const;
     bool ViewRowIds(const ViewSql& view, int64_t first, int64_t count, std::vector<int64_t>& ids);
@@ -272,8 +287,8 @@ class HeaderDatabase {
     sqlite3* db_ = nullptr;
     std::unordered_map<std::string, sqlite3_stmt*> stmts_;
     sqlite3_stmt* lookup_stmt_ = nullptr;
-    sqlite3_stmt* insert_part_stmt_ = nullptr;
-    sqlite3_stmt* insert_parts_stmt_ = nullptr;  // kScannedRunParts rows at a time
+    sqlite3_stmt* insert_run_stmt_ = nullptr;
+    sqlite3_stmt* read_runs_stmt_ = nullptr;
     sqlite3_stmt* insert_att_stmt_ = nullptr;
     sqlite3_stmt* insert_att_run_stmt_ = nullptr;
     sqlite3_stmt* update_att_stmt_ = nullptr;
@@ -293,6 +308,11 @@ class HeaderDatabase {
         }
     };
     std::unordered_map<std::string, size_t, TextHash, std::equal_to<>> pending_index_;
+    // Emptied part buffers of earlier transactions, while a batch is open: a scan commits
+    // thousands of attachments a second, and fresh buffers would each be paged in anew.
+    std::vector<Pending::Parts> spare_parts_;
+    size_t last_scanned_slot_ = 0;  // the pending attachment of the last scanned article
+    bool parts_damaged_ = false;    // stored parts could not be read
     bool highest_known_ = false;
 
     std::atomic<int64_t> kb_total_{0};

@@ -164,6 +164,68 @@ TEST_F(HeaderDbTest, AnArticleStoredAlreadyIsNotCountedAgain) {
     EXPECT_EQ(a.partlist.size(), 1u);
 }
 
+// The parts of an attachment go into runs: a long batch splits them, later transactions add
+// runs of their own, and a repeat is told from the stored runs as well as from the parts of
+// its own batch. A run that does not read back fails the reads and merges of its attachment
+// with the damage reported, and leaves every other attachment alone.
+TEST_F(HeaderDbTest, PartsAreStoredOnceInRunsAcrossBatches) {
+    Group g = Open("alt.test");
+    const int first_batch = 2500;  // over two runs' worth
+    {
+        DbBatch batch(g.db);
+        for (int i = first_batch; i >= 1; --i) {
+            auto p = Part("<p" + std::to_string(i) + "@x>", 1000 + i, 2048, i);
+            ASSERT_TRUE(g.db->StoreAttachment(&p, Att("big.rar", 3000)));
+            ASSERT_TRUE(g.db->StoreAttachment(&p, Att("big.rar", 3000)));  // repeat in batch
+        }
+    }
+    {
+        DbBatch batch(g.db);
+        for (int i = first_batch - 9; i <= 3000; ++i) {  // ten repeats of stored runs first
+            auto p = Part("<p" + std::to_string(i) + "@x>", 1000 + i, 2048, i);
+            ASSERT_TRUE(g.db->StoreAttachment(&p, Att("big.rar", 3000)));
+        }
+        auto other = Part("<o1@x>", 5000, 100, 1);
+        ASSERT_TRUE(g.db->StoreAttachment(&other, Att("other.rar", 2)));
+    }
+    Attachment a = Att("big.rar", 3000);
+    ASSERT_TRUE(g.db->LoadParts(a));
+    ASSERT_EQ(a.partlist.size(), 3000u);
+    for (int i = 0; i < 3000; ++i) {
+        MessageVars expected = Part("<p" + std::to_string(i + 1) + "@x>", 1001 + i, 2048, i + 1);
+        expected.attachment = "big.rar";
+        ASSERT_EQ(a.partlist[i], expected) << i;
+    }
+    HeaderView view(g.db);
+    EXPECT_EQ(Row(view, 0).partcount, 3000);
+    EXPECT_EQ(Row(view, 0).state, StateComplete);
+    EXPECT_EQ(g.db->HighestArticleId(), 5000);
+    const std::string path = g.db->path();
+    g.db.reset();
+    ExpectConsistentFile(path);
+
+    // The first run of big.rar loses its last bytes.
+    sqlite3* raw = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &raw), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(raw,
+                           "UPDATE MessageVars SET parts=substr(parts,1,length(parts)-3) "
+                           "WHERE partkey=(SELECT partkey FROM Attachment WHERE Id='big.rar') "
+                           "AND seq=1",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(raw);
+    g = Open("alt.test");
+    EXPECT_FALSE(g.db->LoadParts(a));
+    EXPECT_NE(g.db->last_error().find("damaged"), std::string::npos) << g.db->last_error();
+    auto more = Part("<p3001@x>", 4001, 2048, 3001);
+    EXPECT_FALSE(g.db->StoreAttachment(&more, Att("big.rar", 3000)));
+    auto o2 = Part("<o2@x>", 5001, 100, 2);
+    ASSERT_TRUE(g.db->StoreAttachment(&o2, Att("other.rar", 2)));
+    Attachment other = Att("other.rar", 2);
+    ASSERT_TRUE(g.db->LoadParts(other));
+    EXPECT_EQ(other.partlist.size(), 2u);
+}
+
 // Sizes come from the server's overview, saturated at the 64-bit limits: the totals of an
 // attachment stop at the limit instead of overflowing.
 TEST_F(HeaderDbTest, HugeOverviewSizesSaturateTheTotals) {
@@ -666,8 +728,9 @@ PRAGMA user_version=2;
     ASSERT_NE(g.db, nullptr);
     EXPECT_TRUE(host.messages.empty());
     EXPECT_EQ(g.db->HighestArticleId(), 12);
-    auto p3 = Part("<a3@x>", 14, 1024, 3);
+    auto p3 = Part("<a3@x>", 14, 1024, 3), again = Part("<a1@x>", 11, 1024, 1);
     ASSERT_TRUE(g.db->StoreAttachment(&p3, Att("a.rar", 3)));
+    ASSERT_TRUE(g.db->StoreAttachment(&again, Att("a.rar", 3)));  // a converted part's repeat
     Attachment a = Att("a.rar", 3);
     ASSERT_TRUE(g.db->LoadParts(a));
     ASSERT_EQ(a.partlist.size(), 3u);

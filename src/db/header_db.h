@@ -77,7 +77,9 @@ struct ArticleRange {
 
 class HeaderDatabase {
   public:
-    static constexpr int kBatchMaxParts = 250000;
+    // A commit stops the merge while the scan's reader runs out of room to queue lines:
+    // smaller commits keep it reading (50,000 parts: about 20 ms).
+    static constexpr int kBatchMaxParts = 50000;
     static constexpr int kBatchMaxMillis = 1000;
 
     // Opens (creating when absent) data_dir/<name>.db. A file SQLite finds damaged is

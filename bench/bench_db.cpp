@@ -40,11 +40,12 @@ std::string Name(std::mt19937_64& rng, uint64_t n) {
     return s + std::to_string(n) + ".part.rar";
 }
 
-// 1,000,000 parts of 100,000 attachments of 10 parts, merged in batch mode. A scan sees
-// the parts of the files being posted at the same time interleaved: here 25 at a time.
+// 1,000,000 parts of 100,000 attachments of 10 parts, merged in batch mode, and 1,000,000
+// single-part posts. A scan sees the parts of the files being posted at the same time
+// interleaved: here 25 at a time.
 void BM_MergeScan(benchmark::State& state) {
     const int attachments = static_cast<int>(state.range(0));
-    const int parts = 10;
+    const int parts = static_cast<int>(state.range(1));
     const int window = 25;
     for (auto _ : state) {
         state.PauseTiming();
@@ -100,7 +101,12 @@ void BM_MergeScan(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * attachments * parts);
 }
 // Wall-clock time: the writes and syncs of the file count as much as the CPU.
-BENCHMARK(BM_MergeScan)->Arg(100000)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
+BENCHMARK(BM_MergeScan)
+    ->Args({100000, 10})
+    ->Args({1000000, 1})
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->UseRealTime();
 
 // A group database of 1,000,000 attachments, built once per process.
 struct BigDb {

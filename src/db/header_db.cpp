@@ -95,12 +95,6 @@ constexpr int64_t kSchemaVersion = 4;  // PRAGMA user_version of the layout abov
 constexpr int kCheckpointFrames = 4096;
 constexpr int kWalLimitFrames = 4 * kCheckpointFrames;
 
-// SQLite's page cache: large for browsing big groups, a quarter of that while a batch is
-// open. A batch appends pages it seldom reads again, and a cache that size only has it
-// touch memory it does not need: a million-line scan runs about a tenth faster.
-const char* const kCacheSizeSql = "PRAGMA cache_size=-65536";       // KiB
-const char* const kBatchCacheSizeSql = "PRAGMA cache_size=-16384";  // KiB
-
 // Files written before the parts were keyed by partkey (user_version 0 with tables in
 // them): the attachments get their stored key as partkey and the parts move over.
 const char* const kMigrateToPartKey = R"sql(
@@ -419,7 +413,7 @@ bool HeaderDatabase::OpenFile() {
     // commits are in the WAL file, which the kernel holds); a power loss may cost the last
     // commits but not the file.
     if (!Exec("PRAGMA page_size=16384") || !Exec("PRAGMA journal_mode=WAL") ||
-        !Exec("PRAGMA synchronous=NORMAL") || !Exec(kCacheSizeSql) ||
+        !Exec("PRAGMA synchronous=NORMAL") || !Exec("PRAGMA cache_size=-65536") ||
         !Exec("PRAGMA temp_store=MEMORY") || !Exec("PRAGMA mmap_size=268435456"))
         return false;
     // The WAL is copied back into the file on a thread of its own (in place of SQLite's
@@ -703,17 +697,14 @@ bool HeaderDatabase::Finish(bool batchable) {
 
 void HeaderDatabase::BeginBatch() {
     std::lock_guard<std::mutex> lock(db_mu_);
-    if (++batch_depth_ == 1 && db_)
-        Exec(kBatchCacheSizeSql);
+    ++batch_depth_;
 }
 
 void HeaderDatabase::EndBatch() {
     std::lock_guard<std::mutex> lock(db_mu_);
     if (batch_depth_ > 0 && --batch_depth_ == 0) {
-        if (db_) {
+        if (db_)
             Commit();
-            Exec(kCacheSizeSql);
-        }
         spare_parts_.clear();
         spare_parts_.shrink_to_fit();
     }
@@ -971,10 +962,13 @@ bool HeaderDatabase::WriteRuns(const Pending& p) {
 }
 
 void HeaderDatabase::DropPending() {
-    // Buffers that grew large go: the next transaction may never need that much again.
+    // Buffers that grew large go, and those beyond what a transaction of a scan of
+    // multi-part posts touches: the next transaction may never need that much again.
     constexpr size_t kSpareBytes = 64 * 1024;
+    constexpr size_t kSpareBuffers = 4096;
     for (Pending& p : pending_) {
-        if (batch_depth_ == 0 || p.parts.fresh.capacity() + p.parts.stored.capacity() > kSpareBytes)
+        if (batch_depth_ == 0 || spare_parts_.size() >= kSpareBuffers ||
+            p.parts.fresh.capacity() + p.parts.stored.capacity() > kSpareBytes)
             continue;
         p.parts.fresh.clear();
         p.parts.stored.clear();

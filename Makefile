@@ -52,7 +52,7 @@ tsan: deps $(TSAN_DIR)/build.ninja
 #                 two at a time; fails on any finding (crashes land in build-fuzz/fuzz-artifacts)
 # make fuzz-long  the same for longer (FUZZ_SECONDS default 600)
 FUZZ_TARGETS ?= par2_output follow_up nntp_reply decoders compress_capabilities nzb_import \
-	archive_names overview_scan settings_file group_list
+	archive_names overview_scan settings_file group_list part_runs
 
 fuzz: FUZZ_SECONDS ?= 30
 fuzz: deps $(FUZZ_DIR)/build.ninja

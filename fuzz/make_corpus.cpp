@@ -5,6 +5,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -14,6 +15,7 @@
 
 #include "app/ini_file.h"
 #include "app/settings.h"
+#include "db/part_runs.h"
 #include "nntp/deflate_stream.h"
 #include "postprocess/set_fixtures.h"
 #include "support/generated_corpus.h"
@@ -292,6 +294,19 @@ void ArchiveSeeds() {
         Seed("archive_names", name, std::string(1, '\0') + text);
 }
 
+// Runs as a scan stores them: a few parts of one post, and one part with every number at
+// its extremes.
+void PartRunSeeds() {
+    std::string run;
+    for (int p = 1; p <= 3; ++p)
+        part_runs::Append(
+            run, {"<part" + std::to_string(p) + "@news.example>", 1000 + p, 3000, 384200, p});
+    Seed("part_runs", "three_parts", run);
+    std::string extremes;
+    part_runs::Append(extremes, {"<x@y>", INT64_MIN, INT64_MAX, -1, INT32_MIN});
+    Seed("part_runs", "extremes", extremes);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -311,5 +326,6 @@ int main(int argc, char** argv) {
     FollowUpSeeds(sources);
     Par2Seeds();
     ArchiveSeeds();
+    PartRunSeeds();
     return 0;
 }

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
+#include <limits>
 #include <system_error>
 
 #include "app/debug_log.h"
@@ -942,6 +943,8 @@ bool HeaderDatabase::WriteRuns(const Pending& p) {
     int count = 0;
     int64_t highest = 0;
     auto write = [&](size_t end) {
+        if (end - start > static_cast<size_t>(std::numeric_limits<int>::max()))
+            return false;  // Message-IDs of a size no server gives
         StmtScope scope{s};
         sqlite3_bind_int64(s, 1, p.partkey);
         sqlite3_bind_int64(s, 2, ++seq);

@@ -504,13 +504,10 @@ bool HeaderDatabase::ConvertPartRowsToRuns() {
                 seq = 0;
             partkey = key;
         }
-        const auto* id = reinterpret_cast<const char*>(sqlite3_column_text(read, 1));
-        part_runs::PackedPart part;
-        part.message_id = std::string_view(id ? id : "", id ? sqlite3_column_bytes(read, 1) : 0);
-        part.article_id = sqlite3_column_int64(read, 2);
-        part.lines = sqlite3_column_int64(read, 3);
-        part.bytes = sqlite3_column_int64(read, 4);
-        part.partnum = sqlite3_column_int(read, 5);
+        const std::string id = ColText(read, 1);
+        const part_runs::PackedPart part{
+            id, sqlite3_column_int64(read, 2), sqlite3_column_int64(read, 3),
+            sqlite3_column_int64(read, 4), sqlite3_column_int(read, 5)};
         part_runs::Append(run, part);
         highest = std::max(highest, part.article_id);
         ++parts;
@@ -1005,13 +1002,7 @@ void ApplyMergedState(Attachment& rec, int state, const std::string& reason, int
 }
 
 part_runs::PackedPart Packed(const MessageVars& mv) {
-    part_runs::PackedPart part;
-    part.message_id = mv.MessageId;
-    part.article_id = mv.ArticleId;
-    part.lines = mv.lines;
-    part.bytes = mv.bytes;
-    part.partnum = mv.partnum;
-    return part;
+    return {mv.MessageId, mv.ArticleId, mv.lines, mv.bytes, mv.partnum};
 }
 
 }  // namespace
@@ -1096,12 +1087,7 @@ bool HeaderDatabase::StoreScanned(const std::vector<ScannedArticle>& articles,
 // Merges a scanned article as MergeLocked merges it with its attachment (state 0, isnew 1).
 bool HeaderDatabase::MergeScanned(const ScannedArticle& a, const std::string& dir,
                                   const std::string& newsgroup) {
-    part_runs::PackedPart part;
-    part.message_id = a.message_id;
-    part.article_id = a.article_id;
-    part.lines = a.lines;
-    part.bytes = a.bytes;
-    part.partnum = a.partnum;
+    const part_runs::PackedPart part{a.message_id, a.article_id, a.lines, a.bytes, a.partnum};
     // The parts of a post mostly come one after another.
     size_t slot = SIZE_MAX;
     if (last_scanned_slot_ < pending_.size() && pending_[last_scanned_slot_].rec.Id == a.id) {

@@ -464,57 +464,34 @@ bool HeaderDatabase::CreateOrConvertTables() {
     return Exec("COMMIT");
 }
 
-// Files before user_version 4 hold a row per part: their parts are packed into runs, a run
-// per kRunParts parts of an attachment.
+// Files before user_version 4 hold a row per part: each attachment's parts are packed into
+// runs.
 bool HeaderDatabase::ConvertPartRowsToRuns() {
     if (!Exec("ALTER TABLE MessageVars RENAME TO MessageVars_rows; "
               "CREATE TABLE MessageVars(partkey INTEGER NOT NULL, seq INTEGER NOT NULL, "
               "ArticleId INTEGER NOT NULL DEFAULT 0, parts BLOB NOT NULL);"))
         return false;
     sqlite3_stmt* read = nullptr;
-    sqlite3_stmt* write = nullptr;
     bool ok = sqlite3_prepare_v2(db_,
                                  "SELECT partkey,MessageId,ArticleId,lines,bytes,partnum "
                                  "FROM MessageVars_rows ORDER BY partkey",
-                                 -1, &read, nullptr) == SQLITE_OK &&
-              sqlite3_prepare_v2(db_, kInsertRunSql, -1, &write, nullptr) == SQLITE_OK;
-    std::string run;
-    int64_t partkey = 0, seq = 0, highest = 0;
-    int parts = 0;
-    auto write_run = [&] {
-        if (parts == 0)
-            return true;
-        sqlite3_bind_int64(write, 1, partkey);
-        sqlite3_bind_int64(write, 2, ++seq);
-        sqlite3_bind_int64(write, 3, highest);
-        sqlite3_bind_blob(write, 4, run.data(), static_cast<int>(run.size()), SQLITE_STATIC);
-        const bool written = sqlite3_step(write) == SQLITE_DONE;
-        sqlite3_reset(write);
-        run.clear();
-        parts = 0;
-        highest = 0;
-        return written;
-    };
+                                 -1, &read, nullptr) == SQLITE_OK;
+    std::string packed;  // the parts of one attachment
+    int64_t partkey = 0;
     int rc = SQLITE_DONE;
     while (ok && (rc = sqlite3_step(read)) == SQLITE_ROW) {
         const int64_t key = sqlite3_column_int64(read, 0);
-        if (key != partkey || parts == part_runs::kRunParts) {
-            ok = write_run();
-            if (key != partkey)
-                seq = 0;
+        if (key != partkey) {
+            ok = WriteRuns(partkey, 0, packed);
+            packed.clear();
             partkey = key;
         }
         const std::string id = ColText(read, 1);
-        const part_runs::PackedPart part{
-            id, sqlite3_column_int64(read, 2), sqlite3_column_int64(read, 3),
-            sqlite3_column_int64(read, 4), sqlite3_column_int(read, 5)};
-        part_runs::Append(run, part);
-        highest = std::max(highest, part.article_id);
-        ++parts;
+        part_runs::Append(packed, {id, sqlite3_column_int64(read, 2), sqlite3_column_int64(read, 3),
+                                   sqlite3_column_int64(read, 4), sqlite3_column_int(read, 5)});
     }
-    ok = ok && rc == SQLITE_DONE && write_run();
+    ok = ok && rc == SQLITE_DONE && WriteRuns(partkey, 0, packed);
     sqlite3_finalize(read);
-    sqlite3_finalize(write);
     return ok && Exec("DROP TABLE MessageVars_rows");
 }
 
@@ -744,7 +721,7 @@ bool HeaderDatabase::FlushPending() {
         return false;
     std::vector<const Pending*> fresh;
     for (const Pending& p : pending_) {
-        if (!WriteRuns(p))
+        if (!WriteRuns(p.partkey, p.last_seq, p.parts.fresh))
             return false;
         if (p.rowid == 0) {
             fresh.push_back(&p);
@@ -925,16 +902,16 @@ bool HeaderDatabase::ReadStoredRuns(size_t slot) {
     return true;
 }
 
-// Writes the parts pending p adds as runs of up to kRunParts parts, after its stored ones.
-bool HeaderDatabase::WriteRuns(const Pending& p) {
-    const std::string& fresh = p.parts.fresh;
-    if (fresh.empty())
+// Writes the parts `packed` as runs of up to kRunParts parts of attachment partkey, numbered
+// on from last_seq.
+bool HeaderDatabase::WriteRuns(int64_t partkey, int64_t last_seq, const std::string& packed) {
+    if (packed.empty())
         return true;
     sqlite3_stmt* s = Stmt(insert_run_stmt_, kInsertRunSql);
     if (!s)
         return false;
-    int64_t seq = p.last_seq;
-    part_runs::Reader reader(fresh);
+    int64_t seq = last_seq;
+    part_runs::Reader reader(packed);
     part_runs::PackedPart part;
     size_t start = 0, offset = 0;
     int count = 0;
@@ -943,10 +920,11 @@ bool HeaderDatabase::WriteRuns(const Pending& p) {
         if (end - start > static_cast<size_t>(std::numeric_limits<int>::max()))
             return false;  // Message-IDs of a size no server gives
         StmtScope scope{s};
-        sqlite3_bind_int64(s, 1, p.partkey);
+        sqlite3_bind_int64(s, 1, partkey);
         sqlite3_bind_int64(s, 2, ++seq);
         sqlite3_bind_int64(s, 3, highest);
-        sqlite3_bind_blob(s, 4, fresh.data() + start, static_cast<int>(end - start), SQLITE_STATIC);
+        sqlite3_bind_blob(s, 4, packed.data() + start, static_cast<int>(end - start),
+                          SQLITE_STATIC);
         count = 0;
         highest = 0;
         start = end;
@@ -958,7 +936,7 @@ bool HeaderDatabase::WriteRuns(const Pending& p) {
         highest = std::max(highest, part.article_id);
         ++count;
     }
-    return reader.ok() && write(fresh.size());
+    return reader.ok() && write(packed.size());
 }
 
 void HeaderDatabase::DropPending() {

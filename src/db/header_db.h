@@ -259,7 +259,7 @@ class HeaderDatabase {
     size_t AddPending(Pending&& p, std::string_view id);
     bool AddPart(size_t slot, const part_runs::PackedPart& part, bool& added);
     bool ReadStoredRuns(size_t slot);
-    bool WriteRuns(const Pending& p);
+    bool WriteRuns(int64_t partkey, int64_t last_seq, const std::string& packed);
     void DropPending();
     bool MergeLocked(const MessageVars* part, const Attachment& attachment);
     bool MergeScanned(const ScannedArticle& article, const std::string& dir,

@@ -15,22 +15,10 @@ bin=${1:?usage: cli_download.sh BIN_DIR [MB] [SLOTS]}
 mb=${2:-1024}
 slots=${3:-6}
 depth=${4:-}
-work=$(mktemp -d /tmp/qs-bench-dl.XXXXXX)
-server_pid=
-cleanup() {
-    [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
-"$bin/quillstream-testserver" --port "$port" --seed 11 --big-mb "$mb" \
-    --write-nzb "$work/all.nzb" --write-sha256 "$work/all.sha256" >"$work/server.out" 2>&1 &
-server_pid=$!
-for _ in $(seq 100); do
-    (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break
-    sleep 0.1
-done
+source "$(dirname "$0")/cli_common.sh"
+bench_work dl
+bench_server "$bin" --seed 11 --big-mb "$mb" \
+    --write-nzb "$work/all.nzb" --write-sha256 "$work/all.sha256"
 # Only the big group's files: the benchmark measures large yEnc downloads.
 python3 - "$work/all.nzb" "$work/big.nzb" <<'PY'
 import re, sys

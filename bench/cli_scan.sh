@@ -9,21 +9,9 @@ set -euo pipefail
 bin=${1:?usage: cli_scan.sh BIN_DIR [LINES] [CHUNKS]}
 lines=${2:-1000000}
 chunks=${3:-1}
-work=$(mktemp -d /tmp/qs-bench-scan.XXXXXX)
-server_pid=
-cleanup() {
-    [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
-"$bin/quillstream-testserver" --port "$port" --scan-group "$lines" >"$work/server.out" 2>&1 &
-server_pid=$!
-for _ in $(seq 100); do
-    (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break
-    sleep 0.1
-done
+source "$(dirname "$0")/cli_common.sh"
+bench_work scan
+bench_server "$bin" --scan-group "$lines"
 group=alt.binaries.scan
 cli="$bin/quillstream-cli --home $work/home"
 $cli servers add 127.0.0.1 --port "$port" >/dev/null

@@ -12,6 +12,7 @@
 #endif
 
 #include <algorithm>
+#include <charconv>
 #include <bit>
 #include <cstdio>
 #include <cstring>
@@ -717,8 +718,28 @@ namespace {
 void AppendRandomText(uint64_t seed, size_t size, std::string& out) {
     static const char kAlphabet[] =
         "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    const size_t at = out.size();
+    out.resize(at + size);
     for (size_t i = 0; i < size; ++i)
-        out += kAlphabet[Mix(seed * 131 + i) % (sizeof kAlphabet - 1)];
+        out[at + i] = kAlphabet[Mix(seed * 131 + i) % (sizeof kAlphabet - 1)];
+}
+
+void AppendNumber(int64_t number, std::string& out) {
+    char digits[24];
+    out.append(digits, std::to_chars(digits, digits + sizeof digits, number).ptr);
+}
+
+// The name of a set is the same in all of its articles, which a server sends in a row: each
+// serving thread keeps the last one instead of drawing it again for every overview line.
+void AppendSetName(uint64_t seed, std::string& out) {
+    thread_local uint64_t last_seed = ~uint64_t{0};
+    thread_local std::string last_name;
+    if (seed != last_seed) {
+        last_name.clear();
+        AppendRandomText(seed, 24, last_name);
+        last_seed = seed;
+    }
+    out += last_name;
 }
 
 }  // namespace
@@ -778,10 +799,17 @@ bool ScanGroupCorpus::FindId(std::string_view message_id, ArticleKey& key) const
 std::string ScanGroupCorpus::MessageId(const ArticleKey& key) const {
     if (!Ours(key))
         return base_ && key.group != base_groups_ ? base_->MessageId(key) : std::string();
-    std::string id = "<";
-    AppendRandomText(static_cast<uint64_t>(key.number) * 2 + 1, 24, id);
-    id += "-" + std::to_string(key.number) + "@news.example.com>";
+    std::string id;
+    AppendMessageId(key.number, id);
     return id;
+}
+
+void ScanGroupCorpus::AppendMessageId(int64_t number, std::string& out) const {
+    out += '<';
+    AppendRandomText(static_cast<uint64_t>(number) * 2 + 1, 24, out);
+    out += '-';
+    AppendNumber(number, out);
+    out += "@news.example.com>";
 }
 
 // "[v/20] - "name.partVV.rar" yEnc (p/50)": like a real binary group, every volume of a
@@ -791,10 +819,20 @@ void ScanGroupCorpus::AppendSubject(int64_t number, std::string& out) const {
     const int part = static_cast<int>(index % kSetParts) + 1;
     const int64_t volume = index / kSetParts;
     const int in_set = static_cast<int>(volume % kSetVolumes) + 1;
-    out += "[" + std::to_string(in_set) + "/" + std::to_string(kSetVolumes) + "] - \"";
-    AppendRandomText(static_cast<uint64_t>(volume / kSetVolumes) * 2, 24, out);
-    out += ".part" + std::to_string(in_set / 10) + std::to_string(in_set % 10) + ".rar\" yEnc (" +
-           std::to_string(part) + "/" + std::to_string(kSetParts) + ")";
+    out += '[';
+    AppendNumber(in_set, out);
+    out += '/';
+    AppendNumber(kSetVolumes, out);
+    out += "] - \"";
+    AppendSetName(static_cast<uint64_t>(volume / kSetVolumes) * 2, out);
+    out += ".part";
+    out += static_cast<char>('0' + in_set / 10 % 10);
+    out += static_cast<char>('0' + in_set % 10);
+    out += ".rar\" yEnc (";
+    AppendNumber(part, out);
+    out += '/';
+    AppendNumber(kSetParts, out);
+    out += ')';
 }
 
 void ScanGroupCorpus::AppendHead(const ArticleKey& key, std::string& out) const {
@@ -830,13 +868,15 @@ void ScanGroupCorpus::AppendOverview(const ArticleKey& key, std::string& out) co
             base_->AppendOverview(key, out);
         return;
     }
-    out += std::to_string(key.number);
+    AppendNumber(key.number, out);
     out += '\t';
     AppendSubject(key.number, out);
-    out += "\tPoster " + std::to_string(key.number / 5000) + " <poster@example.com>\t";
+    out += "\tPoster ";
+    AppendNumber(key.number / 5000, out);
+    out += " <poster@example.com>\t";
     out += date_;
     out += '\t';
-    out += MessageId(key);
+    AppendMessageId(key.number, out);
     out += "\t\t384200\t3000";
 }
 

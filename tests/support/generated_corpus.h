@@ -129,6 +129,7 @@ class ScanGroupCorpus : public NewsCorpus {
   private:
     bool Ours(const ArticleKey& key) const;
     void AppendSubject(int64_t number, std::string& out) const;
+    void AppendMessageId(int64_t number, std::string& out) const;
 
     std::shared_ptr<const NewsCorpus> base_;
     size_t base_groups_ = 0;

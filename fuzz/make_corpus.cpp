@@ -294,17 +294,25 @@ void ArchiveSeeds() {
         Seed("archive_names", name, std::string(1, '\0') + text);
 }
 
-// Runs as a scan stores them: a few parts of one post, and one part with every number at
-// its extremes.
+// Runs in both forms: a few parts of one post, and parts with every number at its extremes.
 void PartRunSeeds() {
-    std::string run;
+    std::vector<std::string> ids;
     for (int p = 1; p <= 3; ++p)
-        part_runs::Append(
-            run, {"<part" + std::to_string(p) + "@news.example>", 1000 + p, 3000, 384200, p});
-    Seed("part_runs", "three_parts", run);
-    std::string extremes;
-    part_runs::Append(extremes, {"<x@y>", INT64_MIN, INT64_MAX, -1, INT32_MIN});
-    Seed("part_runs", "extremes", extremes);
+        ids.push_back("<part" + std::to_string(p) + "of3.Xy9@news.example>");
+    std::vector<part_runs::PackedPart> post, extremes;
+    for (int p = 1; p <= 3; ++p)
+        post.push_back({ids[static_cast<size_t>(p - 1)], 1000 + p, 3000, 384200, p});
+    extremes.push_back({"<x@y>", INT64_MIN, INT64_MAX, -1, INT32_MIN});
+    extremes.push_back({"<x@z>", INT64_MAX, INT64_MIN, 0, INT32_MAX});
+    for (const auto& [name, parts] : {std::pair{"three_parts", post}, {"extremes", extremes}}) {
+        std::string plain, stored;
+        for (size_t i = 0; i < parts.size(); ++i) {
+            part_runs::Append(plain, parts[i]);
+            part_runs::AppendStored(stored, parts[i], i > 0 ? &parts[i - 1] : nullptr);
+        }
+        Seed("part_runs", name, plain);
+        Seed("part_runs", std::string(name) + "_stored", stored);
+    }
 }
 
 }  // namespace

@@ -864,7 +864,8 @@ bool HeaderDatabase::AddPart(size_t slot, const part_runs::PackedPart& part, boo
     return true;
 }
 
-// Reads the stored runs of pending_[slot] and enters their parts in its index.
+// Reads the stored runs of pending_[slot] into its plain buffer of stored parts, and enters
+// their parts in its index.
 bool HeaderDatabase::ReadStoredRuns(size_t slot) {
     sqlite3_stmt* s =
         Stmt(read_runs_stmt_, "SELECT seq,parts FROM MessageVars WHERE partkey=? ORDER BY seq");
@@ -872,38 +873,38 @@ bool HeaderDatabase::ReadStoredRuns(size_t slot) {
         return false;
     Pending& p = pending_[slot];
     Pending::Parts& parts = p.parts;
-    {
-        StmtScope scope{s};
-        sqlite3_bind_int64(s, 1, p.partkey);
-        int rc;
-        while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
-            p.last_seq = sqlite3_column_int64(s, 0);
-            const void* blob = sqlite3_column_blob(s, 1);
-            parts.stored.append(static_cast<const char*>(blob),
-                                blob ? static_cast<size_t>(sqlite3_column_bytes(s, 1)) : 0);
+    StmtScope scope{s};
+    sqlite3_bind_int64(s, 1, p.partkey);
+    int rc;
+    while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
+        p.last_seq = sqlite3_column_int64(s, 0);
+        const void* blob = sqlite3_column_blob(s, 1);
+        part_runs::Reader reader(
+            std::string_view(static_cast<const char*>(blob),
+                             blob ? static_cast<size_t>(sqlite3_column_bytes(s, 1)) : 0));
+        part_runs::PackedPart part;
+        while (reader.Next(part)) {
+            parts.ids.Insert(PartIdIndex::Hash(part.message_id), PartRef(true, parts.stored.size()),
+                             [&](uint64_t ref) {
+                                 return SameId(parts.fresh, parts.stored, ref, part.message_id);
+                             });
+            part_runs::Append(parts.stored, part);
         }
-        if (rc != SQLITE_DONE)
+        if (!reader.ok()) {
+            LogLine("SQL error: the stored parts of partkey %" PRId64 " cannot be read (%s)\n",
+                    p.partkey, path_.c_str());
+            parts_damaged_ = true;
             return false;
+        }
     }
-    part_runs::Reader reader(parts.stored);
-    part_runs::PackedPart part;
-    size_t offset = 0;
-    while (reader.Next(part, &offset))
-        parts.ids.Insert(
-            PartIdIndex::Hash(part.message_id), PartRef(true, offset),
-            [&](uint64_t ref) { return SameId(parts.fresh, parts.stored, ref, part.message_id); });
-    if (!reader.ok()) {
-        LogLine("SQL error: the stored parts of partkey %" PRId64 " cannot be read (%s)\n",
-                p.partkey, path_.c_str());
-        parts_damaged_ = true;
+    if (rc != SQLITE_DONE)
         return false;
-    }
     p.stored_read = true;
     return true;
 }
 
-// Writes the parts `packed` as runs of up to kRunParts parts of attachment partkey, numbered
-// on from last_seq.
+// Writes the parts `packed` (a plain run) as stored runs of up to kRunParts parts of
+// attachment partkey, numbered on from last_seq.
 bool HeaderDatabase::WriteRuns(int64_t partkey, int64_t last_seq, const std::string& packed) {
     if (packed.empty())
         return true;
@@ -911,32 +912,35 @@ bool HeaderDatabase::WriteRuns(int64_t partkey, int64_t last_seq, const std::str
     if (!s)
         return false;
     int64_t seq = last_seq;
+    std::string& run = run_buffer_;
     part_runs::Reader reader(packed);
-    part_runs::PackedPart part;
-    size_t start = 0, offset = 0;
+    part_runs::PackedPart part, previous;
     int count = 0;
     int64_t highest = 0;
-    auto write = [&](size_t end) {
-        if (end - start > static_cast<size_t>(std::numeric_limits<int>::max()))
+    auto write = [&] {
+        if (run.size() > static_cast<size_t>(std::numeric_limits<int>::max()))
             return false;  // Message-IDs of a size no server gives
         StmtScope scope{s};
         sqlite3_bind_int64(s, 1, partkey);
         sqlite3_bind_int64(s, 2, ++seq);
         sqlite3_bind_int64(s, 3, highest);
-        sqlite3_bind_blob(s, 4, packed.data() + start, static_cast<int>(end - start),
-                          SQLITE_STATIC);
+        sqlite3_bind_blob(s, 4, run.data(), static_cast<int>(run.size()), SQLITE_STATIC);
+        const bool ok = sqlite3_step(s) == SQLITE_DONE;
+        run.clear();
         count = 0;
         highest = 0;
-        start = end;
-        return sqlite3_step(s) == SQLITE_DONE;
+        return ok;
     };
-    while (reader.Next(part, &offset)) {
-        if (count == part_runs::kRunParts && !write(offset))
+    run.clear();
+    while (reader.Next(part)) {
+        if (count == part_runs::kRunParts && !write())
             return false;
+        part_runs::AppendStored(run, part, count > 0 ? &previous : nullptr);
+        previous = part;  // a plain run's parts point into `packed`, which stays
         highest = std::max(highest, part.article_id);
         ++count;
     }
-    return reader.ok() && write(packed.size());
+    return reader.ok() && write();
 }
 
 void HeaderDatabase::DropPending() {

@@ -313,6 +313,7 @@ class HeaderDatabase {
     // Emptied part buffers of earlier transactions, while a batch is open: a scan commits
     // thousands of attachments a second, and fresh buffers would each be paged in anew.
     std::vector<Pending::Parts> spare_parts_;
+    std::string run_buffer_;        // WriteRuns' run in the stored form
     size_t last_scanned_slot_ = 0;  // the pending attachment of the last scanned article
     bool parts_damaged_ = false;    // stored parts could not be read
     bool highest_known_ = false;

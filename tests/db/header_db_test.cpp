@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -15,6 +16,7 @@
 
 #include "app/host.h"
 #include "db/header_view.h"
+#include "db/part_runs.h"
 #include "support/temp_dir.h"
 
 namespace qs {
@@ -224,6 +226,66 @@ TEST_F(HeaderDbTest, PartsAreStoredOnceInRunsAcrossBatches) {
     Attachment other = Att("other.rar", 2);
     ASSERT_TRUE(g.db->LoadParts(other));
     EXPECT_EQ(other.partlist.size(), 2u);
+}
+
+// Runs are written in their stored form; a file of an earlier build holds them in the plain
+// form, and both read alike and take more parts.
+TEST_F(HeaderDbTest, RunsOfEitherFormReadAndTakeMoreParts) {
+    Group g = Open("alt.test");
+    const std::string long_id = "<" + std::string(600, 'q') + "@x>";  // shares nothing
+    std::vector<MessageVars> parts = {Part("<part1of5.Xy9@poster.example>", 7001, 384000, 1),
+                                      Part("<part2of5.Xy9@poster.example>", 7002, 384000, 2),
+                                      Part(long_id, 6999, 1, 3),
+                                      Part("<part3of5.Xy9@poster.example>", 7003, 384000, 3),
+                                      Part("<part5of5.Xy9@poster.example>", 7005, 384000, 5)};
+    {
+        DbBatch batch(g.db);
+        for (const MessageVars& p : parts)
+            ASSERT_TRUE(g.db->StoreAttachment(&p, Att("post.rar", 5)));
+    }
+    const std::string path = g.db->path();
+    g.db.reset();
+
+    // The run as an earlier build wrote it.
+    std::string plain;
+    for (const MessageVars& p : parts)
+        part_runs::Append(plain, {p.MessageId, p.ArticleId, p.lines, p.bytes, p.partnum});
+    sqlite3* raw = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &raw), SQLITE_OK);
+    sqlite3_stmt* stored = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(raw, "SELECT parts FROM MessageVars", -1, &stored, nullptr),
+              SQLITE_OK);
+    ASSERT_EQ(sqlite3_step(stored), SQLITE_ROW);
+    const int stored_size = sqlite3_column_bytes(stored, 0);
+    EXPECT_EQ(static_cast<const char*>(sqlite3_column_blob(stored, 0))[0], part_runs::kStoredMark);
+    EXPECT_LT(stored_size, static_cast<int>(plain.size()) - 30);  // the shared text is left out
+    sqlite3_finalize(stored);
+    sqlite3_stmt* update = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(raw, "UPDATE MessageVars SET parts=?", -1, &update, nullptr),
+              SQLITE_OK);
+    sqlite3_bind_blob(update, 1, plain.data(), static_cast<int>(plain.size()), SQLITE_STATIC);
+    ASSERT_EQ(sqlite3_step(update), SQLITE_DONE);
+    sqlite3_finalize(update);
+    sqlite3_close(raw);
+
+    g = Open("alt.test");
+    auto more = Part("<part4of5.Xy9@poster.example>", 7004, 384000, 4);
+    ASSERT_TRUE(g.db->StoreAttachment(&parts[1], Att("post.rar", 5)));  // stored already
+    ASSERT_TRUE(g.db->StoreAttachment(&more, Att("post.rar", 5)));
+    parts.push_back(more);
+    Attachment a = Att("post.rar", 5);
+    ASSERT_TRUE(g.db->LoadParts(a));
+    std::sort(parts.begin(), parts.end(), [](const MessageVars& a, const MessageVars& b) {
+        return a.partnum != b.partnum ? a.partnum < b.partnum : a.MessageId < b.MessageId;
+    });
+    ASSERT_EQ(a.partlist.size(), parts.size());
+    for (size_t i = 0; i < parts.size(); ++i) {
+        parts[i].attachment = "post.rar";
+        EXPECT_EQ(a.partlist[i], parts[i]) << i;
+    }
+    HeaderView view(g.db);
+    EXPECT_EQ(Row(view, 0).partcount, 6);
+    EXPECT_EQ(g.db->HighestArticleId(), 7005);
 }
 
 // Sizes come from the server's overview, saturated at the 64-bit limits: the totals of an

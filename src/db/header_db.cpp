@@ -414,8 +414,8 @@ bool HeaderDatabase::OpenFile() {
     // commits are in the WAL file, which the kernel holds); a power loss may cost the last
     // commits but not the file.
     if (!Exec("PRAGMA page_size=16384") || !Exec("PRAGMA journal_mode=WAL") ||
-        !Exec("PRAGMA synchronous=NORMAL") || !Exec("PRAGMA cache_size=-65536") ||
-        !Exec("PRAGMA temp_store=MEMORY") || !Exec("PRAGMA mmap_size=268435456"))
+        !Exec("PRAGMA synchronous=NORMAL") || !Exec("PRAGMA temp_store=MEMORY") ||
+        !Exec("PRAGMA mmap_size=268435456"))
         return false;
     // The WAL is copied back into the file on a thread of its own (in place of SQLite's
     // checkpoint inside the commit), about every kCheckpointFrames pages.
@@ -428,10 +428,13 @@ bool HeaderDatabase::OpenFile() {
         return false;
     if (version != kSchemaVersion && !CreateOrConvertTables())
         return false;
-    int64_t kb = 0;
-    if (!SumKilobytes(kb))
+    int64_t kb = 0, attachments = 0;
+    if (!SumKilobytes(kb) ||
+        !QueryInt("SELECT coalesce(max(partkey),0) FROM Attachment", attachments))
         return false;
     kb_total_ = kb;
+    cache_kib_ = 0;
+    SizePageCache(attachments);
     highest_seen_ = 0;
     highest_known_ = false;
     return true;
@@ -657,7 +660,21 @@ bool HeaderDatabase::Commit() {
     if (!Exec("COMMIT"))
         return Fail("commit");
     in_txn_ = false;
+    if (next_partkey_ > 0)
+        SizePageCache(next_partkey_ - 1);
     return true;
+}
+
+// SQLite keeps every page it read or wrote until the cache is full, so a cache larger than
+// what merges touch again only costs memory, which a scan into a new file takes fresh page
+// after page. What they touch again is about half a KiB of rows and index entries per
+// attachment, and the open transaction's pages: the cache grows with the attachments
+// (numbered by partkey) from 16 MiB up to 64 MiB.
+void HeaderDatabase::SizePageCache(int64_t attachments) {
+    constexpr int64_t kMinKib = 16 * 1024, kMaxKib = 64 * 1024;
+    const int64_t kib = std::clamp(kMinKib + attachments / 2, kMinKib, kMaxKib);
+    if (kib > cache_kib_ && Exec(("PRAGMA cache_size=-" + std::to_string(kib)).c_str()))
+        cache_kib_ = kib;
 }
 
 // Commits unless an open batch may take more (only for batchable operations).

@@ -277,6 +277,7 @@ class HeaderDatabase {
     bool RemoveLocked(const Attachment& attachment);
     bool GroupsQuery(const ViewQuery& query, int64_t first, int64_t count, std::vector<Group>& out);
     bool SumKilobytes(int64_t& kb);
+    void SizePageCache(int64_t attachments);
     bool PutScanChunk(const std::string& server, const ArticleRange& chunk);
 
     DbEnv env_;
@@ -314,6 +315,7 @@ class HeaderDatabase {
     // thousands of attachments a second, and fresh buffers would each be paged in anew.
     std::vector<Pending::Parts> spare_parts_;
     std::string run_buffer_;        // WriteRuns' run in the stored form
+    int64_t cache_kib_ = 0;         // the page cache's size
     size_t last_scanned_slot_ = 0;  // the pending attachment of the last scanned article
     bool parts_damaged_ = false;    // stored parts could not be read
     bool highest_known_ = false;

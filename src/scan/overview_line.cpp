@@ -53,14 +53,14 @@ OverviewFields SplitOverviewLine(std::string_view line) {
 
 void ParseOverviewFields(const OverviewFields& fields, OverviewRecord& record) {
     record.number = ReadOverviewNumber(fields.number);
-    record.from.assign(fields.from);
+    record.from = fields.from;
     record.date = fields.date.empty() ? 0 : ParseOverviewDate(fields.date);
-    record.message_id.assign(fields.message_id);
+    record.message_id = fields.message_id;
     record.bytes = ReadOverviewNumber(fields.bytes);
     record.lines = ReadOverviewNumber(fields.lines);
 
     SubjectCounter counter = ParseSubjectCounter(fields.subject);
-    record.subject.assign(counter.name);
+    record.subject = counter.name;
     record.part_number = counter.part_number;
     record.part_total = counter.part_total;
 }

@@ -11,21 +11,33 @@ ScanMerger::~ScanMerger() {
     Finish();
 }
 
-OverviewRecord& ScanMerger::Next() {
-    Batch& b = *filling_;
-    if (b.size == b.records.size())
-        b.records.emplace_back();
-    return b.records[b.size];
-}
-
 // The article is derived here, on the reader's thread, which has time to spare while the
 // merge thread writes.
-void ScanMerger::Add() {
-    Batch& b = *filling_;
+void ScanMerger::Add(const OverviewRecord& record) {
+    const size_t size = record.subject.size() + record.from.size() + record.message_id.size();
+    if (filling_->text.size() + size > filling_->text.capacity()) {
+        if (!filling_->articles.empty())
+            Send();
+        filling_->text.reserve(size);  // only a line longer than a batch's room grows it
+    }
+    std::string& text = filling_->text;
+    const size_t start = text.size();
+    auto keep = [&text](std::string_view view) {
+        const size_t at = text.size();
+        text.append(view);
+        return std::string_view(text).substr(at, view.size());
+    };
+    OverviewRecord kept = record;
+    kept.subject = keep(record.subject);
+    kept.from = keep(record.from);
+    kept.message_id = keep(record.message_id);
     ScannedArticle article;
-    if (ToScannedArticle(b.records[b.size], article))
-        b.articles.push_back(article);
-    if (++b.size == kBatchLines)
+    if (!ToScannedArticle(kept, article)) {
+        text.resize(start);
+        return;
+    }
+    filling_->articles.push_back(article);
+    if (filling_->articles.size() == kBatchLines)
         Send();
 }
 
@@ -44,7 +56,7 @@ void ScanMerger::Send() {
 
 bool ScanMerger::Finish() {
     if (thread_.joinable()) {
-        if (filling_->size > 0)
+        if (!filling_->articles.empty())
             Send();
         {
             std::lock_guard lock(mutex_);
@@ -67,7 +79,7 @@ void ScanMerger::Run() {
         lock.unlock();
         if (!failed() && !db_->StoreScanned(batch->articles, group_.downloaddir, group_.name))
             failed_.store(true, std::memory_order_release);
-        batch->size = 0;
+        batch->text.clear();
         batch->articles.clear();
         lock.lock();
         free_.push_back(std::move(batch));

@@ -253,12 +253,12 @@ ServerResult ScanServerOnce(WorkerState& state, const ScanTarget& target, int sl
                 ++new_lines;
             if (!filter.Accepts(fields.subject, fields.from))
                 continue;
-            OverviewRecord& record = merger.Next();
+            OverviewRecord record;
             ParseOverviewFields(fields, record);
             if (record.date > 0 && record.date < expiry_cutoff)
                 continue;  // older than the headers kept
             state.ThrottleIfOverLimit(slot_index, limit_kbps);
-            merger.Add();
+            merger.Add(record);
             if (merger.failed())
                 return store_failed();
         }

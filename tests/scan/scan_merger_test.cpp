@@ -114,8 +114,9 @@ void StoreEachAtOnce(Store& store, const std::vector<std::string>& lines) {
 bool StoreThroughMerger(Store& store, const std::vector<std::string>& lines) {
     ScanMerger merger(store.group.db, store.group);
     for (const std::string& line : lines) {
-        ParseOverviewFields(SplitOverviewLine(line), merger.Next());
-        merger.Add();
+        OverviewRecord record;
+        ParseOverviewFields(SplitOverviewLine(line), record);
+        merger.Add(record);
     }
     return merger.Finish();
 }

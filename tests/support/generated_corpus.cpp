@@ -12,8 +12,8 @@
 #endif
 
 #include <algorithm>
-#include <charconv>
 #include <bit>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <ctime>

@@ -53,9 +53,9 @@ void ParseOverviewFields(const OverviewFields& fields, OverviewRecord& record);
 OverviewRecord ParseOverviewLine(std::string_view line);
 
 // The article one overview line contributes to a group's database, and what names its
-// attachment, for HeaderDatabase::StoreScanned, viewing the texts `record` views: a single-part
-// post is keyed by its Message-ID, a multi-part one by its name. False when the line cannot name an
-// article: its Message-ID is empty or holds control characters.
+// attachment, for HeaderDatabase::StoreScanned, as views into the texts `record` views: a
+// single-part post is keyed by its Message-ID, a multi-part one by its name. False when the
+// line cannot name an article: its Message-ID is empty or holds control characters.
 bool ToScannedArticle(const OverviewRecord& record, ScannedArticle& out);
 
 }  // namespace qs

@@ -5,8 +5,9 @@
 // Invariants: reading never leaves the input and always ends; every part of a plain run lies
 // within the input, packs again into bytes that read back as the same part, and MessageIdAt
 // finds its Message-ID at the offset the reader gave; a run that reads to its end without
-// error reads the same when its parts are packed again, in either form.
+// error reads the same when its parts are packed again, in either form or run by run.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -73,6 +74,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         ExpectParts(plain, parts);
         ExpectParts(packed, parts);
+        // Built run by run, as a merge collects them: the runs read back in turn, and every
+        // part is found by its place.
+        qs::part_runs::RunBuilder builder;
+        for (const Part& p : parts)
+            builder.Add(p.packed());
+        QS_FUZZ_CHECK(builder.parts() == parts.size());
+        size_t next = 0;
+        for (size_t i = 0; i < builder.runs(); ++i) {
+            const size_t end = std::min(parts.size(), next + qs::part_runs::kRunParts);
+            ExpectParts(std::string(builder.run(i)),
+                        std::vector<Part>(parts.begin() + static_cast<ptrdiff_t>(next),
+                                          parts.begin() + static_cast<ptrdiff_t>(end)));
+            next = end;
+        }
+        QS_FUZZ_CHECK(next == parts.size());
+        for (size_t k = 0; k < parts.size(); ++k)
+            QS_FUZZ_CHECK(builder.HasMessageId(k, parts[k].message_id));
     }
     return 0;
 }

@@ -479,19 +479,19 @@ bool HeaderDatabase::ConvertPartRowsToRuns() {
                                  "SELECT partkey,MessageId,ArticleId,lines,bytes,partnum "
                                  "FROM MessageVars_rows ORDER BY partkey",
                                  -1, &read, nullptr) == SQLITE_OK;
-    std::string packed;  // the parts of one attachment
+    part_runs::RunBuilder packed;  // the parts of one attachment
     int64_t partkey = 0;
     int rc = SQLITE_DONE;
     while (ok && (rc = sqlite3_step(read)) == SQLITE_ROW) {
         const int64_t key = sqlite3_column_int64(read, 0);
         if (key != partkey) {
             ok = WriteRuns(partkey, 0, packed);
-            packed.clear();
+            packed.Clear();
             partkey = key;
         }
         const std::string id = ColText(read, 1);
-        part_runs::Append(packed, {id, sqlite3_column_int64(read, 2), sqlite3_column_int64(read, 3),
-                                   sqlite3_column_int64(read, 4), sqlite3_column_int(read, 5)});
+        packed.Add({id, sqlite3_column_int64(read, 2), sqlite3_column_int64(read, 3),
+                    sqlite3_column_int64(read, 4), sqlite3_column_int(read, 5)});
     }
     ok = ok && rc == SQLITE_DONE && WriteRuns(partkey, 0, packed);
     sqlite3_finalize(read);
@@ -820,16 +820,17 @@ bool HeaderDatabase::NextPartKey(int64_t& out) {
 
 namespace {
 
-// A reference to a packed part of a pending attachment: whether it is stored or new, and
-// where in those parts it starts.
-uint64_t PartRef(bool stored, size_t offset) {
-    return (static_cast<uint64_t>(offset) << 1) | (stored ? 1 : 0);
+// A reference to a part of a pending attachment: for a stored part, where it starts in the
+// stored parts; for a new one, how many new parts came before it.
+uint64_t PartRef(bool stored, size_t place) {
+    return (static_cast<uint64_t>(place) << 1) | (stored ? 1 : 0);
 }
 
 // Whether the part `ref` refers to has the Message-ID `id`.
-bool SameId(const std::string& fresh, const std::string& stored, uint64_t ref,
+bool SameId(const part_runs::RunBuilder& fresh, const std::string& stored, uint64_t ref,
             std::string_view id) {
-    return part_runs::MessageIdAt((ref & 1) ? stored : fresh, static_cast<size_t>(ref >> 1)) == id;
+    const auto place = static_cast<size_t>(ref >> 1);
+    return (ref & 1) ? part_runs::MessageIdAt(stored, place) == id : fresh.HasMessageId(place, id);
 }
 
 }  // namespace
@@ -868,13 +869,12 @@ bool HeaderDatabase::AddPart(size_t slot, const part_runs::PackedPart& part, boo
     if (pending_[slot].rowid != 0 && !pending_[slot].stored_read && !ReadStoredRuns(slot))
         return false;
     Pending::Parts& parts = pending_[slot].parts;
-    const size_t offset = parts.fresh.size();
     added = parts.ids.Insert(
-        PartIdIndex::Hash(part.message_id), PartRef(false, offset),
+        PartIdIndex::Hash(part.message_id), PartRef(false, parts.fresh.parts()),
         [&](uint64_t ref) { return SameId(parts.fresh, parts.stored, ref, part.message_id); });
     if (!added)
         return true;
-    part_runs::Append(parts.fresh, part);
+    parts.fresh.Add(part);
     if (part.article_id > highest_seen_.load(std::memory_order_relaxed))
         highest_seen_.store(part.article_id, std::memory_order_relaxed);
     ++txn_parts_;
@@ -920,44 +920,27 @@ bool HeaderDatabase::ReadStoredRuns(size_t slot) {
     return true;
 }
 
-// Writes the parts `packed` (a plain run) as stored runs of up to kRunParts parts of
-// attachment partkey, numbered on from last_seq.
-bool HeaderDatabase::WriteRuns(int64_t partkey, int64_t last_seq, const std::string& packed) {
-    if (packed.empty())
+// Writes the runs of attachment partkey, numbered on from last_seq.
+bool HeaderDatabase::WriteRuns(int64_t partkey, int64_t last_seq,
+                               const part_runs::RunBuilder& runs) {
+    if (runs.runs() == 0)
         return true;
     sqlite3_stmt* s = Stmt(insert_run_stmt_, kInsertRunSql);
     if (!s)
         return false;
-    int64_t seq = last_seq;
-    std::string& run = run_buffer_;
-    part_runs::Reader reader(packed);
-    part_runs::PackedPart part, previous;
-    int count = 0;
-    int64_t highest = 0;
-    auto write = [&] {
+    for (size_t i = 0; i < runs.runs(); ++i) {
+        const std::string_view run = runs.run(i);
         if (run.size() > static_cast<size_t>(std::numeric_limits<int>::max()))
             return false;  // Message-IDs of a size no server gives
         StmtScope scope{s};
         sqlite3_bind_int64(s, 1, partkey);
-        sqlite3_bind_int64(s, 2, ++seq);
-        sqlite3_bind_int64(s, 3, highest);
+        sqlite3_bind_int64(s, 2, last_seq + static_cast<int64_t>(i) + 1);
+        sqlite3_bind_int64(s, 3, runs.highest(i));
         sqlite3_bind_blob(s, 4, run.data(), static_cast<int>(run.size()), SQLITE_STATIC);
-        const bool ok = sqlite3_step(s) == SQLITE_DONE;
-        run.clear();
-        count = 0;
-        highest = 0;
-        return ok;
-    };
-    run.clear();
-    while (reader.Next(part)) {
-        if (count == part_runs::kRunParts && !write())
+        if (sqlite3_step(s) != SQLITE_DONE)
             return false;
-        part_runs::AppendStored(run, part, count > 0 ? &previous : nullptr);
-        previous = part;  // a plain run's parts point into `packed`, which stays
-        highest = std::max(highest, part.article_id);
-        ++count;
     }
-    return reader.ok() && write();
+    return true;
 }
 
 void HeaderDatabase::DropPending() {
@@ -969,7 +952,7 @@ void HeaderDatabase::DropPending() {
         if (batch_depth_ == 0 || spare_parts_.size() >= kSpareBuffers ||
             p.parts.fresh.capacity() + p.parts.stored.capacity() > kSpareBytes)
             continue;
-        p.parts.fresh.clear();
+        p.parts.fresh.Clear();
         p.parts.stored.clear();
         p.parts.ids.Clear();
         spare_parts_.push_back(std::move(p.parts));

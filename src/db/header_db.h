@@ -212,8 +212,8 @@ class HeaderDatabase {
         // stored attachment's runs, read when a part is first added, and its last run's
         // number; and every part of the two by Message-ID.
         struct Parts {
-            std::string fresh;
-            std::string stored;
+            part_runs::RunBuilder fresh;
+            std::string stored;  // plain: a part is read at its offset
             PartIdIndex ids;
         };
         Parts parts;
@@ -259,7 +259,7 @@ class HeaderDatabase {
     size_t AddPending(Pending&& p, std::string_view id);
     bool AddPart(size_t slot, const part_runs::PackedPart& part, bool& added);
     bool ReadStoredRuns(size_t slot);
-    bool WriteRuns(int64_t partkey, int64_t last_seq, const std::string& packed);
+    bool WriteRuns(int64_t partkey, int64_t last_seq, const part_runs::RunBuilder& runs);
     void DropPending();
     bool MergeLocked(const MessageVars* part, const Attachment& attachment);
     bool MergeScanned(const ScannedArticle& article, const std::string& dir,
@@ -314,7 +314,6 @@ class HeaderDatabase {
     // Emptied part buffers of earlier transactions, while a batch is open: a scan commits
     // thousands of attachments a second, and fresh buffers would each be paged in anew.
     std::vector<Pending::Parts> spare_parts_;
-    std::string run_buffer_;        // WriteRuns' run in the stored form
     int64_t cache_kib_ = 0;         // the page cache's size
     size_t last_scanned_slot_ = 0;  // the pending attachment of the last scanned article
     bool parts_damaged_ = false;    // stored parts could not be read

@@ -156,4 +156,39 @@ bool Reader::NextStored(PackedPart& out) {
     return true;
 }
 
+void RunBuilder::Add(const PackedPart& part) {
+    const bool first = parts_ % kRunParts == 0;
+    if (first)
+        runs_.push_back(Run{bytes_.size(), 0});
+    // The builder may have moved since the last part: its Message-ID is pointed to anew.
+    last_.message_id = last_id_;
+    AppendStored(bytes_, part, first ? nullptr : &last_);
+    runs_.back().highest = std::max(runs_.back().highest, part.article_id);
+    last_id_.assign(part.message_id);
+    last_ = part;
+    ++parts_;
+}
+
+std::string_view RunBuilder::run(size_t index) const {
+    const size_t end = index + 1 < runs_.size() ? runs_[index + 1].start : bytes_.size();
+    return std::string_view(bytes_).substr(runs_[index].start, end - runs_[index].start);
+}
+
+bool RunBuilder::HasMessageId(size_t ordinal, std::string_view id) const {
+    if (ordinal >= parts_)
+        return false;
+    Reader reader(run(ordinal / kRunParts));
+    PackedPart part;
+    for (size_t i = 0; i <= ordinal % kRunParts; ++i)
+        if (!reader.Next(part))
+            return false;
+    return part.message_id == id;
+}
+
+void RunBuilder::Clear() {
+    bytes_.clear();
+    runs_.clear();
+    parts_ = 0;
+}
+
 }  // namespace qs::part_runs

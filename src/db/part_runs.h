@@ -23,6 +23,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace qs::part_runs {
 
@@ -74,6 +75,35 @@ class Reader {
     // A stored run's part before the next: its Message-ID and numbers.
     std::string id_, next_id_;
     PackedPart previous_{{}, 0, 0, 0, 0};
+};
+
+// Packs parts into stored runs of up to kRunParts parts each, one run after another in one
+// buffer: the parts a transaction adds to one attachment.
+class RunBuilder {
+  public:
+    void Add(const PackedPart& part);
+    size_t parts() const { return parts_; }
+    size_t runs() const { return runs_.size(); }
+    std::string_view run(size_t index) const;
+    int64_t highest(size_t index) const { return runs_[index].highest; }
+    // Whether the part added as the `ordinal`-th has the Message-ID `id`; reads its run from
+    // the start, at most kRunParts parts.
+    bool HasMessageId(size_t ordinal, std::string_view id) const;
+    size_t capacity() const { return bytes_.capacity(); }
+    // Empties it, keeping the buffers.
+    void Clear();
+
+  private:
+    struct Run {
+        size_t start = 0;     // where its bytes begin
+        int64_t highest = 0;  // its highest ArticleId (0 at the least)
+    };
+    std::string bytes_;
+    std::vector<Run> runs_;
+    size_t parts_ = 0;
+    // The last part added, which the next is packed against (its Message-ID in last_id_).
+    std::string last_id_;
+    PackedPart last_;
 };
 
 }  // namespace qs::part_runs

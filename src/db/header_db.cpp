@@ -155,6 +155,13 @@ std::string ColText(sqlite3_stmt* s, int i) {
     return p ? std::string(p, static_cast<size_t>(sqlite3_column_bytes(s, i))) : std::string();
 }
 
+// A blob column of the current row, valid until the statement steps on.
+std::string_view ColBlob(sqlite3_stmt* s, int i) {
+    const auto* p = static_cast<const char*>(sqlite3_column_blob(s, i));
+    return p ? std::string_view(p, static_cast<size_t>(sqlite3_column_bytes(s, i)))
+             : std::string_view();
+}
+
 void ReadAttachment(sqlite3_stmt* s, int c, Attachment& a) {
     a.state = sqlite3_column_int(s, c + 0);
     a.email = ColText(s, c + 1);
@@ -895,10 +902,7 @@ bool HeaderDatabase::ReadStoredRuns(size_t slot) {
     int rc;
     while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
         p.last_seq = sqlite3_column_int64(s, 0);
-        const void* blob = sqlite3_column_blob(s, 1);
-        part_runs::Reader reader(
-            std::string_view(static_cast<const char*>(blob),
-                             blob ? static_cast<size_t>(sqlite3_column_bytes(s, 1)) : 0));
+        part_runs::Reader reader(ColBlob(s, 1));
         part_runs::PackedPart part;
         while (reader.Next(part)) {
             parts.ids.Insert(PartIdIndex::Hash(part.message_id), PartRef(true, parts.stored.size()),
@@ -1158,10 +1162,7 @@ bool HeaderDatabase::LoadParts(Attachment& attachment) {
         BindText(s, 1, attachment.Id);
         int rc;
         while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
-            const void* blob = sqlite3_column_blob(s, 0);
-            part_runs::Reader reader(
-                std::string_view(static_cast<const char*>(blob),
-                                 blob ? static_cast<size_t>(sqlite3_column_bytes(s, 0)) : 0));
+            part_runs::Reader reader(ColBlob(s, 0));
             part_runs::PackedPart part;
             while (reader.Next(part)) {
                 MessageVars mv;

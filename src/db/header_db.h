@@ -208,8 +208,8 @@ class HeaderDatabase {
         int64_t partkey = 0;
         int stored_state = 0;
         std::string stored_reason;
-        // The parts this transaction adds, packed (written as runs when it commits); a
-        // stored attachment's runs, read when a part is first added, and its last run's
+        // The parts this transaction adds, packed into the runs it writes when it commits;
+        // a stored attachment's parts, read when a part is first added, and its last run's
         // number; and every part of the two by Message-ID.
         struct Parts {
             part_runs::RunBuilder fresh;

@@ -6,11 +6,11 @@
 // run instead of one per part is most of a scan's write time saved.
 //
 // A run has two forms.
-// - Plain, the form held in memory while parts are merged: each part is the Message-ID's
-//   length and bytes, then ArticleId, lines, bytes and partnum, each number as a
-//   variable-length integer (7 bits a byte, low bits first, the sign folded into the lowest
-//   bit). A part can be read at its offset, and plain runs laid end to end read as one.
-//   Files of earlier builds store their runs in this form.
+// - Plain, the form a merge holds an attachment's stored parts in: each part is the
+//   Message-ID's length and bytes, then ArticleId, lines, bytes and partnum, each number as
+//   a variable-length integer (7 bits a byte, low bits first, the sign folded into the
+//   lowest bit). A part can be read at its offset, and plain runs laid end to end read as
+//   one. Files of earlier builds store their runs in this form.
 // - Stored, the form written to the file: kStoredMark, then each part against the one before
 //   it in the run. Its Message-ID is the length of the start and of the end it shares with
 //   the one before, then the length and bytes of what lies between; its numbers are their

@@ -1,11 +1,84 @@
 #include "scan/scan_merger.h"
 
+#include <deque>
+#include <map>
+#include <mutex>
+#include <thread>
+#include <utility>
+
 namespace qs {
 
+// The merge thread of one database: stores the batches of every merger writing into it, in
+// the order they were handed on. It runs while a merger holds it; the last one to let go
+// ends it (every batch is stored by then: a merger finishes before it lets go).
+class ScanMerger::MergeThread {
+  public:
+    explicit MergeThread(std::shared_ptr<HeaderDatabase> db) : db_(std::move(db)) {
+        thread_ = std::thread([this] { Run(); });
+    }
+    ~MergeThread() {
+        {
+            std::lock_guard lock(mutex_);
+            stopping_ = true;
+        }
+        queued_cv_.notify_one();
+        thread_.join();
+    }
+    MergeThread(const MergeThread&) = delete;
+    MergeThread& operator=(const MergeThread&) = delete;
+
+    // The running merge thread of `db`, or a new one.
+    static std::shared_ptr<MergeThread> Of(const std::shared_ptr<HeaderDatabase>& db) {
+        static std::mutex registry_mutex;
+        static std::map<const HeaderDatabase*, std::weak_ptr<MergeThread>> registry;
+        std::lock_guard lock(registry_mutex);
+        std::erase_if(registry, [](const auto& entry) { return entry.second.expired(); });
+        std::weak_ptr<MergeThread>& entry = registry[db.get()];
+        std::shared_ptr<MergeThread> thread = entry.lock();
+        if (!thread) {
+            thread = std::make_shared<MergeThread>(db);
+            entry = thread;
+        }
+        return thread;
+    }
+
+    HeaderDatabase& db() { return *db_; }
+    std::mutex& mutex() { return mutex_; }
+    // Called with mutex() held.
+    void Queue(ScanMerger* merger, std::unique_ptr<Batch> batch) {
+        queue_.emplace_back(merger, std::move(batch));
+        queued_cv_.notify_one();
+    }
+
+  private:
+    void Run() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            queued_cv_.wait(lock, [this] { return !queue_.empty() || stopping_; });
+            if (queue_.empty())
+                return;  // stopping, and every batch is stored
+            auto [merger, batch] = std::move(queue_.front());
+            queue_.pop_front();
+            lock.unlock();
+            merger->Store(*batch);
+            lock.lock();
+            // The merger may end as soon as the lock is let go: it is not touched after that.
+            merger->free_.push_back(std::move(batch));
+            --merger->in_flight_;
+            merger->settled_cv_.notify_one();
+        }
+    }
+
+    std::shared_ptr<HeaderDatabase> db_;
+    std::mutex mutex_;
+    std::condition_variable queued_cv_;
+    std::deque<std::pair<ScanMerger*, std::unique_ptr<Batch>>> queue_;
+    bool stopping_ = false;
+    std::thread thread_;
+};
+
 ScanMerger::ScanMerger(std::shared_ptr<HeaderDatabase> db, const Group& group)
-    : db_(std::move(db)), group_(group), filling_(std::make_unique<Batch>()) {
-    thread_ = std::thread([this] { Run(); });
-}
+    : group_(group), merge_(MergeThread::Of(db)), filling_(std::make_unique<Batch>()) {}
 
 ScanMerger::~ScanMerger() {
     Finish();
@@ -42,49 +115,33 @@ void ScanMerger::Add(const OverviewRecord& record) {
 }
 
 void ScanMerger::Send() {
-    std::unique_lock lock(mutex_);
-    freed_cv_.wait(lock, [this] { return queue_.size() < kQueuedBatches; });
-    queue_.push_back(std::move(filling_));
-    if (free_.empty()) {
-        filling_ = std::make_unique<Batch>();
-    } else {
-        filling_ = std::move(free_.back());
-        free_.pop_back();
+    std::unique_ptr<Batch> next;
+    {
+        std::unique_lock lock(merge_->mutex());
+        settled_cv_.wait(lock, [this] { return in_flight_ < kQueuedBatches; });
+        ++in_flight_;
+        merge_->Queue(this, std::move(filling_));
+        if (!free_.empty()) {
+            next = std::move(free_.back());
+            free_.pop_back();
+        }
     }
-    queued_cv_.notify_one();
+    filling_ = next ? std::move(next) : std::make_unique<Batch>();
 }
 
 bool ScanMerger::Finish() {
-    if (thread_.joinable()) {
-        if (!filling_->articles.empty())
-            Send();
-        {
-            std::lock_guard lock(mutex_);
-            finishing_ = true;
-        }
-        queued_cv_.notify_one();
-        thread_.join();
-    }
+    if (!filling_->articles.empty())
+        Send();
+    std::unique_lock lock(merge_->mutex());
+    settled_cv_.wait(lock, [this] { return in_flight_ == 0; });
     return !failed();
 }
 
-void ScanMerger::Run() {
-    std::unique_lock lock(mutex_);
-    for (;;) {
-        queued_cv_.wait(lock, [this] { return !queue_.empty() || finishing_; });
-        if (queue_.empty())
-            return;  // finishing, and every batch is stored
-        std::unique_ptr<Batch> batch = std::move(queue_.front());
-        queue_.pop_front();
-        lock.unlock();
-        if (!failed() && !db_->StoreScanned(batch->articles, group_.downloaddir, group_.name))
-            failed_.store(true, std::memory_order_release);
-        batch->text.clear();
-        batch->articles.clear();
-        lock.lock();
-        free_.push_back(std::move(batch));
-        freed_cv_.notify_one();
-    }
+void ScanMerger::Store(Batch& batch) {
+    if (!failed() && !merge_->db().StoreScanned(batch.articles, group_.downloaddir, group_.name))
+        failed_.store(true, std::memory_order_release);
+    batch.text.clear();
+    batch.articles.clear();
 }
 
 }  // namespace qs

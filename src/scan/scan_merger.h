@@ -3,11 +3,8 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstddef>
-#include <deque>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "db/header_db.h"
@@ -24,6 +21,11 @@ namespace qs {
 // another core, and texts in one run cross between the cores' caches faster than texts
 // scattered over the heap.
 //
+// The mergers of one database (the chunks of a scan read at once) share one merge thread.
+// The database takes one writer at a time anyway: merge threads of their own would only take
+// turns at its lock, and each change of hands costs a wake-up and the caches of the other
+// core, on the path that bounds a scan's speed.
+//
 // The lines are stored in the order they were added, exactly as storing each one at once
 // would store them. After a refused write nothing more is stored: failed() turns true and
 // the lines behind the failed one are dropped, as a sequential scan stops at that line.
@@ -31,7 +33,7 @@ class ScanMerger {
   public:
     static constexpr size_t kBatchLines = 1024;
     static constexpr size_t kBatchTextBytes = 256 * 1024;  // room for the texts of a batch
-    static constexpr size_t kQueuedBatches = 8;
+    static constexpr size_t kQueuedBatches = 8;            // of each merger
 
     ScanMerger(std::shared_ptr<HeaderDatabase> db, const Group& group);
     // Stores what was added (as Finish does).
@@ -58,22 +60,21 @@ class ScanMerger {
         std::string text;
         std::vector<ScannedArticle> articles;
     };
+    class MergeThread;
 
     void Send();
-    void Run();
+    // Merge thread: stores a batch of this merger's, unless a write was refused before.
+    void Store(Batch& batch);
 
-    std::shared_ptr<HeaderDatabase> db_;
     const Group& group_;
+    std::shared_ptr<MergeThread> merge_;
     std::unique_ptr<Batch> filling_;
 
-    std::mutex mutex_;
-    std::condition_variable queued_cv_;  // the merge thread waits for a batch or the end
-    std::condition_variable freed_cv_;   // the reader waits for room in the queue
-    std::deque<std::unique_ptr<Batch>> queue_;
+    // Guarded by the merge thread's mutex.
     std::vector<std::unique_ptr<Batch>> free_;
-    bool finishing_ = false;
+    size_t in_flight_ = 0;                // batches handed on and not stored yet
+    std::condition_variable settled_cv_;  // the reader waits for room or for the last batch
     std::atomic<bool> failed_{false};
-    std::thread thread_;
 };
 
 }  // namespace qs

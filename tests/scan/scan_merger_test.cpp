@@ -1,12 +1,15 @@
 // The merge thread of a scan stores what storing each line at once stores, in the same
-// order, and after a refused write stores nothing more.
+// order, and after a refused write stores nothing more; the mergers of one database (the
+// chunks of a scan) store through it together.
 
 #include "scan/scan_merger.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/temp_dir.h"
@@ -136,6 +139,39 @@ TEST(ScanMerger, StoresWhatStoringEachLineAtOnceStores) {
     EXPECT_GT(expected.size(), 800u);
     EXPECT_EQ(merged.Contents(), expected);
     EXPECT_EQ(merged.group.db->HighestArticleId(), sequential.group.db->HighestArticleId());
+}
+
+// Two mergers of one database at once, as the chunks of a scan: the lines of each are all
+// stored, as storing one merger's lines after the other's stores them.
+TEST(ScanMerger, MergersOfOneDatabaseStoreTogether) {
+    const std::vector<std::string> first = Lines();
+    std::vector<std::string> second = first;  // the same posts under other names
+    for (std::string& line : second) {
+        for (auto [from, to] : {std::pair{"set", "other"}, {"single", "lone"}, {"<m", "<n"}}) {
+            for (size_t at = line.find(from); at != std::string::npos; at = line.find(from, at))
+                line.replace(at, std::string_view(from).size(), to);
+        }
+    }
+    Store sequential, merged;
+    {
+        DbBatch batch(sequential.group.db);
+        StoreEachAtOnce(sequential, first);
+        StoreEachAtOnce(sequential, second);
+    }
+    bool stored_first = false, stored_second = false;
+    {
+        DbBatch batch(merged.group.db);
+        std::thread other([&] { stored_second = StoreThroughMerger(merged, second); });
+        stored_first = StoreThroughMerger(merged, first);
+        other.join();
+    }
+    EXPECT_TRUE(stored_first);
+    EXPECT_TRUE(stored_second);
+    std::vector<std::string> expected = sequential.Contents(), got = merged.Contents();
+    std::sort(expected.begin(), expected.end());
+    std::sort(got.begin(), got.end());
+    EXPECT_GT(expected.size(), 1600u);
+    EXPECT_EQ(got, expected);
 }
 
 // Each write commits at once here, so the lines before the refused one stay stored.

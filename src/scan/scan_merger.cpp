@@ -44,10 +44,18 @@ class ScanMerger::MergeThread {
 
     HeaderDatabase& db() { return *db_; }
     std::mutex& mutex() { return mutex_; }
+    // Waits for room in the queue, queues the batch and returns an emptied one, if any.
     // Called with mutex() held.
-    void Queue(ScanMerger* merger, std::unique_ptr<Batch> batch) {
+    std::unique_ptr<Batch> Queue(std::unique_lock<std::mutex>& lock, ScanMerger* merger,
+                                 std::unique_ptr<Batch> batch) {
+        room_cv_.wait(lock, [this] { return queue_.size() < kQueuedBatches; });
         queue_.emplace_back(merger, std::move(batch));
         queued_cv_.notify_one();
+        if (free_.empty())
+            return nullptr;
+        std::unique_ptr<Batch> emptied = std::move(free_.back());
+        free_.pop_back();
+        return emptied;
     }
 
   private:
@@ -59,11 +67,12 @@ class ScanMerger::MergeThread {
                 return;  // stopping, and every batch is stored
             auto [merger, batch] = std::move(queue_.front());
             queue_.pop_front();
+            room_cv_.notify_one();
             lock.unlock();
             merger->Store(*batch);
             lock.lock();
+            free_.push_back(std::move(batch));
             // The merger may end as soon as the lock is let go: it is not touched after that.
-            merger->free_.push_back(std::move(batch));
             --merger->in_flight_;
             merger->settled_cv_.notify_one();
         }
@@ -71,8 +80,10 @@ class ScanMerger::MergeThread {
 
     std::shared_ptr<HeaderDatabase> db_;
     std::mutex mutex_;
-    std::condition_variable queued_cv_;
+    std::condition_variable queued_cv_;  // the merge thread waits for a batch or the end
+    std::condition_variable room_cv_;    // readers wait for room in the queue
     std::deque<std::pair<ScanMerger*, std::unique_ptr<Batch>>> queue_;
+    std::vector<std::unique_ptr<Batch>> free_;  // emptied batches, with their buffers
     bool stopping_ = false;
     std::thread thread_;
 };
@@ -118,13 +129,8 @@ void ScanMerger::Send() {
     std::unique_ptr<Batch> next;
     {
         std::unique_lock lock(merge_->mutex());
-        settled_cv_.wait(lock, [this] { return in_flight_ < kQueuedBatches; });
+        next = merge_->Queue(lock, this, std::move(filling_));
         ++in_flight_;
-        merge_->Queue(this, std::move(filling_));
-        if (!free_.empty()) {
-            next = std::move(free_.back());
-            free_.pop_back();
-        }
     }
     filling_ = next ? std::move(next) : std::make_unique<Batch>();
 }

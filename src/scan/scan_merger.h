@@ -33,7 +33,9 @@ class ScanMerger {
   public:
     static constexpr size_t kBatchLines = 1024;
     static constexpr size_t kBatchTextBytes = 256 * 1024;  // room for the texts of a batch
-    static constexpr size_t kQueuedBatches = 8;            // of each merger
+    // Batches queued by all mergers of a database: room for what the readers get through
+    // while the store commits (tens of milliseconds), instead of waiting for it.
+    static constexpr size_t kQueuedBatches = 32;
 
     ScanMerger(std::shared_ptr<HeaderDatabase> db, const Group& group);
     // Stores what was added (as Finish does).
@@ -71,9 +73,8 @@ class ScanMerger {
     std::unique_ptr<Batch> filling_;
 
     // Guarded by the merge thread's mutex.
-    std::vector<std::unique_ptr<Batch>> free_;
     size_t in_flight_ = 0;                // batches handed on and not stored yet
-    std::condition_variable settled_cv_;  // the reader waits for room or for the last batch
+    std::condition_variable settled_cv_;  // Finish waits for the last batch
     std::atomic<bool> failed_{false};
 };
 

@@ -46,6 +46,28 @@ GroupReply ReadNumbers(std::string_view line) {
 
 enum class ServerResult { Done, Failed, Retry };
 
+// The received bytes of a scan, handed to the slot's counter every 100 lines and when the
+// loop ends. The counter is a locked add that waits for the reader's earlier writes: once
+// a line it cost as much as splitting the line into its fields.
+class ReceivedBytes {
+  public:
+    explicit ReceivedBytes(ThreadSlot& slot) : slot_(slot) {}
+    ~ReceivedBytes() { Flush(); }
+    ReceivedBytes(const ReceivedBytes&) = delete;
+    ReceivedBytes& operator=(const ReceivedBytes&) = delete;
+
+    void Add(size_t bytes) { pending_ += static_cast<int64_t>(bytes); }
+    void Flush() {
+        if (pending_ != 0)
+            slot_.received_bytes.fetch_add(pending_, std::memory_order_relaxed);
+        pending_ = 0;
+    }
+
+  private:
+    ThreadSlot& slot_;
+    int64_t pending_ = 0;
+};
+
 // A whole-server pass plans once it knows where it starts: a large range is recorded as
 // chunks, of which this pass reads the first; the rest, and what earlier scans left
 // unread below the start, go to the other workers. False when the record was refused.
@@ -202,12 +224,15 @@ ServerResult ScanServerOnce(WorkerState& state, const ScanTarget& target, int sl
             return true;
         };
         bool read_to_end = false;
+        ReceivedBytes received(slot);
         for (;;) {
             // Read whole (up to the stream's limit), so an over-long line can be skipped alone.
             bool whole = connection->ReadLine(line, kScanLineBuffer, LineMode::Whole);
             LogLine("line: %s\n", line.c_str());
-            if (++counted % 100 == 0)
+            if (++counted % 100 == 0) {
                 slot.StepProgress();
+                received.Flush();
+            }
             if (line == ".\r") {
                 read_to_end = saw_end_line = true;
                 break;
@@ -228,7 +253,7 @@ ServerResult ScanServerOnce(WorkerState& state, const ScanTarget& target, int sl
                 break;
             if (!IsOverviewDataLine(line))
                 continue;
-            slot.received_bytes.fetch_add(static_cast<int64_t>(line.size()));
+            received.Add(line.size());
             if (line.size() >= kScanLineBuffer) {
                 LogLine("Overview line of %zu bytes skipped\n", line.size());
                 continue;
@@ -257,7 +282,10 @@ ServerResult ScanServerOnce(WorkerState& state, const ScanTarget& target, int sl
             ParseOverviewFields(fields, record);
             if (record.date > 0 && record.date < expiry_cutoff)
                 continue;  // older than the headers kept
-            state.ThrottleIfOverLimit(slot_index, limit_kbps);
+            if (limit_kbps > 0) {
+                received.Flush();  // the limit looks at the counter
+                state.ThrottleIfOverLimit(slot_index, limit_kbps);
+            }
             merger.Add(record);
             if (merger.failed())
                 return store_failed();

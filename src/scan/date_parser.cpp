@@ -41,6 +41,48 @@ bool ReadDateWithWeekday(std::string_view text, DateFields& f) {
     return ReadDateFields(text, pos, f);
 }
 
+// "D Mon YYYY HH:MM:SS" or "DD Mon ...", at `pos` and ended by a non-digit: what nearly every
+// server writes, read at fixed places. Gives what ReadDateFields gives for such a text (which
+// reads each number with a general reader, skipping blanks and signs).
+bool ReadUsualDateFields(std::string_view text, size_t pos, DateFields& f) {
+    using scanf_reader::IsDigit;
+    using scanf_reader::IsSpace;
+    constexpr size_t kRest = 18;  // " Mon YYYY HH:MM:SS"
+    if (pos >= text.size() || !IsDigit(text[pos]))
+        return false;
+    int day = text[pos++] - '0';
+    if (pos < text.size() && IsDigit(text[pos]))
+        day = day * 10 + (text[pos++] - '0');
+    if (text.size() - pos < kRest)
+        return false;
+    const char* c = text.data() + pos;
+    auto digits = [c](size_t at, size_t count) {
+        int value = 0;
+        for (size_t i = at; i < at + count; ++i) {
+            if (!IsDigit(c[i]))
+                return -1;
+            value = value * 10 + (c[i] - '0');
+        }
+        return value;
+    };
+    if (c[0] != ' ' || IsSpace(c[1]) || IsSpace(c[2]) || IsSpace(c[3]) || c[4] != ' ' ||
+        c[9] != ' ' || c[12] != ':' || c[15] != ':')
+        return false;
+    if (text.size() - pos > kRest && IsDigit(c[kRest]))
+        return false;  // the seconds go on
+    const int year = digits(5, 4), hour = digits(10, 2), minute = digits(13, 2),
+              second = digits(16, 2);
+    if (year < 0 || hour < 0 || minute < 0 || second < 0)
+        return false;
+    f.day = day;
+    f.month = std::string_view(c + 1, 3);
+    f.year = year;
+    f.hour = hour;
+    f.minute = minute;
+    f.second = second;
+    return true;
+}
+
 std::time_t LocalToTime(int year, int month, int day, int hour, int minute, int second) {
     std::tm tm{};
     tm.tm_mday = day;
@@ -133,7 +175,10 @@ int MonthIndex(std::string_view word) {
 
 int64_t ParseOverviewDate(std::string_view text) {
     DateFields f;
-    if (!ReadDateWithWeekday(text, f)) {
+    size_t first_digit = 0;
+    while (first_digit < text.size() && !scanf_reader::IsDigit(text[first_digit]))
+        ++first_digit;
+    if (!ReadUsualDateFields(text, first_digit, f) && !ReadDateWithWeekday(text, f)) {
         f = DateFields{};
         if (!ReadDateFields(text, 0, f))
             return 0;

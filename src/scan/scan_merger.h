@@ -13,8 +13,8 @@
 
 namespace qs {
 
-// Stores the parsed overview lines of one scan pass on a thread of its own, so that reading
-// the socket never waits on SQLite. The reader fills batches of articles and hands them over
+// Stores the parsed overview lines of one scan pass on a merge thread, so that reading the
+// socket never waits on SQLite. The reader fills batches of articles and hands them over
 // through a bounded queue (it waits only when the store falls that far behind); emptied
 // batches come back with their buffers, so a running scan hardly allocates. A batch holds
 // the texts of its articles one after another in one buffer: the merge thread reads them on

@@ -675,10 +675,10 @@ bool HeaderDatabase::Commit() {
 // SQLite keeps every page it read or wrote until the cache is full, so a cache larger than
 // what merges touch again only costs memory, which a scan into a new file takes fresh page
 // after page. What they touch again is about half a KiB of rows and index entries per
-// attachment, and the open transaction's pages: the cache grows with the attachments
-// (numbered by partkey) from 16 MiB up to 64 MiB.
+// attachment, and the open transaction's pages (a scan's transaction writes about 4 MiB):
+// the cache grows with the attachments (numbered by partkey) from 8 MiB up to 64 MiB.
 void HeaderDatabase::SizePageCache(int64_t attachments) {
-    constexpr int64_t kMinKib = 16 * 1024, kMaxKib = 64 * 1024;
+    constexpr int64_t kMinKib = 8 * 1024, kMaxKib = 64 * 1024;
     const int64_t kib = std::clamp(kMinKib + attachments / 2, kMinKib, kMaxKib);
     if (kib > cache_kib_ && Exec(("PRAGMA cache_size=-" + std::to_string(kib)).c_str()))
         cache_kib_ = kib;

@@ -41,22 +41,6 @@ bool IsUsableMessageId(std::string_view id) {
     return true;
 }
 
-}  // namespace
-
-int64_t ReadOverviewNumber(std::string_view field) {
-    int64_t value = 0;
-    size_t pos = 0;
-    if (!scanf_reader::ReadInt(field, pos, value))
-        return 0;
-    return value;
-}
-
-bool IsOverviewDataLine(std::string_view line) {
-    return !line.empty() && scanf_reader::IsDigit(line.front());
-}
-
-namespace {
-
 // Where the first `wanted` tabs of `line` are (fewer when it has fewer); returns how many.
 // Sixteen bytes a step where SSE2 is there: one search for all of them, instead of one for
 // each short field.
@@ -79,6 +63,18 @@ size_t FindTabs(std::string_view line, size_t* tabs, size_t wanted) {
 }
 
 }  // namespace
+
+int64_t ReadOverviewNumber(std::string_view field) {
+    int64_t value = 0;
+    size_t pos = 0;
+    if (!scanf_reader::ReadInt(field, pos, value))
+        return 0;
+    return value;
+}
+
+bool IsOverviewDataLine(std::string_view line) {
+    return !line.empty() && scanf_reader::IsDigit(line.front());
+}
 
 OverviewFields SplitOverviewLine(std::string_view line) {
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))

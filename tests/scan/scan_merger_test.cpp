@@ -148,7 +148,8 @@ TEST(ScanMerger, MergersOfOneDatabaseStoreTogether) {
     std::vector<std::string> second = first;  // the same posts under other names
     for (std::string& line : second) {
         for (auto [from, to] : {std::pair{"set", "other"}, {"single", "lone"}, {"<m", "<n"}}) {
-            for (size_t at = line.find(from); at != std::string::npos; at = line.find(from, at))
+            for (size_t at = line.find(from); at != std::string::npos;
+                 at = line.find(from, at + std::string_view(to).size()))
                 line.replace(at, std::string_view(from).size(), to);
         }
     }

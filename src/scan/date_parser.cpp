@@ -123,6 +123,11 @@ class HourCache {
         return e.start + minute * 60 + second;
     }
 
+    // While an OverviewDateZone holds the cache, TZ is read again only when it asks.
+    void Hold() { ++holders_; }
+    void Release() { --holders_; }
+    void LookAtZoneAgain() { zone_seen_ = false; }
+
   private:
     struct Entry {
         bool valid = false;
@@ -138,6 +143,9 @@ class HourCache {
     }
 
     void CheckZone() {
+        if (holders_ > 0 && zone_seen_)
+            return;
+        zone_seen_ = true;
         const char* tz = std::getenv("TZ");
         bool has_zone = tz != nullptr;
         if (has_zone == has_zone_ && (!has_zone || zone_ == tz))
@@ -151,7 +159,14 @@ class HourCache {
     Entry entries_[kSlots];
     bool has_zone_ = false;
     std::string zone_;
+    int holders_ = 0;
+    bool zone_seen_ = false;  // since the last LookAtZoneAgain
 };
+
+HourCache& ThreadHourCache() {
+    thread_local HourCache cache;
+    return cache;
+}
 
 }  // namespace
 
@@ -173,6 +188,19 @@ int MonthIndex(std::string_view word) {
     return 12;
 }
 
+OverviewDateZone::OverviewDateZone() {
+    ThreadHourCache().Hold();
+    ThreadHourCache().LookAtZoneAgain();
+}
+
+OverviewDateZone::~OverviewDateZone() {
+    ThreadHourCache().Release();
+}
+
+void OverviewDateZone::LookAgain() {
+    ThreadHourCache().LookAtZoneAgain();
+}
+
 int64_t ParseOverviewDate(std::string_view text) {
     DateFields f;
     size_t first_digit = 0;
@@ -187,8 +215,8 @@ int64_t ParseOverviewDate(std::string_view text) {
     if (year < 1970)
         year += year >= 70 ? 1900 : 2000;
 
-    thread_local HourCache cache;
-    std::time_t t = cache.Convert(year, MonthIndex(f.month), f.day, f.hour, f.minute, f.second);
+    std::time_t t =
+        ThreadHourCache().Convert(year, MonthIndex(f.month), f.day, f.hour, f.minute, f.second);
     // mktime reports a time it cannot represent as -1.
     if (t == static_cast<std::time_t>(-1))
         return 0;

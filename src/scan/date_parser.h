@@ -13,6 +13,19 @@ namespace qs {
 // when the text does not hold all six fields or the time cannot be represented.
 int64_t ParseOverviewDate(std::string_view text);
 
+// ParseOverviewDate reads the TZ variable for every date, to notice a change of zone. While
+// an OverviewDateZone exists on a thread, dates parsed on that thread read it only after
+// LookAgain: a scan parses a million dates a second and asks every hundred lines.
+class OverviewDateZone {
+  public:
+    OverviewDateZone();
+    ~OverviewDateZone();
+    OverviewDateZone(const OverviewDateZone&) = delete;
+    OverviewDateZone& operator=(const OverviewDateZone&) = delete;
+
+    void LookAgain();
+};
+
 // 0..11 for "Jan".."Dec", 12 for anything else.
 int MonthIndex(std::string_view word);
 

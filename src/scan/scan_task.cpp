@@ -10,6 +10,7 @@
 #include "app/text_util.h"
 #include "nntp/server_rotation.h"
 #include "nntp/session.h"
+#include "scan/date_parser.h"
 #include "scan/header_expiry.h"
 #include "scan/header_filter.h"
 #include "scan/overview_line.h"
@@ -225,6 +226,7 @@ ServerResult ScanServerOnce(WorkerState& state, const ScanTarget& target, int sl
         };
         bool read_to_end = false;
         ReceivedBytes received(slot);
+        OverviewDateZone date_zone;
         for (;;) {
             // Read whole (up to the stream's limit), so an over-long line can be skipped alone.
             bool whole = connection->ReadLine(line, kScanLineBuffer, LineMode::Whole);
@@ -232,6 +234,7 @@ ServerResult ScanServerOnce(WorkerState& state, const ScanTarget& target, int sl
             if (++counted % 100 == 0) {
                 slot.StepProgress();
                 received.Flush();
+                date_zone.LookAgain();
             }
             if (line == ".\r") {
                 read_to_end = saw_end_line = true;

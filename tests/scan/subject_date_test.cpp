@@ -151,6 +151,22 @@ TEST_F(OverviewDate, LocalTimeDecidesDaylightSaving) {
     EXPECT_EQ(ParseOverviewDate("Tue, 01 Dec 2026 12:00:00 +0000"), 1796122800);  // 11:00 UTC
 }
 
+// A scan holds the zone and asks for it again every hundred lines: a change of TZ counts
+// from the next ask on, and at once again when nothing holds it.
+TEST_F(OverviewDate, AHeldZoneIsReadWhenAskedFor) {
+    const char* date = "Wed, 01 Jul 2026 12:00:00 +0000";
+    const int64_t utc = 1782907200;
+    {
+        OverviewDateZone held;
+        EXPECT_EQ(ParseOverviewDate(date), utc);
+        SetZone("CET-1CEST,M3.5.0,M10.5.0/3");
+        held.LookAgain();
+        EXPECT_EQ(ParseOverviewDate(date), utc - 2 * 3600);
+    }
+    SetZone("UTC0");
+    EXPECT_EQ(ParseOverviewDate(date), utc);
+}
+
 // Dates are converted through a per-thread cache of local hours; across daylight-saving
 // changes (including a zone that shifts at half past) it must agree with mktime itself.
 TEST_F(OverviewDate, AgreesWithMktimeAroundZoneChanges) {

@@ -227,14 +227,18 @@ ServerResult ScanServerOnce(WorkerState& state, const ScanTarget& target, int sl
         bool read_to_end = false;
         ReceivedBytes received(slot);
         OverviewDateZone date_zone;
+        // Whether the trace is on, looked at with each progress step rather than every line.
+        bool trace_lines = DebugLog::Instance().enabled();
         for (;;) {
             // Read whole (up to the stream's limit), so an over-long line can be skipped alone.
             bool whole = connection->ReadLine(line, kScanLineBuffer, LineMode::Whole);
-            LogLine("line: %s\n", line.c_str());
+            if (trace_lines)
+                LogLine("line: %s\n", line.c_str());
             if (++counted % 100 == 0) {
                 slot.StepProgress();
                 received.Flush();
                 date_zone.LookAgain();
+                trace_lines = DebugLog::Instance().enabled();
             }
             if (line == ".\r") {
                 read_to_end = saw_end_line = true;

@@ -141,6 +141,25 @@ SocketStreamBuffer::LineResult SocketStreamBuffer::ReadLine(std::string& line, s
     }
 }
 
+SocketStreamBuffer::LineResult SocketStreamBuffer::ReadLineInPlace(std::string_view& line,
+                                                                   std::string& spill,
+                                                                   size_t limit) {
+    if (gptr() < egptr()) {
+        const size_t available = static_cast<size_t>(egptr() - gptr());
+        // A "\n" right after the last character that fits still ends the line.
+        const size_t window = available < limit + 1 ? available : limit + 1;
+        if (const void* lf = std::memchr(gptr(), '\n', window)) {
+            const auto length = static_cast<size_t>(static_cast<const char*>(lf) - gptr());
+            line = std::string_view(gptr(), length);
+            gbump(static_cast<int>(length + 1));
+            return LineResult::Line;
+        }
+    }
+    const LineResult result = ReadLine(spill, limit);
+    line = spill;
+    return result;
+}
+
 SocketStreamBuffer::BlockResult SocketStreamBuffer::ReadDotBlock(std::string& block,
                                                                  BlockState& state) {
     if (gptr() == egptr() && traits_type::eq_int_type(underflow(), traits_type::eof()))
@@ -314,22 +333,34 @@ void NntpSocket::Shutdown() {
         ::shutdown(fd, SHUT_RDWR);
 }
 
-bool NntpSocket::ReadLine(std::string& line, size_t size, LineMode mode) {
-    line.clear();
-    if (!good())
-        return false;
-    size_t limit = mode == LineMode::Whole ? kWholeLineLimit : (size > 0 ? size - 1 : 0);
-    switch (buffer_.ReadLine(line, limit)) {
+namespace {
+
+size_t LineLimit(size_t size, LineMode mode) {
+    return mode == LineMode::Whole ? kWholeLineLimit : (size > 0 ? size - 1 : 0);
+}
+
+}  // namespace
+
+bool NntpSocket::LineRead(SocketStreamBuffer::LineResult result, bool nothing_read) {
+    switch (result) {
         case SocketStreamBuffer::LineResult::Line:
             return true;
         case SocketStreamBuffer::LineResult::TooLong:
             setstate(std::ios::failbit);
             return false;
         case SocketStreamBuffer::LineResult::End:
-            setstate(line.empty() ? std::ios::eofbit | std::ios::failbit : std::ios::eofbit);
+            setstate(nothing_read ? std::ios::eofbit | std::ios::failbit : std::ios::eofbit);
             return false;
     }
     return false;
+}
+
+bool NntpSocket::ReadLine(std::string& line, size_t size, LineMode mode) {
+    line.clear();
+    if (!good())
+        return false;
+    const SocketStreamBuffer::LineResult result = buffer_.ReadLine(line, LineLimit(size, mode));
+    return LineRead(result, line.empty());
 }
 
 NntpSocket::BlockResult NntpSocket::ReadDotBlock(std::string& block, BlockState& state) {
@@ -339,6 +370,17 @@ NntpSocket::BlockResult NntpSocket::ReadDotBlock(std::string& block, BlockState&
     if (result == BlockResult::End)
         setstate(std::ios::eofbit);
     return result;
+}
+
+bool NntpSocket::ReadLineInPlace(std::string_view& line, std::string& spill, size_t size,
+                                 LineMode mode) {
+    line = {};
+    spill.clear();
+    if (!good())
+        return false;
+    const SocketStreamBuffer::LineResult result =
+        buffer_.ReadLineInPlace(line, spill, LineLimit(size, mode));
+    return LineRead(result, line.empty());
 }
 
 bool NntpSocket::ReadLine(char* buffer, size_t size) {

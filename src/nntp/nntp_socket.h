@@ -65,6 +65,10 @@ class SocketStreamBuffer : public std::streambuf {
     // TooLong is returned with the rest unread. End: the input ended before a "\n" (what
     // was read so far is in `line`).
     LineResult ReadLine(std::string& line, size_t limit);
+    // As ReadLine, but a line that lies whole in the input received so far is not copied:
+    // `line` views it there, until the next read. Any other line is put together in `spill`
+    // and viewed there.
+    LineResult ReadLineInPlace(std::string_view& line, std::string& spill, size_t limit);
 
     // Where a dot-terminated block (a body) being read stands, between calls.
     enum class BlockState { LineStart, Dot, DotCr, InLine };
@@ -130,6 +134,10 @@ class NntpSocket : public std::iostream {
                   LineMode mode = LineMode::FailWhenLong);
     // The same into a caller's buffer, zero-terminated.
     bool ReadLine(char* buffer, size_t size);
+    // As ReadLine, without copying a line that lies whole in the received input: the view
+    // holds until the next read (an overview line is read a million times a second).
+    bool ReadLineInPlace(std::string_view& line, std::string& spill, size_t size,
+                         LineMode mode = LineMode::FailWhenLong);
 
     using BlockState = SocketStreamBuffer::BlockState;
     using BlockResult = SocketStreamBuffer::BlockResult;
@@ -151,6 +159,8 @@ class NntpSocket : public std::iostream {
   private:
     // Closes the descriptor under the shutdown lock.
     void CloseDescriptor();
+    // Sets the stream's state after a line was read; true for a whole line.
+    bool LineRead(SocketStreamBuffer::LineResult result, bool nothing_read);
 
     SocketOptions options_;
     std::atomic<int> handle_{-1};

@@ -229,18 +229,22 @@ ServerResult ScanServerOnce(WorkerState& state, const ScanTarget& target, int sl
         OverviewDateZone date_zone;
         // Whether the trace is on, looked at with each progress step rather than every line.
         bool trace_lines = DebugLog::Instance().enabled();
+        std::string spill;  // holds a line that arrived in two receives
         for (;;) {
-            // Read whole (up to the stream's limit), so an over-long line can be skipped alone.
-            bool whole = connection->ReadLine(line, kScanLineBuffer, LineMode::Whole);
+            // Read whole (up to the stream's limit), so an over-long line can be skipped
+            // alone. The line is viewed where it was received, until the next read.
+            std::string_view xover_line;
+            bool whole =
+                connection->ReadLineInPlace(xover_line, spill, kScanLineBuffer, LineMode::Whole);
             if (trace_lines)
-                LogLine("line: %s\n", line.c_str());
+                LogLine("line: %.*s\n", static_cast<int>(xover_line.size()), xover_line.data());
             if (++counted % 100 == 0) {
                 slot.StepProgress();
                 received.Flush();
                 date_zone.LookAgain();
                 trace_lines = DebugLog::Instance().enabled();
             }
-            if (line == ".\r") {
+            if (xover_line == ".\r") {
                 read_to_end = saw_end_line = true;
                 break;
             }
@@ -258,15 +262,15 @@ ServerResult ScanServerOnce(WorkerState& state, const ScanTarget& target, int sl
             }
             if (state.paused() && !state.WaitWhilePaused(slot_index))
                 break;
-            if (!IsOverviewDataLine(line))
+            if (!IsOverviewDataLine(xover_line))
                 continue;
-            received.Add(line.size());
-            if (line.size() >= kScanLineBuffer) {
-                LogLine("Overview line of %zu bytes skipped\n", line.size());
+            received.Add(xover_line.size());
+            if (xover_line.size() >= kScanLineBuffer) {
+                LogLine("Overview line of %zu bytes skipped\n", xover_line.size());
                 continue;
             }
 
-            OverviewFields fields = SplitOverviewLine(line);
+            OverviewFields fields = SplitOverviewLine(xover_line);
             const int64_t number = ReadOverviewNumber(fields.number);
             if (end_known && number > end) {
                 // Past what the server announced: a broken number, or an overview that never

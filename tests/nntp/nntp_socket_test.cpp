@@ -49,6 +49,18 @@ TEST(NntpSocket, LinesKeepTheirCrAndLoseTheLf) {
     socket.SendCommand("DATE");
     ASSERT_TRUE(socket.ReadLine(buffer, sizeof buffer));
     EXPECT_STREQ(buffer, "111 20240101000000\r");
+
+    // Read in place: the same lines, whether they came whole or in segments.
+    std::string spill;
+    std::string_view view;
+    socket.SendCommand("GROUP alt.split");
+    ASSERT_TRUE(socket.ReadLineInPlace(view, spill, kReplyBufferSize));
+    EXPECT_EQ(view, "211 3 1 3 alt.split\r");
+    socket.SendCommand("DATE");
+    ASSERT_TRUE(socket.ReadLineInPlace(view, spill, kReplyBufferSize));
+    EXPECT_EQ(view, "111 20240101000000\r");
+    ASSERT_TRUE(socket.ReadLineInPlace(view, spill, kReplyBufferSize));
+    EXPECT_EQ(view, "222 second\r");
 }
 
 TEST(NntpSocket, DotBlocksEndAtTheirDotLineWhereverTheReceivesSplitThem) {
@@ -146,6 +158,15 @@ TEST(NntpSocket, WholeLineModeReadsLongLinesWhole) {
     EXPECT_EQ(line, body_line + "\r");
     ASSERT_TRUE(socket.ReadLine(line, 1000, LineMode::Whole));
     EXPECT_EQ(line, "short\r");
+
+    // In place, a line too long for the limit fails the stream as ReadLine does.
+    server.SetReply("DATE", Reply::Raw(body_line + "\r\nnext\r\n"));
+    socket.SendCommand("DATE");
+    std::string spill;
+    std::string_view view;
+    EXPECT_FALSE(socket.ReadLineInPlace(view, spill, 1000));
+    EXPECT_EQ(view.size(), 999u);
+    EXPECT_TRUE(socket.fail());
 }
 
 TEST(NntpSocket, EndlessLineEndsInFailureInBothModes) {

@@ -862,6 +862,9 @@ size_t HeaderDatabase::AddPending(Pending&& p, std::string_view id) {
     if (!spare_parts_.empty()) {
         p.parts = std::move(spare_parts_.back());
         spare_parts_.pop_back();
+        // Emptied here rather than when it was put aside: the index is in the cache now, as
+        // the parts about to go in need it.
+        p.parts.ids.Clear();
     }
     pending_index_.emplace(std::string(id), pending_.size());
     pending_.push_back(std::move(p));
@@ -958,7 +961,6 @@ void HeaderDatabase::DropPending() {
             continue;
         p.parts.fresh.Clear();
         p.parts.stored.clear();
-        p.parts.ids.Clear();
         spare_parts_.push_back(std::move(p.parts));
     }
     pending_.clear();

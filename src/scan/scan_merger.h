@@ -71,6 +71,8 @@ class ScanMerger {
     const Group& group_;
     std::shared_ptr<MergeThread> merge_;
     std::unique_ptr<Batch> filling_;
+    // The name and poster kept last in filling_'s texts.
+    std::string_view last_subject_, last_from_;
 
     // Guarded by the merge thread's mutex.
     size_t in_flight_ = 0;                // batches handed on and not stored yet

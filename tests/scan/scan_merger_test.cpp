@@ -40,6 +40,17 @@ std::vector<std::string> Lines() {
         lines.push_back(number + "\t" + subject + "\tme <m@x>\t07 Dec 2026 06:52:44 GMT\t" + id +
                         "\t\t" + std::to_string(1000 + n) + "\t" + std::to_string(n % 13));
     }
+    // The parts of a file one after another, as most files are posted, with lines that
+    // cannot be stored among them: the first line of another file, the same file again.
+    const int next = static_cast<int>(lines.size()) + 1;
+    for (int part = 1; part <= 6; ++part) {
+        const std::string number = std::to_string(next + part);
+        const bool other = part == 3 || part == 4, unnamed = part == 3 || part == 5;
+        const std::string subject = other ? "other.bin (" + std::to_string(part - 2) + "/2)"
+                                          : "run.rar yEnc (" + std::to_string(part) + "/6)";
+        lines.push_back(number + "\t" + subject + "\tme <m@x>\t07 Dec 2026 06:52:44 GMT\t" +
+                        (unnamed ? "" : "<r" + number + "@x>") + "\t\t100\t1");
+    }
     return lines;
 }
 

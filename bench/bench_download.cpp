@@ -26,6 +26,8 @@
 #include "support/temp_dir.h"
 #include "support/test_certificates.h"
 
+#include "process_cpu.h"
+
 namespace {
 
 int64_t CorpusMegabytes() {
@@ -42,13 +44,6 @@ class OutcomeCounter : public qs::EventListener {
     std::atomic<int> done{0};
     std::atomic<int> failed{0};
 };
-
-double CpuSeconds() {
-    rusage usage{};
-    ::getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 struct DownloadSetup {
     int slots = 6;
@@ -135,7 +130,7 @@ void DownloadCorpus(benchmark::State& state, const DownloadSetup& setup) {
         qs::DownloadQueue queue(queue_db, log_db, &outcomes);
         qs::WorkerState workers(std::make_shared<const qs::Settings>(settings), &host);
         qs::DownloadShared shared(workers, queue);
-        double cpu_start = CpuSeconds();
+        double cpu_start = ProcessCpuSeconds();
         state.ResumeTiming();
 
         // As the engine starts downloads: a worker on every enabled slot.
@@ -148,7 +143,7 @@ void DownloadCorpus(benchmark::State& state, const DownloadSetup& setup) {
         workers.JoinAll();
 
         state.PauseTiming();
-        cpu += CpuSeconds() - cpu_start;
+        cpu += ProcessCpuSeconds() - cpu_start;
         if (outcomes.done.load() == 0 || outcomes.failed.load() != 0)
             state.SkipWithError("download failed");
         state.ResumeTiming();

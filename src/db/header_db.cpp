@@ -600,6 +600,7 @@ bool HeaderDatabase::Fail(const char* what) {
     if (db_ && in_txn_) {
         DropPending();
         sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        rollbacks_.fetch_add(1);
         in_txn_ = false;
         next_partkey_ = 0;
         int64_t kb = 0;
@@ -1594,8 +1595,12 @@ int64_t HeaderDatabase::HighestArticleId() {
     return ok ? highest_seen_.load() : 0;
 }
 
-bool HeaderDatabase::NoteScannedThrough(int64_t number) {
-    return Run(Access::Merge, "resume point", [&] {
+bool HeaderDatabase::NoteScannedThrough(int64_t number, uint64_t rollbacks_seen) {
+    bool intact = true;
+    const bool ok = Run(Access::Merge, "resume point", [&] {
+        intact = rollbacks_.load() == rollbacks_seen;
+        if (!intact)
+            return true;  // refused without undoing what others merged
         sqlite3_stmt* s = Stmt(
             "INSERT INTO ScanResume(id,highest) VALUES(1,?) "
             "ON CONFLICT(id) DO UPDATE SET highest=max(highest,excluded.highest)");
@@ -1609,6 +1614,7 @@ bool HeaderDatabase::NoteScannedThrough(int64_t number) {
             highest_seen_.store(number, std::memory_order_relaxed);
         return true;
     });
+    return ok && intact;
 }
 
 bool HeaderDatabase::RecordScanChunks(const std::string& server,
@@ -1659,8 +1665,12 @@ bool HeaderDatabase::UnreadScanChunks(const std::string& server, std::vector<Art
 }
 
 bool HeaderDatabase::ScanChunkReadThrough(const std::string& server, const ArticleRange& chunk,
-                                          int64_t number) {
-    return Run(Access::Merge, "scan chunks", [&] {
+                                          int64_t number, uint64_t rollbacks_seen) {
+    bool intact = true;
+    const bool ok = Run(Access::Merge, "scan chunks", [&] {
+        intact = rollbacks_.load() == rollbacks_seen;
+        if (!intact)
+            return true;
         sqlite3_stmt* del = Stmt("DELETE FROM ScanChunk WHERE server=? AND \"first\"=?");
         if (!del)
             return false;
@@ -1675,6 +1685,7 @@ bool HeaderDatabase::ScanChunkReadThrough(const std::string& server, const Artic
             return true;
         return PutScanChunk(server, {std::max(chunk.first, number + 1), chunk.last});
     });
+    return ok && intact;
 }
 
 bool HeaderDatabase::ExpireBefore(int64_t cutoff, int64_t& removed) {

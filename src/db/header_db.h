@@ -99,6 +99,9 @@ class HeaderDatabase {
     // How many operations have failed, and why the last one did ("the database is
     // damaged (...)" when SQLite found it so): a reader tells a failed read from the end.
     uint64_t failures() const { return failures_.load(); }
+    // How many open transactions a failed write rolled back: what a batch held until then
+    // is gone, whichever thread merged it.
+    uint64_t rollbacks() const { return rollbacks_.load(); }
     std::string last_error() const {
         std::lock_guard<std::mutex> lock(error_mu_);
         return last_error_;
@@ -164,8 +167,10 @@ class HeaderDatabase {
     // The resume point of a scan: the highest article number stored or read through.
     int64_t HighestArticleId();
     // A scan read the overview through `number`: later scans start there even when no
-    // row carries it (its lines were filtered out or too old).
-    [[nodiscard]] bool NoteScannedThrough(int64_t number);
+    // row carries it (its lines were filtered out or too old). Refused (false, nothing
+    // written) when a transaction was rolled back since rollbacks() was `rollbacks_seen`:
+    // the lines it would vouch for may have gone with it.
+    [[nodiscard]] bool NoteScannedThrough(int64_t number, uint64_t rollbacks_seen);
     // The chunks of a server's overview (`server` names it, "host:port") that a scan has
     // planned and not yet read to their end: recorded before any of them is read, so that a
     // scan cut short anywhere leaves no gap behind the resume point. Recording replaces
@@ -174,9 +179,10 @@ class HeaderDatabase {
                                         const std::vector<ArticleRange>& chunks);
     [[nodiscard]] bool UnreadScanChunks(const std::string& server, std::vector<ArticleRange>& out);
     // The lines of `chunk` up to `number` are stored (merged before this call): the chunk
-    // shrinks to what is left, or goes. Commits with the lines' batch.
+    // shrinks to what is left, or goes. Commits with the lines' batch; refused as
+    // NoteScannedThrough is after a rollback.
     [[nodiscard]] bool ScanChunkReadThrough(const std::string& server, const ArticleRange& chunk,
-                                            int64_t number);
+                                            int64_t number, uint64_t rollbacks_seen);
     // Removes the attachments posted before `cutoff` (a known date only) with their
     // parts; `removed` gets how many. The resume point stays where it was.
     [[nodiscard]] bool ExpireBefore(int64_t cutoff, int64_t& removed);
@@ -323,6 +329,7 @@ class HeaderDatabase {
     std::atomic<int64_t> highest_seen_{0};
     std::atomic<uint64_t> data_version_{1};
     std::atomic<uint64_t> failures_{0};
+    std::atomic<uint64_t> rollbacks_{0};  // changed under db_mu_
     mutable std::mutex error_mu_;
     std::string last_error_;
 };

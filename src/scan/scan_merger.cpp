@@ -89,7 +89,10 @@ class ScanMerger::MergeThread {
 };
 
 ScanMerger::ScanMerger(std::shared_ptr<HeaderDatabase> db, const Group& group)
-    : group_(group), merge_(MergeThread::Of(db)), filling_(std::make_unique<Batch>()) {}
+    : group_(group),
+      rollbacks_seen_(db->rollbacks()),
+      merge_(MergeThread::Of(db)),
+      filling_(std::make_unique<Batch>()) {}
 
 ScanMerger::~ScanMerger() {
     Finish();
@@ -152,10 +155,17 @@ bool ScanMerger::Finish() {
         Send();
     std::unique_lock lock(merge_->mutex());
     settled_cv_.wait(lock, [this] { return in_flight_ == 0; });
+    NoteRollback();
     return !failed();
 }
 
+void ScanMerger::NoteRollback() {
+    if (merge_->db().rollbacks() != rollbacks_seen_)
+        failed_.store(true, std::memory_order_release);
+}
+
 void ScanMerger::Store(Batch& batch) {
+    NoteRollback();
     if (!failed() && !merge_->db().StoreScanned(batch.articles, group_.downloaddir, group_.name))
         failed_.store(true, std::memory_order_release);
     batch.text.clear();

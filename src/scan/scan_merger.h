@@ -48,8 +48,12 @@ class ScanMerger {
     // Hands on what is batched and waits until every line added is stored (or dropped
     // after a failure). False when a write was refused. Reader thread.
     bool Finish();
-    // A write was refused; safe from any thread.
+    // A write was refused, or a failed write elsewhere rolled back the open batch with lines
+    // of this merger in it, perhaps; safe from any thread.
     bool failed() const { return failed_.load(std::memory_order_acquire); }
+    // What the database's rollbacks() was when this merger began: the records of what it
+    // stored are written only while it still is.
+    uint64_t rollbacks_seen() const { return rollbacks_seen_; }
 
   private:
     // The room for texts is taken at once: the articles point into it, and it must not move
@@ -68,7 +72,11 @@ class ScanMerger {
     // Merge thread: stores a batch of this merger's, unless a write was refused before.
     void Store(Batch& batch);
 
+    // Lines stored, then rolled back, would leave a gap behind the lines stored after them.
+    void NoteRollback();
+
     const Group& group_;
+    const uint64_t rollbacks_seen_;
     std::shared_ptr<MergeThread> merge_;
     std::unique_ptr<Batch> filling_;
     // The name and poster kept last in filling_'s texts.

@@ -176,7 +176,8 @@ ServerResult ScanServerOnce(WorkerState& state, const ScanTarget& target, int sl
         LogLine("line after xover: %s\n", line.c_str());
         if (pass.chunk && ReplyCode(line) == 423) {
             // A chunk without articles (expired or never there) is read.
-            if (!target.db->ScanChunkReadThrough(chunk_server, *pass.chunk, end))
+            if (!target.db->ScanChunkReadThrough(chunk_server, *pass.chunk, end,
+                                                 target.db->rollbacks()))
                 return store_failed();
             std::optional<ArticleRange> next =
                 pass.next_chunk ? pass.next_chunk() : std::optional<ArticleRange>();
@@ -219,7 +220,8 @@ ServerResult ScanServerOnce(WorkerState& state, const ScanTarget& target, int sl
         auto chunk_read_through = [&](int64_t number) {
             if (!pass.chunk || number < pass.chunk->first)
                 return true;
-            if (!target.db->ScanChunkReadThrough(chunk_server, *pass.chunk, number))
+            if (!target.db->ScanChunkReadThrough(chunk_server, *pass.chunk, number,
+                                                 merger.rollbacks_seen()))
                 return false;
             pass.chunk->first = number + 1;
             return true;
@@ -311,7 +313,7 @@ ServerResult ScanServerOnce(WorkerState& state, const ScanTarget& target, int sl
         if (!merger.Finish() || !chunk_read_through(read_to_end ? end : last_seen))
             return store_failed();
         const int64_t through = read_to_end && pass.chunk ? end : last_seen;
-        if (through > start && !target.db->NoteScannedThrough(through)) {
+        if (through > start && !target.db->NoteScannedThrough(through, merger.rollbacks_seen())) {
             error = "the header database refused a write: " + target.db->path();
             return ServerResult::Failed;
         }

@@ -8,6 +8,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <chrono>
 #include <string>
 #include <thread>
 #include <vector>
@@ -73,6 +74,17 @@ struct Store {
             "NEW.ArticleId = " +
             std::to_string(number) + " BEGIN SELECT RAISE(ABORT,'no'); END";
         EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(db);
+    }
+    // Clearing the new marks fails (once there is a mark to clear).
+    void RefuseClearingMarks() {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(group.db->path().c_str(), &db), SQLITE_OK);
+        EXPECT_EQ(sqlite3_exec(db,
+                               "CREATE TRIGGER refuse_clear BEFORE UPDATE OF isnew ON Attachment "
+                               "BEGIN SELECT RAISE(ABORT,'no'); END",
+                               nullptr, nullptr, nullptr),
+                  SQLITE_OK);
         sqlite3_close(db);
     }
     // Every stored row with its parts, in stored order.
@@ -200,6 +212,38 @@ TEST(ScanMerger, ARefusedWriteStoresNothingBehindIt) {
     EXPECT_GT(expected.size(), 300u);
     EXPECT_EQ(merged.Contents(), expected);
     EXPECT_EQ(merged.group.db->HighestArticleId(), refused - 1);
+}
+
+// A write that fails while a scan's batch is open rolls the whole batch back, with lines the
+// merger stored in it. Going on would store the lines behind them and leave a gap; the
+// merger fails instead, so the scan reports it and its records keep those lines unread.
+TEST(ScanMerger, LinesRolledBackByAFailedWriteElsewhereFailTheMerger) {
+    const std::vector<std::string> lines = Lines();
+    Store store;
+    store.RefuseClearingMarks();
+    DbBatch batch(store.group.db);
+    ScanMerger merger(store.group.db, store.group);
+    auto add = [&](size_t from, size_t to) {
+        for (size_t i = from; i < to; ++i) {
+            OverviewRecord record;
+            ParseOverviewFields(SplitOverviewLine(lines[i]), record);
+            merger.Add(record);
+        }
+    };
+    const size_t handed_on = 2 * ScanMerger::kBatchLines;
+    add(0, handed_on);
+    // A read merges what the merge thread has stored into the open transaction.
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (store.group.db->HighestArticleId() < static_cast<int64_t>(ScanMerger::kBatchLines) &&
+           std::chrono::steady_clock::now() < give_up)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    const uint64_t rollbacks = store.group.db->rollbacks();
+    EXPECT_FALSE(store.group.db->ClearNewFlags());
+    EXPECT_EQ(store.group.db->rollbacks(), rollbacks + 1);
+    add(handed_on, lines.size());
+    EXPECT_FALSE(merger.Finish());
+    EXPECT_FALSE(store.group.db->NoteScannedThrough(static_cast<int64_t>(lines.size()),
+                                                    merger.rollbacks_seen()));
 }
 
 }  // namespace

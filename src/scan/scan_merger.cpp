@@ -118,7 +118,7 @@ void ScanMerger::Add(const OverviewRecord& record) {
     // texts are kept once for the run. Fewer bytes written is fewer cache lines to take over
     // from the merge thread's core, which read this buffer last.
     auto keep_again = [&keep](std::string_view view, std::string_view& last) {
-        if (view.size() != last.size() || view != last)
+        if (view != last)
             last = keep(view);
         return last;
     };

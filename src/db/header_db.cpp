@@ -427,6 +427,7 @@ bool HeaderDatabase::OpenFile() {
     // The WAL is copied back into the file on a thread of its own (in place of SQLite's
     // checkpoint inside the commit), about every kCheckpointFrames pages.
     checkpointer_ = std::make_unique<WalCheckpointer>(path_);
+    checkpoint_at_ = kCheckpointFrames;
     sqlite3_wal_hook(db_, &HeaderDatabase::OnWalCommit, this);
     // A file of the current layout is only read here: opening it does not wait for the write
     // lock, which a scan's open batch may hold for a second at a time.
@@ -530,13 +531,25 @@ HeaderDatabase::~HeaderDatabase() {
     CloseFile();
 }
 
-// After every commit, with the pages now in the WAL.
+// After every commit, with the pages now in the WAL. A checkpoint copies each page once,
+// however often it was written since the last one, and a scan writes its index pages again
+// in every commit: a checkpoint is asked for once every kCheckpointFrames pages rather than
+// after every commit past them. Close to the limit it is asked for after every commit, so
+// that the writer finds little left to copy when it waits there for the log to start over.
 int HeaderDatabase::OnWalCommit(void* self, sqlite3*, const char*, int frames) {
     auto* db = static_cast<HeaderDatabase*>(self);
+    if (frames < db->wal_frames_)
+        db->checkpoint_at_ = kCheckpointFrames;  // the log started over
     db->wal_frames_ = frames;
-    if (frames >= kCheckpointFrames && db->checkpointer_)
-        db->checkpointer_->Request();
+    if (frames >= db->checkpoint_at_ || frames >= kWalLimitFrames - kCheckpointFrames / 4)
+        db->RequestCheckpoint();
     return SQLITE_OK;
+}
+
+void HeaderDatabase::RequestCheckpoint() {
+    if (checkpointer_)
+        checkpointer_->Request();
+    checkpoint_at_ = wal_frames_ + kCheckpointFrames;
 }
 
 bool HeaderDatabase::Exec(const char* sql) {
@@ -650,6 +663,7 @@ bool HeaderDatabase::BeginWrite() {
         checkpointer_->WaitIdle();
         sqlite3_wal_checkpoint_v2(db_, "main", SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
         wal_frames_ = 0;
+        checkpoint_at_ = kCheckpointFrames;
     }
     if (!Exec("BEGIN IMMEDIATE"))
         return false;
@@ -705,6 +719,10 @@ void HeaderDatabase::EndBatch() {
     if (batch_depth_ > 0 && --batch_depth_ == 0) {
         if (db_)
             Commit();
+        // What the batch wrote since the last checkpoint is copied back while nothing
+        // writes, so that the next write can start the log over.
+        if (db_ && wal_frames_ > checkpoint_at_ - kCheckpointFrames)
+            RequestCheckpoint();
         spare_parts_.clear();
         spare_parts_.shrink_to_fit();
     }

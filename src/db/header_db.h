@@ -246,6 +246,7 @@ class HeaderDatabase {
     // A statement prepared once and kept in *slot (the merge path runs these per part).
     sqlite3_stmt* Stmt(sqlite3_stmt*& slot, std::string_view sql);
     bool Fail(const char* what);
+    void RequestCheckpoint();
     static int OnWalCommit(void* self, sqlite3* db, const char* schema, int frames);
 
     // The one way in for every operation: body runs with the database lock held (inside
@@ -304,6 +305,7 @@ class HeaderDatabase {
     sqlite3_stmt* update_att_state_stmt_ = nullptr;
     std::unique_ptr<WalCheckpointer> checkpointer_;
     int wal_frames_ = 0;        // in the write-ahead log after the last commit
+    int checkpoint_at_ = 0;     // the log's size at which the next checkpoint is asked for
     int64_t next_partkey_ = 0;  // 0: read it from the file first (inside a transaction)
     bool in_txn_ = false;
     int batch_depth_ = 0;

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <csignal>
 #include <filesystem>
+#include <fstream>
 #include <mutex>
 #include <thread>
 
@@ -1027,6 +1028,40 @@ TEST_F(HeaderDbTest, AProcessKilledInTheMiddleOfABatchLeavesAConsistentDatabase)
     Group g = Open("alt.crash");
     ASSERT_TRUE(host.messages.empty());
     EXPECT_GE(g.db->CountView({}), 20000 / 30);
+    ExpectConsistent(g, g.db->path());
+}
+
+// The count in the WAL's header of the times the log started over from its beginning.
+uint32_t WalRestarts(const std::string& wal_path) {
+    std::ifstream in(wal_path, std::ios::binary);
+    unsigned char header[16] = {};
+    in.read(reinterpret_cast<char*>(header), sizeof header);
+    return uint32_t{header[12]} << 24 | uint32_t{header[13]} << 16 | uint32_t{header[14]} << 8 |
+           uint32_t{header[15]};
+}
+
+// A scan's batch leaves its pages in the WAL; once they are copied back, the next write
+// starts the log over instead of growing it.
+TEST_F(HeaderDbTest, TheLogABatchWroteStartsOverAfterIt) {
+    Group g = Open("alt.test");
+    {
+        DbBatch batch(g.db);
+        for (int n = 0; n < 3000; ++n) {
+            auto p = Part("<" + std::to_string(n) + "@batch>", n + 1, 4096, n % 30 + 1);
+            ASSERT_TRUE(g.db->StoreAttachment(&p, Att("file" + std::to_string(n / 30), 30)));
+        }
+    }
+    const std::string wal = g.db->path() + "-wal";
+    const uint32_t before = WalRestarts(wal);
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    int n = 0;
+    while (WalRestarts(wal) == before && std::chrono::steady_clock::now() < until) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        ++n;
+        auto p = Part("<" + std::to_string(n) + "@later>", 5000 + n, 1024);
+        ASSERT_TRUE(g.db->StoreAttachment(&p, Att("later.rar", 1)));
+    }
+    EXPECT_NE(WalRestarts(wal), before) << n << " writes after the batch";
     ExpectConsistent(g, g.db->path());
 }
 

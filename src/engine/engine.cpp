@@ -23,6 +23,7 @@
 #include "app/home_dir.h"
 #include "app/output_files.h"
 #include "app/text_util.h"
+#include "app/thread_priority.h"
 #include "articles/article_session.h"
 #include "articles/article_text.h"
 #include "db/header_db.h"
@@ -97,6 +98,8 @@ class Engine::Impl {
     }
 
     bool Open() {
+        // The threads a worker starts at normal priority are started from here.
+        KeepNormalPriorityHere();
         // A settings file that exists but cannot be read is an error, never an empty
         // configuration that the next save would write over.
         struct stat st;

@@ -6,6 +6,8 @@
 #include <thread>
 #include <utility>
 
+#include "app/thread_priority.h"
+
 namespace qs {
 
 // The merge thread of one database: stores the batches of every merger writing into it, in
@@ -13,8 +15,10 @@ namespace qs {
 // ends it (every batch is stored by then: a merger finishes before it lets go).
 class ScanMerger::MergeThread {
   public:
+    // Every reader of a scan waits on this thread when it falls behind: it does not run at
+    // the readers' lowest priority, where they would take turns with it for the CPU.
     explicit MergeThread(std::shared_ptr<HeaderDatabase> db) : db_(std::move(db)) {
-        thread_ = std::thread([this] { Run(); });
+        thread_ = StartAtNormalPriority([this] { Run(); });
     }
     ~MergeThread() {
         {

@@ -427,7 +427,6 @@ bool HeaderDatabase::OpenFile() {
     // The WAL is copied back into the file on a thread of its own (in place of SQLite's
     // checkpoint inside the commit), about every kCheckpointFrames pages.
     checkpointer_ = std::make_unique<WalCheckpointer>(path_);
-    checkpoint_at_ = kCheckpointFrames;
     sqlite3_wal_hook(db_, &HeaderDatabase::OnWalCommit, this);
     // A file of the current layout is only read here: opening it does not wait for the write
     // lock, which a scan's open batch may hold for a second at a time.
@@ -523,6 +522,7 @@ void HeaderDatabase::CloseFile() {
     // and removes it.
     checkpointer_.reset();
     wal_frames_ = 0;
+    requested_at_ = 0;
     sqlite3_close_v2(db_);
     db_ = nullptr;
 }
@@ -539,9 +539,10 @@ HeaderDatabase::~HeaderDatabase() {
 int HeaderDatabase::OnWalCommit(void* self, sqlite3*, const char*, int frames) {
     auto* db = static_cast<HeaderDatabase*>(self);
     if (frames < db->wal_frames_)
-        db->checkpoint_at_ = kCheckpointFrames;  // the log started over
+        db->requested_at_ = 0;  // the log started over
     db->wal_frames_ = frames;
-    if (frames >= db->checkpoint_at_ || frames >= kWalLimitFrames - kCheckpointFrames / 4)
+    if (frames >= db->requested_at_ + kCheckpointFrames ||
+        frames >= kWalLimitFrames - kCheckpointFrames / 4)
         db->RequestCheckpoint();
     return SQLITE_OK;
 }
@@ -549,7 +550,7 @@ int HeaderDatabase::OnWalCommit(void* self, sqlite3*, const char*, int frames) {
 void HeaderDatabase::RequestCheckpoint() {
     if (checkpointer_)
         checkpointer_->Request();
-    checkpoint_at_ = wal_frames_ + kCheckpointFrames;
+    requested_at_ = wal_frames_;
 }
 
 bool HeaderDatabase::Exec(const char* sql) {
@@ -663,7 +664,7 @@ bool HeaderDatabase::BeginWrite() {
         checkpointer_->WaitIdle();
         sqlite3_wal_checkpoint_v2(db_, "main", SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
         wal_frames_ = 0;
-        checkpoint_at_ = kCheckpointFrames;
+        requested_at_ = 0;
     }
     if (!Exec("BEGIN IMMEDIATE"))
         return false;
@@ -721,7 +722,7 @@ void HeaderDatabase::EndBatch() {
             Commit();
         // What the batch wrote since the last checkpoint is copied back while nothing
         // writes, so that the next write can start the log over.
-        if (db_ && wal_frames_ > checkpoint_at_ - kCheckpointFrames)
+        if (db_ && wal_frames_ > requested_at_)
             RequestCheckpoint();
         spare_parts_.clear();
         spare_parts_.shrink_to_fit();

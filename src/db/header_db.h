@@ -305,7 +305,7 @@ class HeaderDatabase {
     sqlite3_stmt* update_att_state_stmt_ = nullptr;
     std::unique_ptr<WalCheckpointer> checkpointer_;
     int wal_frames_ = 0;        // in the write-ahead log after the last commit
-    int checkpoint_at_ = 0;     // the log's size at which the next checkpoint is asked for
+    int requested_at_ = 0;      // its size when a checkpoint was last asked for
     int64_t next_partkey_ = 0;  // 0: read it from the file first (inside a transaction)
     bool in_txn_ = false;
     int batch_depth_ = 0;
